@@ -1,0 +1,11 @@
+// The agent's commands; each returns the process exit code.
+#pragma once
+
+inline constexpr int EXIT_OK = 0;
+inline constexpr int EXIT_FAILED = 1;
+
+int status_command(int argc, wchar_t** argv);
+int configure_command(int argc, wchar_t** argv);
+
+// Hands the process to the service control manager.
+int service_dispatch();

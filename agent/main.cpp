@@ -1,0 +1,55 @@
+// Entry point: one program that is a command-line tool, the Windows service
+// and, installed as sync.exe, the file download command.
+#include <windows.h>
+
+#include <cwchar>
+#include <span>
+
+#include "commands.h"
+#include "data_folder.h"
+#include "text.h"
+
+namespace {
+constexpr wchar_t SYNC_PROGRAM_NAME[] = L"sync.exe";
+
+struct command {
+  const wchar_t* word;
+  int (*run)(int argc, wchar_t** argv);
+};
+
+// Commands under any program name.
+constexpr command COMMANDS[] = {
+    {L"status", status_command},
+    {L"--token", configure_command},
+    {L"-t", configure_command},
+    {L"--server-url", configure_command},
+    {L"-s", configure_command},
+};
+
+// Commands only offered when the program runs as sync.exe.
+constexpr std::span<const command> SYNC_PROGRAM_COMMANDS{};
+
+bool running_as_sync_program() {
+  wchar_t path[MAX_PATH + 1] = {};
+  DWORD len = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (len == 0 || len >= MAX_PATH) return false;
+  const wchar_t* slash = std::wcsrchr(path, L'\\');
+  return equals_ignore_case(slash ? slash + 1 : path, SYNC_PROGRAM_NAME);
+}
+
+const command* find_command(std::span<const command> table, const wchar_t* word) {
+  for (const command& c : table)
+    if (equals_ignore_case(word, c.word)) return &c;
+  return nullptr;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  init_paths();
+  if (argc < 2) return service_dispatch();
+  if (running_as_sync_program()) {
+    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return c->run(argc, argv);
+  }
+  if (const command* c = find_command(COMMANDS, argv[1])) return c->run(argc, argv);
+  return service_dispatch();
+}

@@ -1,0 +1,55 @@
+// "status": the service's state and what is configured.
+#include <windows.h>
+
+#include "commands.h"
+#include "config_store.h"
+#include "console.h"
+#include "data_folder.h"
+#include "service_query.h"
+#include "text.h"
+
+namespace {
+constexpr size_t TOKEN_PREVIEW_CHARS = 8;
+
+void print_service_line() {
+  DWORD state = 0;
+  switch (query_agent_service(state)) {
+    case service_query::not_installed:
+      console_print(L"Service: Not installed\n");
+      return;
+    case service_query::unknown:
+      console_print(L"Service: Unknown\n");
+      return;
+    case service_query::ok:
+      break;
+  }
+  switch (state) {
+    case SERVICE_STOPPED: console_print(L"Service: Stopped\n"); break;
+    case SERVICE_START_PENDING: console_print(L"Service: Starting\n"); break;
+    case SERVICE_STOP_PENDING: console_print(L"Service: Stopping\n"); break;
+    case SERVICE_RUNNING: console_print(L"Service: Running\n"); break;
+    default: console_print(L"Service: %u\n", static_cast<unsigned>(state)); break;
+  }
+}
+}  // namespace
+
+int status_command(int, wchar_t**) {
+  config_load();
+  print_service_line();
+
+  const config_record& c = agent_config;
+  if (!c.token[0] && !c.server_url[0] && !agent.last_ip[0]) {
+    console_print(L"Config: Not configured. Run: whitelist --token X --server-url Y\n");
+    return EXIT_OK;
+  }
+  console_print(L"Config:  %s\n", agent.config_path);
+  if (c.server_url[0]) console_print(L"Server:  %s\n", c.server_url);
+  if (agent.last_ip[0]) console_print(L"Last IP: %s\n", agent.last_ip);
+  console_print(L"Last IP file: %s\n", agent.last_ip_path);
+  if (c.token[0]) {
+    wchar_t preview[TOKEN_PREVIEW_CHARS + 1];
+    copy_bounded(preview, std::size(preview), c.token);
+    console_print(L"Token:   %s...\n", preview);
+  }
+  return EXIT_OK;
+}

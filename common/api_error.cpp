@@ -1,0 +1,3 @@
+#include "api_error.h"
+
+char last_api_error[LAST_API_ERROR_CAPACITY];

@@ -1,0 +1,54 @@
+// Pure parts of the text helpers (no Windows calls).
+#include "text.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+template <typename Char>
+Char ascii_lower(Char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c - 'A' + 'a') : c;
+}
+}  // namespace
+
+bool copy_bounded(wchar_t* dst, size_t cap, const wchar_t* src) {
+  if (!dst || cap == 0) return false;
+  size_t len = src ? std::wcslen(src) : 0;
+  bool fits = len < cap;
+  if (!fits) len = cap - 1;
+  std::wmemcpy(dst, src ? src : L"", len);
+  dst[len] = L'\0';
+  return fits;
+}
+
+bool copy_bounded(char* dst, size_t cap, const char* src) {
+  if (!dst || cap == 0) return false;
+  size_t len = src ? std::strlen(src) : 0;
+  bool fits = len < cap;
+  if (!fits) len = cap - 1;
+  std::memcpy(dst, src ? src : "", len);
+  dst[len] = '\0';
+  return fits;
+}
+
+bool equals_ignore_case(const wchar_t* a, const wchar_t* b) {
+  if (!a || !b) return false;
+  for (; *a && *b; ++a, ++b) {
+    if (ascii_lower(*a) != ascii_lower(*b)) return false;
+  }
+  return *a == *b;
+}
+
+bool equals_ignore_case(const char* a, size_t a_len, const char* b) {
+  size_t b_len = std::strlen(b);
+  if (a_len != b_len) return false;
+  for (size_t i = 0; i < a_len; ++i) {
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  }
+  return true;
+}
+
+void strip_one_trailing_slash(wchar_t* text) {
+  size_t len = std::wcslen(text);
+  if (len > 0 && text[len - 1] == L'/') text[len - 1] = L'\0';
+}
