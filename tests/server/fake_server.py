@@ -9,7 +9,10 @@ Endpoints
   POST/DELETE /api/public/whitelist   body {"token":"..","ip":".."}; keeps one
                                       set of addresses per token.
                                       200 {"ok":true,"token":T,"ip":A,"changed":bool}
-                                      400/401/403 {"ok":false,"error":"..."}
+                                      (changed: newly added / was present)
+                                      400 bad body or no ip, 401 no token,
+                                      403 token not in --tokens, 405 other
+                                      methods: {"ok":false,"error":"..."}
   GET /api/client-ip                  200 {"ip":"<address>"}
   GET /                               200 text/plain "<echo address>\\n"
   GET /api/auth/customers/name/<name>             customer record (name is
@@ -73,6 +76,15 @@ Command line
   fake_server.py print-allowlist --control-url http://127.0.0.1:P
       Prints "token address" lines, sorted by token then address; tokens
       without addresses print nothing.
+
+Python use
+  FakeServer(http_port=0, https_port=None, cert=None, key=None, ip=...,
+             echo_ip=None, tokens=None, customers=None).start() / .stop(),
+  also a context manager; .http_port, .https_port, .url("http"|"https").
+  ControlClient(base_url) drives a server in another process.  Both offer
+  the control commands as methods (set_ip, set_script(method, path,
+  responses), get_requests, ...) and control(name, payload).
+  make_cert(dir) -> (cert, key); fill_pattern(n) -> the oversize padding.
 """
 
 import argparse
@@ -143,30 +155,30 @@ class ControlError(Exception):
 class _Item:
     """One scripted answer, checked when it is set so mistakes show at once."""
 
-    def __init__(self, spec):
-        if not isinstance(spec, dict):
+    def __init__(self, fields):
+        if not isinstance(fields, dict):
             raise ControlError(400, "script item must be an object")
-        self.action = spec.get("action", "respond")
+        self.action = fields.get("action", "respond")
         if self.action not in ACTIONS:
             raise ControlError(400, "unknown action: %r" % (self.action,))
-        self.status = int(spec.get("status", 200))
-        self.delay = float(spec.get("delay", 0))
-        self.headers = dict(spec.get("headers", {}))
-        self.content_type = spec.get("content_type")
-        if "body_b64" in spec:
-            self.body = base64.b64decode(spec["body_b64"])
-        elif "json" in spec:
-            self.body = _compact(spec["json"])
+        self.status = int(fields.get("status", 200))
+        self.delay = float(fields.get("delay", 0))
+        self.headers = dict(fields.get("headers", {}))
+        self.content_type = fields.get("content_type")
+        if "body_b64" in fields:
+            self.body = base64.b64decode(fields["body_b64"])
+        elif "json" in fields:
+            self.body = _compact(fields["json"])
             self.content_type = self.content_type or "application/json"
         else:
-            self.body = str(spec.get("body", "")).encode("utf-8")
-        if "oversize" in spec:
-            size = int(spec["oversize"])
+            self.body = str(fields.get("body", "")).encode("utf-8")
+        if "oversize" in fields:
+            size = int(fields["oversize"])
             self.body = (self.body + fill_pattern(size))[:max(size, 0)]
         self.content_type = self.content_type or "text/plain; charset=utf-8"
-        self.drop_after = int(spec.get("drop_after", len(self.body) // 2))
-        self.always = bool(spec.get("always", False))
-        self.left = int(spec.get("times", 1))
+        self.drop_after = int(fields.get("drop_after", len(self.body) // 2))
+        self.always = bool(fields.get("always", False))
+        self.left = int(fields.get("times", 1))
         if self.left < 1 and not self.always:
             raise ControlError(400, "times must be at least 1")
 

@@ -1,4 +1,7 @@
-"""Self-test of the loopback fake server (run: python3 -m unittest tests/server/test_fake_server.py)."""
+"""Self-test of the loopback fake server.
+
+Run from the repository root: python3 -m unittest tests/server/test_fake_server.py
+"""
 
 import errno
 import http.client
@@ -160,8 +163,10 @@ class FakeServerTest(unittest.TestCase):
         auth = {"Authorization": "Bearer files-tok"}
         self.assertEqual(self.call("GET", "/api/auth/customers/name/BIRCH%20LLC", headers=auth),
                          (200, b'{"id":7,"name":"BIRCH LLC"}'))
-        self.assertEqual(self.call("GET", "/api/auth/customers/7/files", headers=auth, https=True),
-                         (200, b'[{"id":11,"original_name":"a.txt"},{"id":12,"file_name":"b.bin"}]'))
+        self.assertEqual(self.call("GET", "/api/auth/customers/7/files",
+                                   headers=auth, https=True),
+                         (200, b'[{"id":11,"original_name":"a.txt"},'
+                               b'{"id":12,"file_name":"b.bin"}]'))
         self.assertEqual(self.call("GET", "/api/auth/customers/7/files/12/download", headers=auth),
                          (200, b"\x00\x01\x02\xff"))
         self.assertEqual(self.call("GET", "/api/auth/customers/name/NOBODY", headers=auth)[0], 404)

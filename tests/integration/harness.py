@@ -1,0 +1,83 @@
+"""Runs the real Windows programs under Wine, each test with a data folder of
+its own (ProgramData is set through the launcher, since Wine forces it for
+processes started from Linux)."""
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BIN_DIR = pathlib.Path(os.environ["WHITELIST_BIN_DIR"])
+WINE = os.environ["WHITELIST_WINE"]
+LAUNCHER = os.environ["WHITELIST_LAUNCHER"]
+DATA_FOLDER_NAME = "QOR Whitelist IP Updater"
+CONFIG_KEY_HEX = b"Rw8TqLm2VbN5xZc7".hex()
+
+
+def win_path(path):
+    """The Wine name of a Unix path."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def crlf(*lines):
+    """Console output: the C runtime's text mode turns each "\\n" into CR LF."""
+    return b"".join(line.encode() + b"\r\n" for line in lines)
+
+
+class Result:
+    def __init__(self, code, out, err):
+        self.code, self.out, self.err = code, out, err
+
+    def __repr__(self):
+        return f"exit {self.code}, stdout {self.out!r}, stderr {self.err[-400:]!r}"
+
+
+def run(exe, args, program_data, timeout=60):
+    """Runs exe (a Unix path) with args; program_data is the base folder's
+    Windows path, or None to leave ProgramData as Wine sets it."""
+    env_args = [] if program_data is None else [f"ProgramData={program_data}"]
+    command = [WINE, LAUNCHER, *env_args, "--", win_path(exe), *args]
+    done = subprocess.run(command, capture_output=True, timeout=timeout, stdin=subprocess.DEVNULL)
+    return Result(done.returncode, done.stdout, done.stderr)
+
+
+def decrypt_config(path):
+    """Decrypts a configuration file with the openssl CLI (independent of our code)."""
+    import base64
+    raw = base64.b64decode(pathlib.Path(path).read_bytes(), validate=True)
+    done = subprocess.run(
+        ["openssl", "enc", "-d", "-aes-128-cfb", "-K", CONFIG_KEY_HEX, "-iv", raw[:16].hex()],
+        input=raw[16:], capture_output=True, check=True)
+    return done.stdout
+
+
+class AgentTestCase(unittest.TestCase):
+    """A private ProgramData base, and whitelist.exe/sync.exe copied into a
+    folder of the test's own."""
+
+    def setUp(self):
+        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-it-"))
+        self.base = self.tmp / "ProgramData"
+        self.base.mkdir()
+        self.data = self.base / DATA_FOLDER_NAME
+        self.program_dir = self.tmp / "app"
+        self.program_dir.mkdir()
+        self.whitelist = self.program_dir / "whitelist.exe"
+        self.sync = self.program_dir / "sync.exe"
+        shutil.copyfile(BIN_DIR / "whitelist.exe", self.whitelist)
+        shutil.copyfile(BIN_DIR / "sync.exe", self.sync)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def agent(self, *args, exe=None, program_data=...):
+        if program_data is ...:
+            program_data = win_path(self.base)
+        return run(exe or self.whitelist, list(args), program_data)
+
+    def data_file(self, name):
+        return self.data / name
+
+    def win_data_file(self, name):
+        return win_path(self.data / name)

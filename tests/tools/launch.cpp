@@ -1,0 +1,66 @@
+// Test launcher: runs a program with some environment variables replaced and
+// passes its exit code through. Wine forces ProgramData for processes started
+// from Linux, but a child started from inside Wine keeps what it is given.
+//
+//   launch.exe NAME=VALUE... -- program [arguments...]
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "handles.h"
+
+namespace {
+bool same_name(const std::wstring& entry, const std::wstring& assignment) {
+  size_t a = entry.find(L'='), b = assignment.find(L'=');
+  return a != std::wstring::npos && a == b && CompareStringOrdinal(entry.c_str(), static_cast<int>(a),
+                                                                   assignment.c_str(), static_cast<int>(b),
+                                                                   TRUE) == CSTR_EQUAL;
+}
+
+std::vector<wchar_t> build_environment(const std::vector<std::wstring>& overrides) {
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = block; *p; p += std::wcslen(p) + 1) entries.emplace_back(p);
+    FreeEnvironmentStringsW(block);
+  }
+  for (const std::wstring& assignment : overrides) {
+    std::erase_if(entries, [&](const std::wstring& e) { return same_name(e, assignment); });
+    entries.push_back(assignment);
+  }
+  std::vector<wchar_t> out;
+  for (const std::wstring& e : entries) out.insert(out.end(), e.c_str(), e.c_str() + e.size() + 1);
+  out.push_back(L'\0');
+  return out;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> overrides;
+  int i = 1;
+  for (; i < argc && std::wcscmp(argv[i], L"--") != 0; ++i) overrides.emplace_back(argv[i]);
+  if (i + 1 >= argc) {
+    std::fputs("usage: launch NAME=VALUE... -- program [arguments...]\n", stderr);
+    return 125;
+  }
+  std::wstring command_line;
+  for (int j = i + 1; j < argc; ++j) append_quoted_argument(command_line, argv[j]);
+  std::vector<wchar_t> environment = build_environment(overrides);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(argv[i + 1], command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                      environment.data(), nullptr, &startup, &info)) {
+    std::fprintf(stderr, "launch: CreateProcess failed: %lu\n", GetLastError());
+    return 126;
+  }
+  kernel_handle process(info.hProcess), thread(info.hThread);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.get(), &code);
+  return static_cast<int>(code);
+}
