@@ -6,6 +6,7 @@ inline constexpr int EXIT_FAILED = 1;
 
 int status_command(int argc, wchar_t** argv);
 int configure_command(int argc, wchar_t** argv);
+int files_command(int argc, wchar_t** argv);
 
 // Hands the process to the service control manager.
 int service_dispatch();

@@ -27,7 +27,9 @@ constexpr command COMMANDS[] = {
 };
 
 // Commands only offered when the program runs as sync.exe.
-constexpr std::span<const command> SYNC_PROGRAM_COMMANDS{};
+constexpr command SYNC_PROGRAM_COMMANDS[] = {
+    {L"files", files_command},
+};
 
 bool running_as_sync_program() {
   wchar_t path[MAX_PATH + 1] = {};

@@ -38,8 +38,13 @@ def run(exe, args, program_data, timeout=60):
     Windows path, or None to leave ProgramData as Wine sets it."""
     env_args = [] if program_data is None else [f"ProgramData={program_data}"]
     command = [WINE, LAUNCHER, *env_args, "--", win_path(exe), *args]
-    done = subprocess.run(command, capture_output=True, timeout=timeout, stdin=subprocess.DEVNULL)
-    return Result(done.returncode, done.stdout, done.stderr)
+    # stderr goes to a file: a process that the program leaves behind (the
+    # shell's folder window) keeps it open, and a pipe would never end.
+    with tempfile.TemporaryFile() as err:
+        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=err, timeout=timeout,
+                              stdin=subprocess.DEVNULL)
+        err.seek(0)
+        return Result(done.returncode, done.stdout, err.read())
 
 
 def decrypt_config(path):

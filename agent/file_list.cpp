@@ -1,0 +1,101 @@
+#include "file_list.h"
+
+#include <cstring>
+
+namespace {
+constexpr char ID_KEY[] = "\"id\":";
+constexpr char ORIGINAL_NAME_KEY[] = "\"original_name\":\"";
+constexpr char FILE_NAME_KEY[] = "\"file_name\":\"";
+constexpr long MAX_ID = 0x7fffffff;
+
+// Decimal number as a standard conversion reads it: leading blanks and a
+// sign allowed, stops at the first non-digit. -1 unless 1 to MAX_ID.
+long read_positive_number(const char* p) {
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  if (*p < '0' || *p > '9') return -1;
+  long long value = 0;  // long is 32 bits on Windows
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > MAX_ID) return -1;
+  }
+  return negative || value < 1 ? -1 : static_cast<long>(value);
+}
+
+char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool is_reserved_device_name(std::string_view name) {
+  // The device names are reserved with any extension and in any case.
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  std::string upper;
+  for (char c : stem) upper += ascii_upper(c);
+  for (const char* reserved : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (upper == reserved) return true;
+  if (upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '0' &&
+      upper[3] <= '9')
+    return true;
+  return false;
+}
+}  // namespace
+
+long find_first_id(const char* body) {
+  const char* match = std::strstr(body, ID_KEY);
+  return match ? read_positive_number(match + std::strlen(ID_KEY)) : -1;
+}
+
+bool file_list_walker::next(file_entry& entry) {
+  if (!cursor_) return false;
+  const char* match = std::strstr(cursor_, ID_KEY);
+  cursor_ = nullptr;  // any stop below ends the walk
+  if (!match || static_cast<size_t>(match - body_) >= capacity_ - FILES_MATCH_TAIL_BYTES) return false;
+  const char* after_id = match + std::strlen(ID_KEY);
+  long id = read_positive_number(after_id);
+  if (id < 1) return false;
+  const char* key = std::strstr(after_id, ORIGINAL_NAME_KEY);
+  size_t key_len = std::strlen(ORIGINAL_NAME_KEY);
+  if (!key) {
+    key = std::strstr(after_id, FILE_NAME_KEY);
+    key_len = std::strlen(FILE_NAME_KEY);
+  }
+  if (!key) return false;
+  const char* name = key + key_len;
+  const char* close = std::strchr(name, '"');
+  if (!close) return false;
+  size_t len = static_cast<size_t>(close - name);
+  if (len > FILE_NAME_MAX_BYTES) return false;
+  entry = {id, std::string_view(name, len)};
+  cursor_ = close + 1;
+  return true;
+}
+
+bool is_empty_file_list(const char* body) {
+  return std::strchr(body, '[') && std::strchr(body, ']') && !std::strstr(body, ID_KEY);
+}
+
+bool is_plain_file_name(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (unsigned char c : name) {
+    if (c < 0x20 || std::strchr("<>:\"/\\|?*", c)) return false;
+  }
+  if (name.back() == '.' || name.back() == ' ') return false;
+  return !is_reserved_device_name(name);
+}
+
+std::string percent_encode(std::string_view text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
