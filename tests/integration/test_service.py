@@ -1,0 +1,216 @@
+"""The agent as a real service under Wine's service control manager, against
+the loopback server. Under Wine a service sees ProgramData=C:\\users\\Public,
+so the command-line runs that share its data folder are given that folder."""
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+from harness import WINE, AgentTestCase, DATA_FOLDER_NAME, decrypt_config, win_path
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
+from fake_server import FakeServer  # noqa: E402
+
+SERVICE = "QORWhitelistIPUpdater"
+PUBLIC = "C:\\users\\Public"
+SERVICE_DATA = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"]) / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
+CONTROL = os.environ["WHITELIST_SERVICE_CONTROL"]
+WAIT = 60  # generous bound for anything the service does at once
+IP_A, IP_B, IP_C = "198.51.100.10", "198.51.100.20", "198.51.100.30"
+NO_CONFIG = "No config - service will do nothing until whitelist --token X --server-url Y is run"
+
+server = None
+
+
+def setUpModule():
+    global server
+    server = FakeServer(http_port=0, ip=IP_A).start()
+
+
+def tearDownModule():
+    server.stop()
+
+
+def wine(*args):
+    done = subprocess.run([WINE, *args], capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
+    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", "")
+
+
+def sc(*args):
+    return wine("sc", *args)
+
+
+class ServiceTestCase(AgentTestCase):
+    def setUp(self):
+        super().setUp()
+        server.clear_scripts()
+        server.clear_requests()
+        server.set_allowlist({})
+        server.set_ip(IP_A)
+        self.url = server.url("http")
+        self.remove_service()
+        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
+        code, out = sc("create", SERVICE, "binPath=", win_path(self.whitelist))
+        self.assertEqual(code, 0, out)
+
+    def tearDown(self):
+        self.remove_service()
+        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
+        super().tearDown()
+
+    def remove_service(self):
+        if sc("query", SERVICE)[0] != 0:
+            return
+        sc("stop", SERVICE)
+        self.wait_for(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop")
+        sc("delete", SERVICE)
+
+    # --- helpers ---
+
+    def wait_for(self, condition, what, bound=WAIT):
+        deadline = time.monotonic() + bound
+        while not condition():
+            if time.monotonic() > deadline:
+                self.fail(f"waited {bound} s for {what}; log: {self.log()}")
+            time.sleep(0.2)
+
+    def cli(self, *args):
+        return self.agent(*args, program_data=PUBLIC)
+
+    def configure(self, token="tok"):
+        r = self.cli("--token", token, "--server-url", self.url)
+        self.assertEqual(r.code, 0, r)
+        return r
+
+    def start(self):
+        code, out = sc("start", SERVICE)
+        self.assertEqual(code, 0, out)
+        self.wait_for(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
+        return out
+
+    def log(self):
+        """The messages of service.log without their time stamps."""
+        path = SERVICE_DATA / "service.log"
+        if not path.exists():
+            return []
+        return [line[20:] for line in path.read_bytes().decode("utf-8", "replace").split("\r\n") if line]
+
+    def wait_log(self, message, count=1, bound=WAIT):
+        self.wait_for(lambda: self.log().count(message) >= count, repr(message), bound)
+
+    def poke(self, *args):
+        code, out = wine(CONTROL, *args)
+        self.assertEqual(code, 0, f"service_control {args}: {out}")
+
+    def assertStatusReport(self, sc_output, pending_state, checkpoint, wait_hint):
+        """sc prints the status right after its request; the service may be
+        past the pending state by then, which then has checkpoint and hint 0."""
+        if pending_state in sc_output:
+            expected = [f"CHECKPOINT         : {checkpoint}", f"WAIT_HINT          : {wait_hint}"]
+        else:
+            expected = ["CHECKPOINT         : 0x0", "WAIT_HINT          : 0x0"]
+        for line in expected:
+            self.assertIn(line, sc_output)
+
+    def wire(self):
+        out = []
+        for r in server.get_requests():
+            if r["path"] == "/api/public/whitelist":
+                body = json.loads(r["body"])
+                out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
+        return out
+
+
+class Service(ServiceTestCase):
+    def test_registers_at_start_follows_a_change_and_stops_promptly(self):
+        self.configure()
+        server.clear_requests()
+        self.assertStatusReport(self.start(), "START_PENDING", "0x1", "0x7d0")
+        self.wait_log(f"Startup whitelist sync OK: {IP_A}")
+        self.assertEqual(self.wire(), [f"POST {IP_A} tok"], "one addition at start, even of the known address")
+
+        # The reload event wakes the worker for a cycle at once.
+        server.set_ip(IP_B)
+        self.poke("event")
+        self.wait_log(f"IP updated: {IP_B}")
+        self.assertEqual(self.log()[-3:], [
+            f"Last IP reloaded from file after external sync: {IP_A}",
+            f"IP changed from {IP_A} to {IP_B} - removing old IP",
+            f"IP updated: {IP_B}"])
+        self.assertEqual(self.wire(), [f"POST {IP_A} tok", f"DELETE {IP_A} tok", f"POST {IP_B} tok"])
+        self.assertEqual(server.get_allowlist(), {"tok": [IP_B]})
+        self.assertEqual((SERVICE_DATA / "last_ip.txt").read_bytes(), IP_B.encode())
+
+        # Stop during the 60 s wait: bounded well below one poll interval.
+        self.assertStatusReport(sc("stop", SERVICE)[1], "STOP_PENDING", "0x2", "0x1388")
+        self.wait_for(lambda: "STOPPED" in sc("query", SERVICE)[1], "a prompt stop", bound=40)
+        self.assertEqual(self.cli("status").out.splitlines()[0], b"Service: Stopped")
+
+    def test_command_line_sync_reloads_the_service_instead_of_a_second_addition(self):
+        self.configure()
+        self.start()
+        self.wait_log(f"Startup whitelist sync OK: {IP_A}")
+        server.set_ip(IP_C)
+        server.clear_requests()
+        r = self.cli("sync")
+        self.assertEqual(r.code, 0, r)
+        self.wait_log(f"Last IP reloaded from file after external sync: {IP_C}")
+        # A second reload is logged only after the cycle that followed the
+        # first one has finished.
+        self.poke("event")
+        self.wait_log(f"Last IP reloaded from file after external sync: {IP_C}", count=2)
+        self.assertEqual(self.wire(), [f"DELETE {IP_A} tok", f"POST {IP_C} tok"], "the command's requests only")
+
+    def test_control_code_128_reloads_and_other_codes_do_nothing(self):
+        self.configure()
+        self.start()
+        self.wait_log(f"Startup whitelist sync OK: {IP_A}")
+        (SERVICE_DATA / "last_ip.txt").write_bytes(b"203.0.113.99")
+        self.poke("control", "200")
+        self.poke("control", "128")
+        self.wait_log("Last IP reloaded from file after external sync: 203.0.113.99")
+        self.assertEqual(self.log()[-2:], [f"Startup whitelist sync OK: {IP_A}",
+                                           "Last IP reloaded from file after external sync: 203.0.113.99"])
+        self.assertEqual(self.cli("status").out.splitlines()[0], b"Service: Running")
+
+    def test_registration_keeps_settings_saved_since_the_service_started(self):
+        self.configure("token-A")
+        self.start()
+        self.wait_log(f"Startup whitelist sync OK: {IP_A}")
+        self.configure("token-B")
+        self.wait_log(f"Last IP reloaded from file after external sync: {IP_A}")
+        server.set_ip(IP_B)
+        server.clear_requests()
+        self.poke("event")
+        self.wait_log(f"IP updated: {IP_B}")
+        self.assertEqual(self.wire(), [f"DELETE {IP_A} token-A", f"POST {IP_B} token-A"],
+                         "a running service keeps the token it started with")
+        self.assertIn(b"token=token-B\n", decrypt_config(SERVICE_DATA / "whitelist.config"))
+        self.assertEqual((SERVICE_DATA / "last_ip.txt").read_bytes(), IP_B.encode())
+
+    def test_without_configuration_and_with_an_oversized_log(self):
+        SERVICE_DATA.mkdir(parents=True)
+        (SERVICE_DATA / "service.log").write_bytes(b"x" * 524289)
+        self.start()
+        self.wait_log(NO_CONFIG)
+        self.poke("event")
+        self.wait_log("Last IP reloaded from file after external sync: (none)")
+        self.assertEqual(self.log(), [NO_CONFIG, "Last IP reloaded from file after external sync: (none)"],
+                         "the log restarted and nothing else happened")
+        self.assertEqual(server.get_requests(), [])
+
+    def test_change_is_noticed_by_the_timed_poll(self):
+        # The one test that waits for a real poll interval.
+        self.configure()
+        self.start()
+        self.wait_log(f"Startup whitelist sync OK: {IP_A}")
+        server.set_ip(IP_B)
+        self.wait_log(f"IP updated: {IP_B}", bound=150)
+
+
+if __name__ == "__main__":
+    unittest.main()
