@@ -144,6 +144,9 @@ class Service(ServiceTestCase):
         self.assertEqual(self.wire(), [f"POST {IP_A} tok", f"DELETE {IP_A} tok", f"POST {IP_B} tok"])
         self.assertEqual(server.get_allowlist(), {"tok": [IP_B]})
         self.assertEqual((SERVICE_DATA / "last_ip.txt").read_bytes(), IP_B.encode())
+        # Still alive and waiting after that cycle: the next reload is heard.
+        self.poke("event")
+        self.wait_log(f"Last IP reloaded from file after external sync: {IP_B}")
 
         # Stop during the 60 s wait: bounded well below one poll interval.
         self.assertStatusReport(sc("stop", SERVICE)[1], "STOP_PENDING", "0x2", "0x1388")
