@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "allowlist_text.h"
 #include "api_error.h"
 
 inline constexpr wchar_t ALLOWLIST_PATH[] = L"/api/public/whitelist";
@@ -15,9 +16,5 @@ inline constexpr wchar_t METHOD_REMOVE[] = L"DELETE";
 int allowlist_request(const wchar_t* method, const wchar_t* server_url, const wchar_t* path,
                       const wchar_t* token, const wchar_t* ip);
 
-// Escapes backslash and double quote, and control characters as \u00XX.
-void json_escape(const char* source, char* destination, size_t capacity);
-// Formats into last_api_error (cut to fit, always terminated).
-void set_api_error(const char* format, ...);
 // A few words naming a WinHTTP error code, or "".
 const char* winhttp_error_suffix(uint32_t code);

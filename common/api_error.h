@@ -6,3 +6,6 @@
 inline constexpr size_t LAST_API_ERROR_CAPACITY = 2048;
 
 extern char last_api_error[LAST_API_ERROR_CAPACITY];
+
+// Formats into last_api_error (cut to fit, always terminated).
+void set_api_error(const char* format, ...);

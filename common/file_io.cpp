@@ -55,35 +55,37 @@ long read_up_to(HANDLE file, char* buf, size_t max_bytes) {
   return static_cast<long>(total);
 }
 
-int replace_file(const wchar_t* path, const void* data, size_t size) {
-  // A name of this writer's own, so two writers never share a temporary file.
-  wchar_t temp_path[MAX_PATH + 32];
-  if (!path || !*path ||
-      !format_bounded(temp_path, std::size(temp_path), L"%s.%lu-%lu.tmp", path,
-                      GetCurrentProcessId(), GetCurrentThreadId()))
-    return -1;
-
-  {
-    file_handle temp;
-    bool opened = retry_sharing_clashes([&] {
-      temp.reset(CreateFileW(temp_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-      return static_cast<bool>(temp);
-    });
-    if (!opened) return -1;
-    if (!write_all(temp.get(), data, size) || !FlushFileBuffers(temp.get())) {
-      temp.reset();
-      DeleteFileW(temp_path);
-      return -1;
-    }
-  }
-
-  bool moved = retry_sharing_clashes([&] {
-    return MoveFileExW(temp_path, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+file_replacement::file_replacement(const wchar_t* path) {
+  // A temporary name of this writer's own, so two writers never share one.
+  if (!path || !*path || !copy_bounded(path_, std::size(path_), path) ||
+      !format_bounded(temp_path_, std::size(temp_path_), L"%s.%lu-%lu.tmp", path, GetCurrentProcessId(),
+                      GetCurrentThreadId()))
+    return;
+  retry_sharing_clashes([&] {
+    temp_.reset(CreateFileW(temp_path_, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+    return static_cast<bool>(temp_);
   });
-  if (!moved) {
-    DeleteFileW(temp_path);
-    return -1;
-  }
-  return 0;
+}
+
+file_replacement::~file_replacement() {
+  if (committed_ || !temp_path_[0]) return;
+  temp_.reset();
+  DeleteFileW(temp_path_);
+}
+
+bool file_replacement::write(const void* data, size_t size) { return temp_ && write_all(temp_.get(), data, size); }
+
+bool file_replacement::commit() {
+  if (!temp_ || !FlushFileBuffers(temp_.get())) return false;
+  temp_.reset();
+  committed_ = retry_sharing_clashes([&] {
+    return MoveFileExW(temp_path_, path_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  });
+  return committed_;
+}
+
+int replace_file(const wchar_t* path, const void* data, size_t size) {
+  file_replacement file(path);
+  return file.write(data, size) && file.commit() ? 0 : -1;
 }

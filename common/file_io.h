@@ -19,6 +19,27 @@ file_handle open_for_reading(const wchar_t* path, DWORD share_mode);
 // count, or -1 when a read fails.
 long read_up_to(HANDLE file, char* buf, size_t max_bytes);
 
+// Builds the new content of a file beside it and moves it over the old file
+// only on commit(); dropped without commit, it removes what it wrote and the
+// old file stays as it was.
+class file_replacement {
+ public:
+  explicit file_replacement(const wchar_t* path);
+  ~file_replacement();
+  file_replacement(const file_replacement&) = delete;
+  file_replacement& operator=(const file_replacement&) = delete;
+
+  bool is_open() const { return static_cast<bool>(temp_); }
+  bool write(const void* data, size_t size);
+  bool commit();
+
+ private:
+  wchar_t path_[MAX_PATH + 1] = {};
+  wchar_t temp_path_[MAX_PATH + 32] = {};
+  file_handle temp_;
+  bool committed_ = false;
+};
+
 // Replaces path with exactly these bytes: they go to a temporary file beside it first and
 // are moved over the old file only when completely written, so a failure at
 // any step leaves the old file intact and never a cut one. 0 or -1.

@@ -1,0 +1,92 @@
+#include "http_transport.h"
+
+bool http_exchange::fail(http_step step) {
+  error_ = GetLastError();
+  failed_step_ = step;
+  return false;
+}
+
+bool http_exchange::open(const http_target& target, const wchar_t* method, const wchar_t* path) {
+  session_.reset(WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                             WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session_) return fail(http_step::open_session);
+  WinHttpSetTimeouts(session_.get(), HTTP_RESOLVE_TIMEOUT_MS, HTTP_CONNECT_TIMEOUT_MS, HTTP_SEND_TIMEOUT_MS,
+                     HTTP_RECEIVE_TIMEOUT_MS);
+  connection_.reset(WinHttpConnect(session_.get(), target.host, static_cast<INTERNET_PORT>(target.port), 0));
+  if (!connection_) return fail(http_step::connect);
+  request_.reset(WinHttpOpenRequest(connection_.get(), method, path, nullptr, WINHTTP_NO_REFERER,
+                                    WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!request_) return fail(http_step::open_request);
+  if (target.secure) {
+    DWORD flags = RELAXED_SECURITY_FLAGS;
+    WinHttpSetOption(request_.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  }
+  return true;
+}
+
+void http_exchange::add_header(const wchar_t* header) {
+  WinHttpAddRequestHeaders(request_.get(), header, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
+}
+
+bool http_exchange::send(const void* body, DWORD size) {
+  if (!WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<void*>(body), size, size,
+                          0))
+    return fail(http_step::send);
+  return true;
+}
+
+bool http_exchange::receive() {
+  if (!WinHttpReceiveResponse(request_.get(), nullptr)) return fail(http_step::receive);
+  return true;
+}
+
+DWORD http_exchange::status_code() {
+  DWORD status = 0, size = sizeof status;
+  if (!WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+    return 0;
+  return status;
+}
+
+long long http_exchange::content_length() {
+  wchar_t text[32];
+  DWORD size = sizeof text;
+  if (!WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX))
+    return -1;
+  long long value = 0;
+  for (const wchar_t* p = text; *p; ++p) {
+    if (*p < L'0' || *p > L'9' || value > (1LL << 50)) return -1;
+    value = value * 10 + (*p - L'0');
+  }
+  return value;
+}
+
+long http_exchange::available() {
+  DWORD count = 0;
+  if (!WinHttpQueryDataAvailable(request_.get(), &count)) return -1;
+  return static_cast<long>(count);
+}
+
+long http_exchange::read(void* buffer, DWORD size) {
+  DWORD got = 0;
+  if (!WinHttpReadData(request_.get(), buffer, size, &got)) return -1;
+  return static_cast<long>(got);
+}
+
+size_t http_exchange::read_body(char* buffer, size_t cap, bool* broken) {
+  if (broken) *broken = false;
+  size_t pos = 0;
+  while (pos + 1 < cap) {
+    long count = available();
+    if (count < 0 && broken) *broken = true;
+    if (count <= 0) break;
+    size_t room = cap - 1 - pos;
+    long got = read(buffer + pos, static_cast<DWORD>(static_cast<size_t>(count) < room ? count : room));
+    if (got < 0 && broken) *broken = true;
+    if (got <= 0) break;
+    pos += static_cast<size_t>(got);
+  }
+  buffer[pos] = '\0';
+  return pos;
+}

@@ -1,0 +1,73 @@
+// The one way this system talks HTTP: a WinHTTP session, connection and
+// request per exchange, closed request first on every path.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstddef>
+
+#include "handles.h"
+
+inline constexpr wchar_t USER_AGENT[] = L"QOR Whitelist IP Updater/2.4";
+// Servers in the field may use self-signed, mismatched or expired
+// certificates: unknown CA, wrong name and bad date are accepted.
+inline constexpr DWORD RELAXED_SECURITY_FLAGS =
+    SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+static_assert(RELAXED_SECURITY_FLAGS == 0x3100);
+
+// Bounded so that no exchange can hold up a command, the service's worker or
+// the tray's refresh for good; a time-out reports ERROR_WINHTTP_TIMEOUT.
+inline constexpr int HTTP_RESOLVE_TIMEOUT_MS = 15000;
+inline constexpr int HTTP_CONNECT_TIMEOUT_MS = 15000;
+inline constexpr int HTTP_SEND_TIMEOUT_MS = 30000;
+inline constexpr int HTTP_RECEIVE_TIMEOUT_MS = 30000;
+
+struct winhttp_handle_traits {
+  using pointer = HINTERNET;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { WinHttpCloseHandle(h); }
+};
+using winhttp_handle = unique_handle<winhttp_handle_traits>;
+
+enum class http_step { none, open_session, connect, open_request, send, receive };
+
+struct http_target {
+  const wchar_t* host;
+  int port;
+  bool secure;
+};
+
+class http_exchange {
+ public:
+  // Session, connection and request, with the relaxed TLS checks for https.
+  bool open(const http_target& target, const wchar_t* method, const wchar_t* path);
+  // Adds one "Name: value\r\n" header; its result is not needed by callers.
+  void add_header(const wchar_t* header);
+  bool send(const void* body = nullptr, DWORD size = 0);
+  bool receive();
+  // The status code, or 0 when it can't be read.
+  DWORD status_code();
+  // The Content-Length the server announced, or -1 when there is none.
+  long long content_length();
+  // Bytes announced as available now (0 at the end); -1 when the question fails.
+  long available();
+  // One read of at most size bytes; -1 when it fails.
+  long read(void* buffer, DWORD size);
+  // Reads the body into buffer, at most cap - 1 bytes, and terminates it;
+  // returns the count. *broken is set when a call failed on the way.
+  size_t read_body(char* buffer, size_t cap, bool* broken = nullptr);
+
+  http_step failed_step() const { return failed_step_; }
+  DWORD error() const { return error_; }
+
+ private:
+  bool fail(http_step step);
+
+  // Destroyed in reverse order: request, then connection, then session.
+  winhttp_handle session_;
+  winhttp_handle connection_;
+  winhttp_handle request_;
+  http_step failed_step_ = http_step::none;
+  DWORD error_ = 0;
+};

@@ -1,0 +1,72 @@
+#include "ip_detect.h"
+
+#include <cstring>
+
+#include "build_settings.h"
+#include "config_store.h"
+#include "http_transport.h"
+#include "ip_text.h"
+#include "server_url.h"
+#include "text.h"
+
+namespace {
+constexpr size_t CLIENT_IP_ANSWER_BYTES = 512;
+constexpr size_t ECHO_ANSWER_BYTES = 64;
+constexpr wchar_t ECHO_PATH[] = L"/";
+
+// Only a real address is ever taken: an error text or page in its place
+// would otherwise be sent to the allowlist and the PC's address removed.
+bool take_address(const char* text, wchar_t* out, size_t cap) {
+  if (!is_ip_address_text(text)) return false;
+  return utf8_to_wide(text, -1, out, cap) && out[0];
+}
+
+int detect_with_server(wchar_t* out, size_t cap, const wchar_t* server_url) {
+  if (server_url && *server_url && out && cap > 0) {
+    char answer[CLIENT_IP_ANSWER_BYTES] = {};
+    char ip[IP_TEXT_MAX_BYTES + 1];
+    if (http_get_text(server_url, CLIENT_IP_PATH, answer, sizeof answer) == 0 &&
+        scan_client_ip_answer(answer, ip, sizeof ip) && take_address(ip, out, cap))
+      return 0;
+  }
+  return query_ip_echo_service(out, cap);
+}
+}  // namespace
+
+int http_get_text(const wchar_t* server_url, const wchar_t* path, char* out, size_t cap) {
+  if (!out || cap == 0) return -1;
+  wchar_t host[HOST_CAPACITY];
+  int port = 0, secure = 0;
+  if (split_server_url(server_url, host, HOST_CAPACITY, &port, &secure) != 0) return -1;
+  http_exchange http;
+  if (!http.open({host, port, secure != 0}, L"GET", path) || !http.send() || !http.receive()) return -1;
+  out[0] = '\0';
+  return http.read_body(out, cap) > 0 ? 0 : -1;
+}
+
+int query_ip_echo_service(wchar_t* out, size_t cap) {
+  char answer[ECHO_ANSWER_BYTES] = {};
+  {
+    http_exchange http;
+    if (!http.open({build_settings::ECHO_HOST, build_settings::ECHO_PORT, true}, L"GET", ECHO_PATH) ||
+        !http.send() || !http.receive())
+      return -1;
+    long count = http.available();
+    // One read of a short answer: anything longer is no address.
+    if (count >= 1 && static_cast<size_t>(count) < ECHO_ANSWER_BYTES) http.read(answer, static_cast<DWORD>(count));
+  }
+  const char* text = trim_blanks(answer);
+  if (!*text || !out || cap == 0) return -1;
+  return take_address(text, out, cap) ? 0 : -1;
+}
+
+int detect_public_ip(wchar_t* out, size_t cap, const wchar_t* server_url) {
+  return detect_with_server(out, cap, server_url);
+}
+
+int tray_detect_public_ip(wchar_t* out, size_t cap) {
+  wchar_t server_url[SERVER_URL_CAPACITY] = {};
+  if (tray_config_load(nullptr, 0, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0) != 0)
+    server_url[0] = L'\0';
+  return detect_with_server(out, cap, server_url);
+}
