@@ -5,11 +5,14 @@
 //   tray_driver --desktop NAME run [--show N] [NAME=VALUE...] -- program [args...]
 //       starts the program in that desktop with the show command and the
 //       environment changes, waits, and exits with its exit code
+//   tray_driver --desktop NAME hold           waits until "release" (keeps the desktop open meanwhile)
+//   tray_driver --desktop NAME release
 //   tray_driver --desktop NAME window          the status window: handle, visibility, client size
 //   tray_driver --desktop NAME controls        one line per child: id, class, WS_VISIBLE, enabled, x, y, w, h, text
 //   tray_driver --desktop NAME click ID        BM_CLICK to a button of the status window (posted)
 //   tray_driver --desktop NAME post MSG WPARAM LPARAM    a message to the status window (posted)
-//   tray_driver --desktop NAME icon            1 when the shell knows the tray's notification icon
+//   tray_driver --desktop NAME icon [HWND]     1 when the shell knows the tray's notification icon
+//                                              (of the status window, or of a window handle that may be gone)
 //   tray_driver --desktop NAME dialog TITLE    the texts of a top-level dialog with this title
 //   tray_driver --desktop NAME dialog-set TITLE ID TEXT    sets a control's text in that dialog
 //   tray_driver --desktop NAME dialog-post TITLE MSG WPARAM LPARAM
@@ -95,16 +98,15 @@ int describe_status_window() {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   wchar_t line[256];
-  format_bounded(line, std::size(line), L"visible=%d\ticonic=%d\tenabled=%d\tclient=%ldx%ld\tpid=%lu",
-                 IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, IsWindowEnabled(window) ? 1 : 0,
+  format_bounded(line, std::size(line), L"hwnd=%Id\tvisible=%d\ticonic=%d\tenabled=%d\tclient=%ldx%ld\tpid=%lu",
+                 reinterpret_cast<INT_PTR>(window), IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, IsWindowEnabled(window) ? 1 : 0,
                  client.right - client.left, client.bottom - client.top, pid);
   print_line(line);
   return 0;
 }
 
 // Asks the shell to change nothing about the icon: it only agrees when it knows the icon.
-int icon_known() {
-  HWND window = status_window();
+int icon_known(HWND window) {
   if (!window) return 1;
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof data;
@@ -153,6 +155,22 @@ int run_program(int argc, wchar_t** argv, int i, const wchar_t* desktop) {
   return static_cast<int>(code);
 }
 
+// A desktop lives while a program runs in it; the holder is that program
+// between the tray's runs.
+std::wstring release_event_name(const wchar_t* desktop) { return std::wstring(L"tray_driver_release_") + desktop; }
+
+int hold(const wchar_t* desktop) {
+  kernel_handle release(CreateEventW(nullptr, TRUE, FALSE, release_event_name(desktop).c_str()));
+  if (!release) return 1;
+  WaitForSingleObject(release.get(), INFINITE);
+  return 0;
+}
+
+int release(const wchar_t* desktop) {
+  kernel_handle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, release_event_name(desktop).c_str()));
+  return event && SetEvent(event.get()) ? 0 : 1;
+}
+
 int usage() {
   std::fputs("usage: tray_driver --desktop NAME COMMAND [ARGS...] (see the source)\n", stderr);
   return 2;
@@ -164,6 +182,8 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* desktop = argv[2];
   const wchar_t* command = argv[3];
   if (std::wcscmp(command, L"run") == 0) return run_program(argc, argv, 4, desktop);
+  if (std::wcscmp(command, L"hold") == 0) return hold(desktop);
+  if (std::wcscmp(command, L"release") == 0) return release(desktop);
   if (!join_desktop(desktop)) {
     std::fprintf(stderr, "tray_driver: cannot join the desktop: %lu\n", GetLastError());
     return 1;
@@ -172,7 +192,9 @@ int wmain(int argc, wchar_t** argv) {
   wchar_t** args = argv + 4;
   if (std::wcscmp(command, L"window") == 0) return describe_status_window();
   if (std::wcscmp(command, L"controls") == 0) return list_controls(status_window());
-  if (std::wcscmp(command, L"icon") == 0) return icon_known();
+  if (std::wcscmp(command, L"icon") == 0 && n <= 1)
+    return icon_known(n == 1 ? reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(args[0], nullptr, 0)))
+                             : status_window());
   if (std::wcscmp(command, L"click") == 0 && n == 1) {
     HWND window = status_window();
     HWND button = window ? GetDlgItem(window, static_cast<int>(number(args[0]))) : nullptr;
