@@ -113,6 +113,7 @@ def setUpModule():
                                  desktop, "hold"], env=wine_env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for("the virtual desktop", lambda: driver("window")[0] == 1)  # joined, no tray yet
+    set_service("absent")  # whatever an interrupted run left behind
     server = FakeServer(http_port=0, ip=SERVER_IP)
     server.start()
     SHOT_DIR.mkdir(parents=True, exist_ok=True)

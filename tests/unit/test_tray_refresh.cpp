@@ -124,7 +124,11 @@ TEST_F(tray_data, count_pending_deletes_reads_the_queue_file) {
   EXPECT_EQ(count, 455);  // 4095 = 455 whole lines of 9 bytes
 }
 
-TEST_F(tray_data, snapshot_of_a_configured_folder) {
+// A snapshot asks the network (the echo service on the test builds' fixed
+// port), so CTest runs these under that port's lock.
+using tray_snapshot = tray_data;
+
+TEST_F(tray_snapshot, of_a_configured_folder) {
   ASSERT_EQ(tray_config_save(L"0123456789abcdef", L"https://srv.example", nullptr, nullptr, nullptr, 0), 0);
   write_bytes(data.file(L"last_ip.txt"), "203.0.113.7\r\n");
   write_bytes(data.file(L"last_error.txt"), "WinHttpSendRequest failed: error 12029\n");
@@ -141,7 +145,7 @@ TEST_F(tray_data, snapshot_of_a_configured_folder) {
   EXPECT_EQ(config_present(), 1);
 }
 
-TEST_F(tray_data, snapshot_without_configuration_and_the_cache_reload) {
+TEST_F(tray_snapshot, without_configuration_and_the_cache_reload) {
   write_bytes(data.file(L"last_ip.txt"), "192.0.2.1");
   refresh_last_ip_cache();
   DeleteFileW(data.file(L"last_ip.txt").c_str());
@@ -159,7 +163,7 @@ TEST_F(tray_data, snapshot_without_configuration_and_the_cache_reload) {
   EXPECT_EQ(config_present(), 0);
 }
 
-TEST_F(tray_data, snapshot_of_a_configuration_without_server_url) {
+TEST_F(tray_snapshot, of_a_configuration_without_server_url) {
   // The tray refuses to save this, but an older agent's file can hold it.
   ASSERT_EQ(write_config_file(data.file(L"whitelist.config").c_str(), "token=abc\nserver_url=\n"), 0);
   snapshot_ptr s(build_status_snapshot());
