@@ -1,0 +1,13 @@
+// The notification-area icon: registration, balloons, its context menu and removal.
+#pragma once
+
+#include <windows.h>
+
+// Adds the icon once; later calls do nothing (also after a shell restart).
+void add_tray_icon(HWND window);
+// flags: NIIF_INFO or NIIF_ERROR. The registered icon and tooltip stay.
+void show_balloon(const wchar_t* title, const wchar_t* text, DWORD flags);
+// Exit: deletes the icon if it was added.
+void remove_tray_icon();
+// The right-click menu at the cursor; the choice arrives as WM_COMMAND.
+void show_tray_menu(HWND window);

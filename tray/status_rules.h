@@ -1,0 +1,53 @@
+// The tray's status decisions as plain text logic: error classification, the
+// allowlist status, colours and tooltips, pending-line counting, token
+// shortening. No window and no file is touched here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// 1 when needle occurs in text ignoring case (the system's lowering), else 0;
+// 0 when either is null or the needle is empty. Inputs longer than 2047 / 255
+// units are cut before the search.
+int contains_nocase(const wchar_t* text, const wchar_t* needle);
+// Lowers len units in place with the system's character lowering (the one
+// Windows-specific piece, in status_rules_win.cpp).
+void lower_in_place(wchar_t* text, size_t len);
+
+// The short text of a last error: always one of the classification results.
+void classify_last_error(const wchar_t* text, wchar_t* out, size_t cap);
+
+// What the service control manager answered.
+enum class service_answer { not_installed, query_failed, state };
+// "Running", "Stopped", ... or "State %u"; the state number matters only for
+// service_answer::state.
+void service_state_text(service_answer answer, unsigned long state, wchar_t* out, size_t cap);
+bool is_running_text(const wchar_t* state_text);
+
+// Where compute_allowlist_status gets what it needs, asked lazily and in the
+// order of the rules, so that a decided status costs no further lookups.
+class status_sources {
+ public:
+  virtual ~status_sources() = default;
+  // Token and server URL both present in a readable configuration.
+  virtual bool configured() = 0;
+  // True with a text when a last error is recorded.
+  virtual bool last_error(wchar_t* out, size_t cap) = 0;
+  virtual void service_state(wchar_t* out, size_t cap) = 0;
+  virtual bool detect_public_ip(wchar_t* out, size_t cap) = 0;
+};
+
+// The allowlist status; public_ip may be null (not detected). 0, or -1 when
+// out is null or cap is 0.
+int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip, const wchar_t* cached_last_ip,
+                             status_sources& sources);
+
+// Colour (0x00BBGGRR) and tooltip text of an allowlist status; null counts as empty.
+uint32_t status_color_for(const wchar_t* status);
+const wchar_t* status_tooltip_for(const wchar_t* status);
+
+// Lines of pending_delete_ips.txt that hold more than spaces and tabs.
+int count_pending_lines(const char* bytes, size_t size);
+
+// The first 8 characters of the token followed by "...".
+void shorten_token(const wchar_t* token, wchar_t* out, size_t cap);

@@ -1,0 +1,135 @@
+#include "status_snapshot.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+#include "config_store.h"
+#include "data_folder.h"
+#include "file_io.h"
+#include "handles.h"
+#include "ip_detect.h"
+#include "service_query.h"
+#include "status_rules.h"
+#include "text.h"
+
+using namespace tray;
+
+namespace {
+std::mutex last_ip_lock;
+wchar_t last_ip_cache[SHORT_FIELD_CAPACITY];
+std::atomic<long> last_ip_reload_pending{0};
+
+bool load_token_and_server(wchar_t* token, wchar_t* server_url) {
+  return tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0) == 0;
+}
+
+class system_sources final : public status_sources {
+ public:
+  bool configured() override { return config_present() != 0; }
+  bool last_error(wchar_t* out, size_t cap) override { return tray_read_last_error(out, cap) == 0; }
+  void service_state(wchar_t* out, size_t cap) override { query_service_state(out, cap); }
+  bool detect_public_ip(wchar_t* out, size_t cap) override { return tray_detect_public_ip(out, cap) == 0; }
+};
+}  // namespace
+
+int query_service_state(wchar_t* out, size_t cap) {
+  DWORD state = 0;
+  service_answer answer = service_answer::state;
+  int result = 0;
+  switch (query_agent_service(state)) {
+    case service_query::not_installed: {
+      answer = service_answer::not_installed;
+      // Same text either way; the result tells an unreachable manager apart.
+      service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+      if (!manager) result = -1;
+      break;
+    }
+    case service_query::unknown: answer = service_answer::query_failed; break;
+    case service_query::ok: break;
+  }
+  service_state_text(answer, state, out, cap);
+  return result;
+}
+
+int config_present() {
+  wchar_t token[TOKEN_CAPACITY] = {};
+  wchar_t server_url[SERVER_URL_CAPACITY] = {};
+  return load_token_and_server(token, server_url) && token[0] && server_url[0] ? 1 : 0;
+}
+
+int count_pending_deletes(int* count) {
+  if (count) *count = 0;
+  wchar_t path[PATH_CAPACITY];
+  data_file_path(PENDING_FILE_NAME, path, PATH_CAPACITY);
+  file_handle file = open_for_reading(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (!file) return 0;
+  char bytes[PENDING_READ_MAX];
+  DWORD got = 0;
+  if (!ReadFile(file.get(), bytes, static_cast<DWORD>(PENDING_READ_MAX), &got, nullptr)) return -1;
+  if (count) *count = count_pending_lines(bytes, got);
+  return 0;
+}
+
+void refresh_last_ip_cache() {
+  wchar_t fresh[SHORT_FIELD_CAPACITY] = {};
+  tray_read_last_ip(fresh, SHORT_FIELD_CAPACITY);
+  std::lock_guard guard(last_ip_lock);
+  copy_bounded(last_ip_cache, SHORT_FIELD_CAPACITY, fresh);
+}
+
+void copy_last_ip_cache(wchar_t* out, size_t cap) {
+  std::lock_guard guard(last_ip_lock);
+  copy_bounded(out, cap, last_ip_cache);
+}
+
+void request_last_ip_reload() { last_ip_reload_pending.exchange(1); }
+
+int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip, const wchar_t* cached_last_ip) {
+  system_sources sources;
+  return compute_allowlist_status(out, cap, public_ip, cached_last_ip, sources);
+}
+
+void free_status_snapshot(status_snapshot* snapshot) noexcept { std::free(snapshot); }
+
+status_snapshot* build_status_snapshot() noexcept {
+  auto* s = static_cast<status_snapshot*>(std::calloc(1, sizeof(status_snapshot)));
+  if (!s) return nullptr;
+
+  long expected = 1;
+  if (last_ip_reload_pending.compare_exchange_strong(expected, 0)) refresh_last_ip_cache();
+  wchar_t last_ip[SHORT_FIELD_CAPACITY];
+  copy_last_ip_cache(last_ip, SHORT_FIELD_CAPACITY);
+
+  copy_bounded(s->public_ip, std::size(s->public_ip), TEXT_UNAVAILABLE);
+  copy_bounded(s->last_whitelisted, std::size(s->last_whitelisted), TEXT_NONE);
+  copy_bounded(s->server, std::size(s->server), TEXT_NOT_CONFIGURED_VALUE);
+  copy_bounded(s->token_display, std::size(s->token_display), TEXT_NOT_CONFIGURED_VALUE);
+
+  query_service_state(s->service_state, std::size(s->service_state));
+
+  wchar_t detected[SHORT_FIELD_CAPACITY] = {};
+  bool have_ip = tray_detect_public_ip(detected, SHORT_FIELD_CAPACITY) == 0;
+  if (have_ip) copy_bounded(s->public_ip, std::size(s->public_ip), detected);
+
+  compute_allowlist_status(s->allowlist_status, std::size(s->allowlist_status), have_ip ? detected : nullptr,
+                           last_ip);
+
+  if (last_ip[0]) copy_bounded(s->last_whitelisted, std::size(s->last_whitelisted), last_ip);
+
+  wchar_t token[TOKEN_CAPACITY] = {};
+  wchar_t server_url[SERVER_URL_CAPACITY] = {};
+  if (load_token_and_server(token, server_url)) {
+    if (token[0]) shorten_token(token, s->token_display, std::size(s->token_display));
+    copy_bounded(s->server, std::size(s->server), server_url[0] ? server_url : TEXT_NOT_SET);
+  }
+
+  int pending = 0;
+  if (count_pending_deletes(&pending) == 0 && pending > 0)
+    format_bounded(s->pending_cleanup, std::size(s->pending_cleanup), FORMAT_PENDING, pending);
+  else
+    copy_bounded(s->pending_cleanup, std::size(s->pending_cleanup), TEXT_NO_PENDING);
+  return s;
+}

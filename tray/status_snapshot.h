@@ -1,0 +1,45 @@
+// One consistent picture of the system for the status window, gathered on a
+// worker thread (files, the service control manager, the configuration and
+// the network).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "tray_constants.h"
+
+struct status_snapshot {
+  wchar_t service_state[tray::SERVICE_STATE_CAPACITY];
+  wchar_t last_whitelisted[tray::SHORT_FIELD_CAPACITY];
+  wchar_t public_ip[tray::SHORT_FIELD_CAPACITY];
+  wchar_t server[tray::SERVER_FIELD_CAPACITY];
+  wchar_t token_display[tray::TOKEN_DISPLAY_CAPACITY];
+  wchar_t allowlist_status[tray::STATUS_TEXT_CAPACITY];
+  wchar_t pending_cleanup[tray::SHORT_FIELD_CAPACITY];
+};
+
+// A new zero-filled snapshot, filled in; null when memory is exhausted.
+status_snapshot* build_status_snapshot() noexcept;
+void free_status_snapshot(status_snapshot* snapshot) noexcept;
+struct snapshot_deleter {
+  void operator()(status_snapshot* s) const noexcept { free_status_snapshot(s); }
+};
+using snapshot_ptr = std::unique_ptr<status_snapshot, snapshot_deleter>;
+
+// The allowlist status from the real sources (configuration, last error,
+// service, network). public_ip may be null.
+int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip, const wchar_t* cached_last_ip);
+// 0 with the state text, or -1 when the service control manager can't be
+// opened (the text is then "Not installed").
+int query_service_state(wchar_t* out, size_t cap);
+// 1 when the configuration loads with a token and a server URL, else 0.
+int config_present();
+// 0 with the count (0 when there is no file), -1 when the file can't be read.
+int count_pending_deletes(int* count);
+
+// The last registered IP as last read from last_ip.txt. The UI thread and the
+// refresh worker both use it, so it sits behind a lock.
+void refresh_last_ip_cache();
+void copy_last_ip_cache(wchar_t* out, size_t cap);
+// The next snapshot re-reads last_ip.txt first.
+void request_last_ip_reload();

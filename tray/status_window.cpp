@@ -1,0 +1,197 @@
+#include "status_window.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "data_folder.h"
+#include "export_config.h"
+#include "notify_icon.h"
+#include "notify_rules.h"
+#include "painting.h"
+#include "status_rules.h"
+#include "text.h"
+#include "tray_constants.h"
+
+using namespace tray;
+
+namespace {
+struct row {
+  const wchar_t* label;
+  int label_id;
+  int value_id;
+};
+constexpr row ROWS[ROW_COUNT] = {
+    {L"Service", ID_SERVICE_LABEL, ID_SERVICE_VALUE},
+    {L"Allowlist status", ID_STATUS_LABEL, ID_STATUS_VALUE},
+    {L"Public IP", ID_PUBLIC_IP_LABEL, ID_PUBLIC_IP_VALUE},
+    {L"Last whitelisted", ID_LAST_IP_LABEL, ID_LAST_IP_VALUE},
+    {L"Server", ID_SERVER_LABEL, ID_SERVER_VALUE},
+    {L"Token", ID_TOKEN_LABEL, ID_TOKEN_VALUE},
+    {L"Pending cleanup", ID_PENDING_LABEL, ID_PENDING_VALUE},
+};
+
+struct button {
+  const wchar_t* text;
+  int id;
+  int left;
+  DWORD style;
+};
+constexpr button BUTTONS[] = {
+    {L"Sync now", ID_SYNC_BUTTON, SYNC_BUTTON_LEFT, WS_VISIBLE | BS_DEFPUSHBUTTON},
+    {L"Config", ID_CONFIG_BUTTON, CONFIG_BUTTON_LEFT, WS_VISIBLE | BS_PUSHBUTTON},
+    {L"Refresh", ID_REFRESH_BUTTON, REFRESH_BUTTON_LEFT, WS_VISIBLE | BS_PUSHBUTTON},
+    {L"Export", ID_EXPORT_BUTTON, EXPORT_BUTTON_LEFT, BS_PUSHBUTTON},
+};
+
+constexpr size_t SERVICE_TEXT_READ = 64;
+
+// Window-wide state; the status window is the only one of its class.
+COLORREF status_color = COLOR_NEUTRAL;
+HWND status_tooltip = nullptr;
+notify_memory notified;
+
+HWND create_child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h,
+                  int id, HFONT font) {
+  HWND child = CreateWindowExW(0, cls, text, WS_CHILD | style, x, y, w, h, parent,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+  if (child && font) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return child;
+}
+
+void show_export_button(HWND window, bool configured) {
+  HWND export_button = GetDlgItem(window, ID_EXPORT_BUTTON);
+  ShowWindow(export_button, configured ? SW_SHOW : SW_HIDE);
+  EnableWindow(export_button, configured ? TRUE : FALSE);
+}
+}  // namespace
+
+void create_status_controls(HWND window) {
+  ui_resources r = ui();
+  for (int i = 0; i < ROW_COUNT; ++i) {
+    int top = ROW_TOP + ROW_STEP * i;
+    create_child(window, L"STATIC", ROWS[i].label, WS_VISIBLE | SS_RIGHT, LABEL_LEFT, top, LABEL_WIDTH, ROW_HEIGHT,
+                 ROWS[i].label_id, r.small_font);
+    create_child(window, L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX, VALUE_LEFT, top,
+                 VALUE_WIDTH, ROW_HEIGHT, ROWS[i].value_id, r.body_font);
+  }
+  for (const button& b : BUTTONS) {
+    create_child(window, L"BUTTON", b.text, WS_TABSTOP | b.style, b.left, BUTTON_TOP, BUTTON_WIDTH, BUTTON_HEIGHT,
+                 b.id, r.body_font);
+  }
+  show_export_button(window, config_present() != 0);
+  create_child(window, L"STATIC", TEXT_FOOTER, WS_VISIBLE | SS_LEFT, FOOTER_LEFT, FOOTER_TOP, FOOTER_WIDTH,
+               FOOTER_HEIGHT, ID_FOOTER, r.small_font);
+}
+
+void create_status_tooltip(HWND window) {
+  if (status_tooltip) return;
+  status_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
+                                   reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), nullptr);
+  if (!status_tooltip) return;
+  SendMessageW(status_tooltip, TTM_SETMAXTIPWIDTH, 0, TOOLTIP_MAX_WIDTH);
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window;
+  tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window, ID_STATUS_VALUE));
+  tool.lpszText = const_cast<wchar_t*>(L"");
+  SendMessageW(status_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void redraw_status_panel(HWND window) {
+  RECT panel{PANEL_LEFT, PANEL_TOP, PANEL_RIGHT, PANEL_BOTTOM};
+  RedrawWindow(window, &panel, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void set_allowlist_status(HWND window, const wchar_t* text) {
+  if (!text) text = L"";
+  status_color = status_color_for(text);
+  SetDlgItemTextW(window, ID_STATUS_VALUE, text);
+  if (!status_tooltip) return;
+  wchar_t detail[STATUS_TEXT_CAPACITY];
+  copy_bounded(detail, STATUS_TEXT_CAPACITY, status_tooltip_for(text));
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = window;
+  tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window, ID_STATUS_VALUE));
+  tool.lpszText = detail;
+  SendMessageW(status_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void show_snapshot(HWND window, const status_snapshot* s) {
+  if (!s) return;
+  SetDlgItemTextW(window, ID_SERVICE_VALUE, s->service_state);
+  set_allowlist_status(window, s->allowlist_status);
+  SetDlgItemTextW(window, ID_PUBLIC_IP_VALUE, s->public_ip);
+  SetDlgItemTextW(window, ID_LAST_IP_VALUE, s->last_whitelisted);
+  SetDlgItemTextW(window, ID_SERVER_VALUE, s->server);
+  SetDlgItemTextW(window, ID_TOKEN_VALUE, s->token_display);
+  SetDlgItemTextW(window, ID_PENDING_VALUE, s->pending_cleanup);
+  show_export_button(window, config_present() != 0);
+  redraw_status_panel(window);
+}
+
+void notify_changes(HWND window, const status_snapshot* s) {
+  if (!s) return;
+  wchar_t error[NOTIFIED_ERROR_CAPACITY] = {};
+  bool has_error = tray_read_last_error(error, NOTIFIED_ERROR_CAPACITY) == 0 && error[0];
+  bool hidden = window && IsWindow(window) && !IsWindowVisible(window);
+  notify_plan plan =
+      plan_notifications(notified, s->last_whitelisted, s->allowlist_status, has_error ? error : nullptr, hidden);
+  for (int i = 0; i < plan.count; ++i) {
+    const balloon& b = plan.shown[i];
+    show_balloon(b.title, b.text, b.kind == balloon_kind::error ? NIIF_ERROR : NIIF_INFO);
+  }
+}
+
+HBRUSH color_static(HDC dc, HWND control) {
+  ui_resources r = ui();
+  SetBkMode(dc, OPAQUE);
+  SetBkColor(dc, COLOR_WHITE);
+  int id = GetDlgCtrlID(control);
+  if (id == ID_STATUS_VALUE) {
+    SetTextColor(dc, status_color);
+    SelectObject(dc, r.bold_font);
+  } else if (id == ID_SERVICE_VALUE) {
+    wchar_t state[SERVICE_TEXT_READ] = {};
+    GetWindowTextW(control, state, static_cast<int>(std::size(state)));
+    SetTextColor(dc, is_running_text(state) ? COLOR_GREEN : COLOR_AMBER);
+    SelectObject(dc, r.bold_font);
+  } else if (id >= VALUE_RANGE_FIRST && id <= VALUE_RANGE_LAST) {
+    SetTextColor(dc, COLOR_NEUTRAL);
+    SelectObject(dc, r.body_font);
+  } else if (id == ID_FOOTER) {
+    // The footer stands on the page, not the panel: a white text background would show as a band.
+    SetBkColor(dc, COLOR_PAGE);
+    SetTextColor(dc, COLOR_FOOTER_GREY);
+    SelectObject(dc, r.small_font);
+    return r.page_brush;
+  } else {
+    SetTextColor(dc, COLOR_LABEL_GREY);
+    SelectObject(dc, r.small_font);
+  }
+  return r.white_brush;
+}
+
+void export_command(HWND window) {
+  wchar_t path[EXPORT_PATH_CAPACITY];
+  copy_bounded(path, EXPORT_PATH_CAPACITY, CONFIG_FILE_NAME);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window;
+  dialog.lpstrFilter = EXPORT_FILTER;
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = static_cast<DWORD>(EXPORT_PATH_CAPACITY);
+  dialog.lpstrTitle = EXPORT_DIALOG_TITLE;
+  dialog.lpstrDefExt = EXPORT_DEFAULT_EXTENSION;
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+  if (!GetSaveFileNameW(&dialog)) return;
+  if (export_config_file(path) != 0)
+    MessageBoxW(window, TEXT_NO_CONFIG_TO_EXPORT, APP_TITLE, MB_OK | MB_ICONWARNING);
+}

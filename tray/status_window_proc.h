@@ -1,0 +1,7 @@
+// The status window's procedure: message and command dispatch only.
+#pragma once
+
+#include <windows.h>
+
+void show_status_window(HWND window);
+LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;

@@ -1,0 +1,86 @@
+// Entry point: single instance, window classes, the status window and the message loop.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "config_window.h"
+#include "handles.h"
+#include "notify_icon.h"
+#include "painting.h"
+#include "status_window_proc.h"
+#include "tray_constants.h"
+
+using namespace tray;
+
+namespace {
+constexpr DWORD STATUS_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+
+bool register_class(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HICON icon, HICON small_icon) {
+  WNDCLASSEXW cls{};
+  cls.cbSize = sizeof cls;
+  cls.lpfnWndProc = procedure;
+  cls.hInstance = instance;
+  cls.hIcon = icon;
+  cls.hIconSm = small_icon;
+  cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  cls.lpszClassName = name;
+  return RegisterClassExW(&cls) != 0;
+}
+
+// Another start shows the running instance instead of a second icon.
+void show_running_instance() {
+  HWND other = FindWindowW(STATUS_CLASS, APP_TITLE);
+  if (!other) return;
+  ShowWindow(other, SW_SHOW);
+  SetForegroundWindow(other);
+}
+
+void size_to_client_area(HWND window) {
+  RECT frame{0, 0, CLIENT_WIDTH, CLIENT_HEIGHT};
+  AdjustWindowRectEx(&frame, STATUS_STYLE, FALSE, 0);
+  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int run_message_loop() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    HWND dialog = config_window();
+    if (dialog && IsDialogMessageW(dialog, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  kernel_handle mutex(CreateMutexW(nullptr, TRUE, MUTEX_NAME));
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    show_running_instance();
+    return 0;
+  }
+
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  create_fonts();
+  create_brushes();
+  load_icons(instance);
+
+  ui_resources r = ui();
+  if (!register_class(instance, STATUS_CLASS, status_window_proc, r.large_icon, r.small_icon) ||
+      !register_class(instance, SETTINGS_CLASS, config_window_proc, nullptr, nullptr))
+    return 1;
+
+  HWND window = CreateWindowExW(0, STATUS_CLASS, APP_TITLE, STATUS_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  if (!window) return 1;
+  size_to_client_area(window);
+  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(r.large_icon));
+  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(r.small_icon));
+  add_tray_icon(window);
+  // The program lives in the notification area, whatever show command it got.
+  ShowWindow(window, SW_HIDE);
+
+  return run_message_loop();
+}
