@@ -7,6 +7,9 @@ inline constexpr int EXIT_FAILED = 1;
 int status_command(int argc, wchar_t** argv);
 int configure_command(int argc, wchar_t** argv);
 int files_command(int argc, wchar_t** argv);
+int sync_command(int argc, wchar_t** argv);
+// The second half of configure mode, after the new settings were saved.
+int register_configuration();
 
 // Hands the process to the service control manager.
 int service_dispatch();

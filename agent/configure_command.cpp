@@ -58,6 +58,5 @@ int configure_command(int argc, wchar_t** argv) {
   }
   delete_last_error();
   console_print(L"Config saved to %s\n", agent.config_path);
-  // The registration of the new settings joins here.
-  return EXIT_OK;
+  return register_configuration();
 }

@@ -20,6 +20,7 @@ struct command {
 // Commands under any program name.
 constexpr command COMMANDS[] = {
     {L"status", status_command},
+    {L"sync", sync_command},
     {L"--token", configure_command},
     {L"-t", configure_command},
     {L"--server-url", configure_command},

@@ -35,8 +35,8 @@ read_result read_head(const wchar_t* path, DWORD share_mode, char* buf, size_t m
 void cut_at_line_end(char* text) { text[std::strcspn(text, "\r\n")] = '\0'; }
 }  // namespace
 
-void data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap) {
-  format_bounded(out, cap, DATA_PATH_FORMAT, program_data_dir(), DATA_FOLDER_NAME, file_name);
+bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap) {
+  return format_bounded(out, cap, DATA_PATH_FORMAT, program_data_dir(), DATA_FOLDER_NAME, file_name);
 }
 
 void init_paths() {

@@ -26,8 +26,9 @@ struct agent_state {
 };
 extern agent_state agent;
 
-// Formats "<ProgramData>\QOR Whitelist IP Updater\<file_name>" into out (cut to fit).
-void data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap);
+// Formats "<ProgramData>\QOR Whitelist IP Updater\<file_name>" into out (cut to
+// fit); false when it was cut.
+bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap);
 
 // Agent: fills the four paths once, at the very start.
 void init_paths();

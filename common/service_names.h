@@ -2,3 +2,9 @@
 #pragma once
 
 inline constexpr wchar_t SERVICE_NAME[] = L"QORWhitelistIPUpdater";
+
+// The reload notification: a command-line registration asks the running
+// service to re-read last_ip.txt, through this event or, when the event
+// can't be opened, through this user-defined control code.
+inline constexpr wchar_t RELOAD_EVENT_NAME[] = L"Global\\QORWhitelistIPUpdaterReloadLastIp";
+inline constexpr unsigned long SERVICE_CONTROL_RELOAD_LAST_IP = 128;

@@ -31,6 +31,23 @@ bool copy_bounded(char* dst, size_t cap, const char* src) {
   return fits;
 }
 
+// The variadic forms; each platform file supplies the va_list ones.
+bool format_bounded(wchar_t* dst, size_t cap, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  bool fits = vformat_bounded(dst, cap, format, args);
+  va_end(args);
+  return fits;
+}
+
+bool format_bounded(char* dst, size_t cap, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  bool fits = vformat_bounded(dst, cap, format, args);
+  va_end(args);
+  return fits;
+}
+
 bool equals_ignore_case(const wchar_t* a, const wchar_t* b) {
   if (!a || !b) return false;
   for (; *a && *b; ++a, ++b) {

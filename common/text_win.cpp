@@ -86,22 +86,6 @@ bool vformat_bounded(char* dst, size_t cap, const char* format, va_list args) {
   return true;
 }
 
-bool format_bounded(wchar_t* dst, size_t cap, const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  bool fits = vformat_bounded(dst, cap, format, args);
-  va_end(args);
-  return fits;
-}
-
-bool format_bounded(char* dst, size_t cap, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  bool fits = vformat_bounded(dst, cap, format, args);
-  va_end(args);
-  return fits;
-}
-
 std::wstring vformat_text(const wchar_t* format, va_list args) {
   va_list measure;
   va_copy(measure, args);

@@ -57,6 +57,18 @@ def decrypt_config(path):
     return done.stdout
 
 
+def encrypt_config(path, plain):
+    """Writes a configuration file with the openssl CLI, for settings that
+    configure mode would refuse (a token without a server URL)."""
+    import base64
+    iv = os.urandom(16)
+    done = subprocess.run(
+        ["openssl", "enc", "-aes-128-cfb", "-K", CONFIG_KEY_HEX, "-iv", iv.hex()],
+        input=plain, capture_output=True, check=True)
+    pathlib.Path(path).parent.mkdir(parents=True, exist_ok=True)
+    pathlib.Path(path).write_bytes(base64.b64encode(iv + done.stdout))
+
+
 class AgentTestCase(unittest.TestCase):
     """A private ProgramData base, and whitelist.exe/sync.exe copied into a
     folder of the test's own."""

@@ -1,0 +1,25 @@
+// The agent's fixed sizes, intervals and names in one place (free of
+// <windows.h>, so the pure text logic can use it too).
+#pragma once
+
+#include <cstddef>
+
+// Service
+inline constexpr unsigned long POLL_INTERVAL_MS = 60000;
+inline constexpr unsigned long START_WAIT_HINT_MS = 2000;
+inline constexpr unsigned long STOP_WAIT_HINT_MS = 5000;
+
+// Service log
+inline constexpr wchar_t LOG_FILE_NAME[] = L"service.log";
+inline constexpr unsigned long LOG_MAX_BYTES = 524288;
+inline constexpr size_t LOG_MESSAGE_CAPACITY = 512;
+inline constexpr size_t LOG_LINE_CAPACITY = 640;
+
+// Pending-delete queue
+inline constexpr int PENDING_MAX = 32;
+inline constexpr size_t PENDING_READ_MAX = 4095;
+// Held around every read-modify-write of the queue file, by every agent
+// process, so that an entry added by one process is never lost by another's
+// save. Only file work happens under it, never a request.
+inline constexpr wchar_t PENDING_MUTEX_NAME[] = L"Global\\QORWhitelistIPUpdaterPendingQueue";
+inline constexpr unsigned long PENDING_MUTEX_WAIT_MS = 10000;

@@ -1,0 +1,15 @@
+// The agent's last_ip, guarded: in the service the worker uses it while the
+// control handler's thread may reload it from last_ip.txt.
+#pragma once
+
+// Copies last_ip into out (IP_CAPACITY units).
+void last_ip_copy(wchar_t* out);
+// Re-reads last_ip.txt (a missing file keeps the value) and copies the result
+// into out (IP_CAPACITY units).
+void last_ip_reload(wchar_t* out);
+// After a successful registration: ip becomes last_ip and goes to
+// last_ip.txt. The configuration file is left alone, so settings saved by
+// another process since this one loaded its record are never overwritten.
+void record_registered_ip(const wchar_t* ip);
+// config_load under the same guard.
+int config_load_guarded();

@@ -1,0 +1,19 @@
+// The pending-delete queue: old addresses whose removal failed, kept in
+// pending_delete_ips.txt and retried until removed.
+#pragma once
+
+#include "pending_text.h"
+#include "service_log.h"
+
+// Always 0; a missing or unreadable file is an empty queue.
+int pending_load(pending_list& out, int max = PENDING_MAX);
+// Replaces the file with the list, or deletes it for an empty list. 0 or -1.
+int pending_save(const pending_list& list);
+// 0 when ip is queued (added or already there); -1 for an empty ip, a full
+// queue or a file that can't be written.
+int pending_add(const wchar_t* ip);
+// Removes ip if queued; 0, or the save's result when the file was rewritten.
+int pending_remove(const wchar_t* ip);
+// Sends the removal of every queued address again; drops an entry equal to
+// the current public address without a request.
+void pending_retry_pass(pass_mode mode);

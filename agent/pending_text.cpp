@@ -1,0 +1,59 @@
+#include "pending_text.h"
+
+#include <cstring>
+
+#include "text.h"
+
+bool same_ip(const wchar_t* a, const wchar_t* b) { return equals_ignore_case(a, b); }
+
+int pending_find(const pending_list& list, const wchar_t* ip) {
+  for (int i = 0; i < list.count; ++i)
+    if (same_ip(list.entries[i], ip)) return i;
+  return -1;
+}
+
+bool pending_append(pending_list& list, const wchar_t* ip, int max) {
+  if (list.count >= max || list.count >= PENDING_MAX) return false;
+  copy_bounded(list.entries[list.count++], IP_CAPACITY, ip);
+  return true;
+}
+
+void pending_drop_all(pending_list& list, const pending_list& dropped) {
+  int kept = 0;
+  for (int i = 0; i < list.count; ++i) {
+    if (pending_find(dropped, list.entries[i]) >= 0) continue;
+    if (kept != i) copy_bounded(list.entries[kept], IP_CAPACITY, list.entries[i]);
+    ++kept;
+  }
+  list.count = kept;
+}
+
+void parse_pending_text(const char* text, pending_list& out, int max) {
+  out.count = 0;
+  const char* p = text;
+  while (*p && out.count < max) {
+    size_t len = std::strcspn(p, "\r\n");
+    const char* next = p + len;
+    next += std::strspn(next, "\r\n");
+    const char* start = p;
+    const char* end = p + len;
+    while (start < end && (*start == ' ' || *start == '\t')) ++start;
+    while (end > start && (end[-1] == ' ' || end[-1] == '\t')) --end;
+    p = next;
+
+    wchar_t ip[IP_CAPACITY];
+    if (start == end || !utf8_to_wide(start, static_cast<int>(end - start), ip, IP_CAPACITY) || !ip[0])
+      continue;
+    if (pending_find(out, ip) >= 0) continue;
+    pending_append(out, ip, max);
+  }
+}
+
+std::string format_pending_text(const pending_list& list) {
+  std::string text;
+  for (int i = 0; i < list.count; ++i) {
+    text += wstring_to_utf8(list.entries[i]);
+    text += '\n';
+  }
+  return text;
+}

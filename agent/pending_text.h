@@ -1,0 +1,28 @@
+// The pending-delete queue in memory and its file text (pure text logic).
+#pragma once
+
+#include <string>
+
+#include "agent_constants.h"
+#include "data_folder.h"
+
+struct pending_list {
+  wchar_t entries[PENDING_MAX][IP_CAPACITY] = {};
+  int count = 0;
+};
+
+// Addresses are compared ignoring letter case everywhere.
+bool same_ip(const wchar_t* a, const wchar_t* b);
+// Index of ip in list, or -1.
+int pending_find(const pending_list& list, const wchar_t* ip);
+// Appends ip (cut to 63 units); false when the list already holds max entries.
+bool pending_append(pending_list& list, const wchar_t* ip, int max = PENDING_MAX);
+// Drops every entry of list that dropped holds; keeps the others in order.
+void pending_drop_all(pending_list& list, const pending_list& dropped);
+
+// Reads the file text leniently: CR, LF or any run of both end a line, blanks
+// around an address are removed; empty lines, lines that need 64 or more
+// UTF-16 units and repeated addresses are skipped; at most max entries.
+void parse_pending_text(const char* text, pending_list& out, int max = PENDING_MAX);
+// One UTF-8 address per line, each line ending in one LF.
+std::string format_pending_text(const pending_list& list);

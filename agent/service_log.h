@@ -1,0 +1,15 @@
+// The service's log: timestamped lines in service.log, each message also sent
+// to the debugger output.
+#pragma once
+
+#include <cstddef>
+
+// Where the messages of a sync or retry pass go.
+enum class pass_mode { log, console };
+
+// Formats "<ProgramData>\QOR Whitelist IP Updater\service.log" into buf;
+// returns its length, or -1 when the path was cut.
+int log_path(wchar_t* buf, size_t cap);
+// 8-bit format (Microsoft meaning: "%S" takes a UTF-16 text). Never fails
+// towards the caller: a line that can't be written is lost.
+void service_log(const char* format, ...);

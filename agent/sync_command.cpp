@@ -1,0 +1,74 @@
+// "sync" and the registration that ends configure mode: both register the
+// current public address and, on success, tell a running service.
+#include "allowlist_api.h"
+#include "commands.h"
+#include "config_store.h"
+#include "console.h"
+#include "data_folder.h"
+#include "ip_detect.h"
+#include "last_ip.h"
+#include "pending_queue.h"
+#include "reload_signal.h"
+#include "sync_pass.h"
+
+namespace {
+constexpr char MSG_NO_CONFIG[] = "No configuration found. Open Settings and enter your rule token and server URL.";
+constexpr char MSG_NO_PUBLIC_IP[] = "Failed to detect public IP (check internet connection).";
+constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist.";
+
+void record_add_failure() { write_last_error(last_api_error[0] ? last_api_error : MSG_ADD_FAILED); }
+
+int registration_succeeded(const wchar_t* ip) {
+  delete_last_error();
+  console_print(L"IP %s whitelisted successfully.\n", ip);
+  signal_service_reload();
+  return EXIT_OK;
+}
+}  // namespace
+
+int sync_command(int, wchar_t**) {
+  delete_last_error();
+  if (config_load() != 0) {
+    console_print(L"No config. Run: whitelist --token X --server-url Y\n");
+    write_last_error(MSG_NO_CONFIG);
+    return EXIT_FAILED;
+  }
+  wchar_t ip[IP_CAPACITY] = {};
+  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
+    console_print(L"Failed to get public IP.\n");
+    write_last_error(MSG_NO_PUBLIC_IP);
+    return EXIT_FAILED;
+  }
+  console_print(L"Current public IP: %s\n", ip);
+  if (sync_pass(ip, pass_mode::console) != 0) {
+    console_print_failure(L"Failed to add IP to whitelist.");
+    record_add_failure();
+    return EXIT_FAILED;
+  }
+  pending_retry_pass(pass_mode::console);
+  return registration_succeeded(ip);
+}
+
+int register_configuration() {
+  const config_record& c = agent_config;
+  load_last_ip();
+  wchar_t ip[IP_CAPACITY] = {};
+  if (detect_public_ip(ip, IP_CAPACITY, c.server_url) != 0) {
+    console_print(L"Warning: could not get public IP.\n");
+    return EXIT_OK;
+  }
+  if (agent.last_ip[0] && !same_ip(agent.last_ip, ip)) {
+    old_ip_removal removal = remove_old_ip(agent.last_ip);
+    if (removal != old_ip_removal::removed)
+      console_print(L"Warning: failed to remove old IP; queued for retry.\n");
+    if (removal == old_ip_removal::queue_full) console_print(L"Warning: pending delete queue full.\n");
+  }
+  if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) != 0) {
+    console_print_failure(L"Warning: failed to add IP to whitelist.");
+    record_add_failure();
+    return EXIT_OK;
+  }
+  record_registered_ip(ip);
+  pending_retry_pass(pass_mode::console);
+  return registration_succeeded(ip);
+}

@@ -1,0 +1,94 @@
+// One replacement of the registered address: what is sent, what is recorded,
+// and what is never overwritten.
+#include <string>
+
+#include "agent_test_support.h"
+#include "pending_queue.h"
+#include "sync_pass.h"
+
+using sync_pass_test = agent_test;
+
+TEST_F(sync_pass_test, refuses_without_token_or_server) {
+  agent_config.server_url[0] = L'\0';
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), -1);
+  wcscpy(agent_config.server_url, L"https://allowlist.test");
+  agent_config.token[0] = L'\0';
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), -1);
+  EXPECT_TRUE(fake_net.requests.empty());
+  EXPECT_EQ(list_folder(data.folder()), L"") << "nothing written, not even a log line";
+}
+
+TEST_F(sync_pass_test, first_and_repeated_registration_send_only_the_addition) {
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 0);
+  EXPECT_STREQ(agent.last_ip, L"203.0.113.7");
+  EXPECT_EQ(read_bytes(data.file(L"last_ip.txt")), "203.0.113.7");
+  EXPECT_EQ(sync_pass(L"2001:DB8::1", pass_mode::log), 0);
+  wcscpy(agent.last_ip, L"2001:db8::1");
+  EXPECT_EQ(sync_pass(L"2001:DB8::1", pass_mode::log), 0);
+  EXPECT_EQ(request_lines(), (std::vector<std::wstring>{L"POST 203.0.113.7", L"DELETE 203.0.113.7",
+                                                        L"POST 2001:DB8::1", L"POST 2001:DB8::1"}));
+}
+
+TEST_F(sync_pass_test, change_removes_the_old_address_and_forgets_its_queue_entry) {
+  wcscpy(agent.last_ip, L"198.51.100.1");
+  pending_add(L"198.51.100.1");
+  pending_add(L"192.0.2.9");
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 0);
+  EXPECT_EQ(request_lines(), (std::vector<std::wstring>{L"DELETE 198.51.100.1", L"POST 203.0.113.7"}));
+  EXPECT_EQ(pending_text(), "192.0.2.9\n");
+  EXPECT_EQ(log_messages(), std::vector<std::string>{"IP changed from 198.51.100.1 to 203.0.113.7 - removing old IP"});
+}
+
+TEST_F(sync_pass_test, failed_removal_with_a_full_queue_still_adds) {
+  std::string full;
+  for (int i = 1; i <= 32; ++i) full += "10.0.0." + std::to_string(i) + "\n";
+  write_bytes(pending_file(), full);
+  wcscpy(agent.last_ip, L"198.51.100.1");
+  fake_net.answer = [](const recorded_request& r) -> std::optional<std::string> {
+    if (r.method == L"DELETE") return "gone away";
+    return std::nullopt;
+  };
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 0);
+  EXPECT_EQ(request_lines(), (std::vector<std::wstring>{L"DELETE 198.51.100.1", L"POST 203.0.113.7"}));
+  EXPECT_EQ(pending_text(), full);
+  EXPECT_EQ(log_messages(), (std::vector<std::string>{
+                                "IP changed from 198.51.100.1 to 203.0.113.7 - removing old IP",
+                                "Warning: failed to remove old IP (may not exist); queued for retry",
+                                "Warning: pending delete queue full",
+                            }));
+}
+
+TEST_F(sync_pass_test, failed_addition_keeps_last_ip_and_records_the_reason_in_log_mode_only) {
+  wcscpy(agent.last_ip, L"198.51.100.1");
+  std::string error = "rule disabled";
+  fake_net.answer = [&](const recorded_request&) -> std::optional<std::string> { return error; };
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 1);
+  EXPECT_STREQ(agent.last_ip, L"198.51.100.1");
+  EXPECT_FALSE(file_exists(data.file(L"last_ip.txt")));
+  EXPECT_EQ(read_bytes(data.file(L"last_error.txt")), "rule disabled");
+  EXPECT_EQ(pending_text(), "198.51.100.1\n");
+
+  error = "";
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 1);
+  EXPECT_EQ(read_bytes(data.file(L"last_error.txt")), "rule disabled") << "an empty reason leaves the file";
+
+  DeleteFileW(data.file(L"last_error.txt").c_str());
+  error = "console failure";
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::console), 1);
+  EXPECT_FALSE(file_exists(data.file(L"last_error.txt"))) << "the sync command writes it itself";
+}
+
+// The service loaded token A; meanwhile another program saved token B. The
+// service's registration must leave B in the file.
+TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones) {
+  wchar_t message[128];
+  ASSERT_EQ(tray_config_save(L"token-B", L"https://new.test", L"", L"", message, 128), 0);
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 0);
+  EXPECT_EQ(fake_net.requests.at(0).token, L"token-A") << "the running record is still used for requests";
+
+  wchar_t token[TOKEN_CAPACITY], url[SERVER_URL_CAPACITY];
+  ASSERT_EQ(tray_config_load(token, TOKEN_CAPACITY, url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0), 0);
+  EXPECT_STREQ(token, L"token-B");
+  EXPECT_STREQ(url, L"https://new.test");
+  EXPECT_EQ(read_bytes(data.file(L"last_ip.txt")), "203.0.113.7");
+}
