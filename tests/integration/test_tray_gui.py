@@ -10,7 +10,6 @@ notification icon has a shell to live in. Its single-instance mutex is
 machine-wide inside the Wine prefix: each test ends its tray before the next
 one starts, and CTest runs this suite alone with the service control manager
 and the echo port (RESOURCE_LOCK)."""
-import base64
 import json
 import os
 import pathlib
@@ -21,7 +20,7 @@ import tempfile
 import time
 import unittest
 
-from harness import CONFIG_KEY_HEX, decrypt_config, run, win_path
+from harness import decrypt_config, encrypt_config, run, win_path
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
 from fake_server import FakeServer  # noqa: E402
@@ -154,14 +153,6 @@ def parse_controls(text):
                 "text": "\t".join(fields[9:])})
     # Labels share id 0; everything else has one control per id.
     return {i: (c if i == 0 else c[0]) for i, c in controls.items()}
-
-
-def encrypt_config(text):
-    """A configuration file as the programs write it, made with the openssl CLI."""
-    iv = os.urandom(16)
-    done = subprocess.run(["openssl", "enc", "-aes-128-cfb", "-K", CONFIG_KEY_HEX, "-iv", iv.hex()],
-                          input=text.encode(), capture_output=True, check=True)
-    return base64.b64encode(iv + done.stdout)
 
 
 def box_texts(box):
@@ -495,7 +486,7 @@ class AgentRuns(TrayTestCase):
 
     def write_config(self, **values):
         text = "".join(f"{k}={values.get(k, '')}\n" for k in ("token", "server_url", "files_name", "files_token"))
-        (self.data / "whitelist.config").write_bytes(encrypt_config(text))
+        encrypt_config(self.data / "whitelist.config", text.encode())
 
     def sync_line(self):
         return f'"{win_path(self.app / "whitelist.exe")}" sync'
@@ -691,7 +682,7 @@ class AgentRuns(TrayTestCase):
         shutil.copyfile(STAND_IN_AGENT, self.app / "whitelist.exe")
 
         chosen = self.tmp / "chosen.config"
-        chosen.write_bytes(encrypt_config("token=imported\nserver_url=http://i.example\n"))
+        encrypt_config(chosen, b"token=imported\nserver_url=http://i.example\n")
         # A folder in place of the configuration file: the import fails and says so.
         (self.data / "whitelist.config").unlink()
         (self.data / "whitelist.config").mkdir()
@@ -713,6 +704,46 @@ class AgentRuns(TrayTestCase):
         driver("dialog-set", "Import encrypted config", field, win_path(path))
         driver("dialog-post", "Import encrypted config", WM_COMMAND, IDOK, 0)
         wait_for("the open dialog to close", lambda: self.dialog("Import encrypted config") is None)
+
+
+class RealAgent(TrayTestCase):
+    """The installed layout: tray.exe beside the real whitelist.exe, against
+    the loopback server."""
+
+    def setUp(self):
+        super().setUp()
+        server.clear_scripts()
+        server.clear_requests()
+
+    def additions(self):
+        return [json.loads(r["body"])["ip"] for r in server.get_requests()
+                if r["path"] == "/api/public/whitelist" and r["method"] == "POST"]
+
+    def test_first_start_paste_save_then_up_to_date_and_a_refused_sync(self):
+        set_service("running")
+        self.start_tray(SW_HIDE)
+        self.wait_config("Setup")
+        self.config_set(307, f"whitelist --token {TOKEN} --server-url {server.url('http')}/")
+        self.config_click(303)
+        self.wait_config_closed()
+        self.assertEqual(self.additions(), [SERVER_IP], "the server received the addition")
+        self.assertEqual(decrypt_config(self.data / "whitelist.config").decode(),
+                         f"token={TOKEN}\nserver_url={server.url('http')}\nfiles_name=\nfiles_token=\n")
+        self.show()
+        rows = wait_for("Up to date", lambda: (lambda r: r if r[216] == "Up to date" else None)(self.refreshed()))
+        self.assertEqual(rows[206], SERVER_IP)
+        self.screenshot("set_up_and_up_to_date")
+
+        # The server refuses: the agent's own reason, as it left it in last_error.txt.
+        server.set_script("POST", "/api/public/whitelist",
+                          [{"status": 401, "json": {"ok": False, "error": "Unauthorized"}}])
+        driver("click", 211)
+        texts = box_texts(wait_for("the failure box", lambda: self.dialog("Whitelist sync failed")))
+        reason = (self.data / "last_error.txt").read_text()
+        self.assertTrue(reason.startswith("Unauthorized"), reason)
+        self.assertIn(reason.replace("\n", " ").replace("\r", " ").strip(), [t.strip() for t in texts])
+        self.dismiss_dialog("Whitelist sync failed")
+        self.exit_tray()
 
 
 if __name__ == "__main__":
