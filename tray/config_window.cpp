@@ -1,12 +1,11 @@
 #include "config_window.h"
 
-#include <commdlg.h>
-
 #include <memory>
 #include <new>
 
 #include "agent_launch.h"
 #include "agent_run.h"
+#include "config_file_dialog.h"
 #include "config_store.h"
 #include "config_transfer.h"
 #include "painting.h"
@@ -27,8 +26,6 @@ constexpr LONG_PTR CONFIG_FORM = 0;
 constexpr DWORD WINDOW_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD WINDOW_EX_STYLE = WS_EX_TOPMOST | WS_EX_DLGMODALFRAME;
 constexpr DWORD LINE_EDIT = ES_AUTOHSCROLL;
-constexpr DWORD IMPORT_FLAGS = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-constexpr wchar_t IMPORT_FILTER[] = L"Config files (*.config)\0*.config\0All files (*.*)\0*.*\0";
 
 struct control {
   const wchar_t* cls;
@@ -161,16 +158,7 @@ void save_config_form(HWND window) {
 
 void import_command(HWND window) {
   wchar_t path[IMPORT_PATH_CAPACITY] = {};
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = window;
-  dialog.lpstrFilter = IMPORT_FILTER;
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = static_cast<DWORD>(IMPORT_PATH_CAPACITY);
-  dialog.lpstrTitle = IMPORT_DIALOG_TITLE;
-  dialog.Flags = IMPORT_FLAGS;
-  if (!GetOpenFileNameW(&dialog)) return;
+  if (!ask_config_file_path(window, config_file_dialog::import_from, path, IMPORT_PATH_CAPACITY)) return;
   if (import_config_file(path) != 0) {
     fail(window, TEXT_IMPORT_FAILED);
     return;

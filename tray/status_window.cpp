@@ -1,12 +1,12 @@
 #include "status_window.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <shellapi.h>
 
 #include <cwchar>
 
 #include "data_folder.h"
+#include "config_file_dialog.h"
 #include "config_transfer.h"
 #include "notify_icon.h"
 #include "notify_rules.h"
@@ -187,17 +187,7 @@ HBRUSH color_static(HDC dc, HWND control) {
 void export_command(HWND window) {
   wchar_t path[EXPORT_PATH_CAPACITY];
   copy_bounded(path, EXPORT_PATH_CAPACITY, CONFIG_FILE_NAME);
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = window;
-  dialog.lpstrFilter = EXPORT_FILTER;
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = static_cast<DWORD>(EXPORT_PATH_CAPACITY);
-  dialog.lpstrTitle = EXPORT_DIALOG_TITLE;
-  dialog.lpstrDefExt = EXPORT_DEFAULT_EXTENSION;
-  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-  if (!GetSaveFileNameW(&dialog)) return;
+  if (!ask_config_file_path(window, config_file_dialog::export_to, path, EXPORT_PATH_CAPACITY)) return;
   if (export_config_file(path) != 0)
     MessageBoxW(window, TEXT_NO_CONFIG_TO_EXPORT, APP_TITLE, MB_OK | MB_ICONWARNING);
 }

@@ -160,11 +160,11 @@ inline constexpr wchar_t FORMAT_BALLOON_UPDATED[] = L"Allowlist updated to %s.";
 inline constexpr wchar_t BALLOON_FAILED_TITLE[] = L"Allowlist update failed";
 inline constexpr wchar_t TEXT_NO_CONFIG_TO_EXPORT[] = L"No saved config found to export.";
 
-// Export dialog.
+// Export and import dialogs.
 inline constexpr wchar_t EXPORT_DIALOG_TITLE[] = L"Export encrypted config";
 inline constexpr wchar_t EXPORT_DEFAULT_EXTENSION[] = L"config";
 // Pairs of display text and pattern, ended by an empty pair.
-inline constexpr wchar_t EXPORT_FILTER[] =
+inline constexpr wchar_t CONFIG_FILE_FILTER[] =
     L"Config files (*.config)\0*.config\0All files (*.*)\0*.*\0";
 
 // Configuration window: outer sizes, and the capacities of what is read from it.

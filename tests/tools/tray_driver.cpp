@@ -86,6 +86,16 @@ HWND dialog_window(const wchar_t* title) { return FindWindowW(DIALOG_CLASS, titl
 
 long number(const wchar_t* text) { return std::wcstol(text, nullptr, 0); }
 
+// BM_CLICK to a button of window, posted as a user's click would arrive.
+int click(HWND window, wchar_t** args) {
+  HWND button = window ? GetDlgItem(window, static_cast<int>(number(args[0]))) : nullptr;
+  return button && PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
+}
+
+int post_to(HWND window, wchar_t** args) {
+  return window && PostMessageW(window, static_cast<UINT>(number(args[0])), number(args[1]), number(args[2])) ? 0 : 1;
+}
+
 constexpr UINT SEND_TIMEOUT_MS = 30000;
 
 // Returns once the window has handled the message, so that a check made
@@ -265,34 +275,16 @@ int wmain(int argc, wchar_t** argv) {
   if (std::wcscmp(command, L"icon") == 0 && n <= 1)
     return icon_known(n == 1 ? reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(args[0], nullptr, 0)))
                              : status_window());
-  if (std::wcscmp(command, L"click") == 0 && n == 1) {
-    HWND window = status_window();
-    HWND button = window ? GetDlgItem(window, static_cast<int>(number(args[0]))) : nullptr;
-    return button && PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
-  }
-  if (std::wcscmp(command, L"post") == 0 && n == 3) {
-    HWND window = status_window();
-    return window && PostMessageW(window, static_cast<UINT>(number(args[0])), number(args[1]), number(args[2]))
-               ? 0
-               : 1;
-  }
+  if (std::wcscmp(command, L"click") == 0 && n == 1) return click(status_window(), args);
+  if (std::wcscmp(command, L"post") == 0 && n == 3) return post_to(status_window(), args);
   if (std::wcscmp(command, L"config") == 0) return describe_settings_window();
   if (std::wcscmp(command, L"config-controls") == 0) return list_controls(settings_window());
   if (std::wcscmp(command, L"config-set") == 0 && n == 2) {
     HWND window = settings_window();
     return window && SetDlgItemTextW(window, static_cast<int>(number(args[0])), args[1]) ? 0 : 1;
   }
-  if (std::wcscmp(command, L"config-click") == 0 && n == 1) {
-    HWND window = settings_window();
-    HWND button = window ? GetDlgItem(window, static_cast<int>(number(args[0]))) : nullptr;
-    return button && PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
-  }
-  if (std::wcscmp(command, L"config-post") == 0 && n == 3) {
-    HWND window = settings_window();
-    return window && PostMessageW(window, static_cast<UINT>(number(args[0])), number(args[1]), number(args[2]))
-               ? 0
-               : 1;
-  }
+  if (std::wcscmp(command, L"config-click") == 0 && n == 1) return click(settings_window(), args);
+  if (std::wcscmp(command, L"config-post") == 0 && n == 3) return post_to(settings_window(), args);
   if (std::wcscmp(command, L"balloons") == 0) return list_balloons();
   if (std::wcscmp(command, L"send") == 0 && n == 3) return send_to(status_window(), args);
   if (std::wcscmp(command, L"config-send") == 0 && n == 3) return send_to(settings_window(), args);
