@@ -291,7 +291,8 @@ class StartAndExit(TrayTestCase):
     def test_not_configured_start_then_a_second_start_then_exit(self):
         w = self.start_tray(SW_SHOWMAXIMIZED)
         self.assertEqual(w["visible"], "0", "starts hidden even when asked to show maximized")
-        self.assertEqual(w["client"], "480x388")
+        # The window exists a moment before it is sized.
+        wait_for("the client area of 480x388", lambda: self.window()["client"] == "480x388")
         # Nothing configured: the Setup form opens by itself, the status window stays hidden and disabled.
         form = self.wait_config("Setup")
         self.assertEqual((form["visible"], form["x"], form["y"], form["outer"]), ("1", "0", "0", "448x300"))
