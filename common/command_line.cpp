@@ -2,9 +2,9 @@
 
 #include <cwchar>
 
-void append_quoted_argument(std::wstring& command_line, const wchar_t* arg) {
+void append_quoted_argument(std::wstring& command_line, const wchar_t* arg, bool always_quote) {
   if (!command_line.empty()) command_line += L' ';
-  if (*arg && !std::wcspbrk(arg, L" \t\n\v\"")) {
+  if (!always_quote && *arg && !std::wcspbrk(arg, L" \t\n\v\"")) {
     command_line += arg;
     return;
   }

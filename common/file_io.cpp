@@ -3,6 +3,7 @@
 #include "text.h"
 
 namespace {
+constexpr size_t COPY_CHUNK_BYTES = 16384;
 
 bool is_sharing_clash(DWORD error) {
   // Replacing a file that a reader holds without delete sharing reports
@@ -88,4 +89,21 @@ bool file_replacement::commit() {
 int replace_file(const wchar_t* path, const void* data, size_t size) {
   file_replacement file(path);
   return file.write(data, size) && file.commit() ? 0 : -1;
+}
+
+int copy_file_replacing(const wchar_t* source, const wchar_t* destination) {
+  file_replacement out(destination);
+  {
+    // Closed before the move, so that a file copied onto itself can be replaced.
+    file_handle in = open_for_reading(source, FILE_SHARE_READ);
+    if (!in || !out.is_open()) return -1;
+    char chunk[COPY_CHUNK_BYTES];
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(in.get(), chunk, sizeof chunk, &got, nullptr)) return -1;
+      if (got == 0) break;
+      if (!out.write(chunk, got)) return -1;
+    }
+  }
+  return out.commit() ? 0 : -1;
 }

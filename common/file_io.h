@@ -44,3 +44,8 @@ class file_replacement {
 // are moved over the old file only when completely written, so a failure at
 // any step leaves the old file intact and never a cut one. 0 or -1.
 int replace_file(const wchar_t* path, const void* data, size_t size);
+
+// Copies source over destination through a file_replacement: the old
+// destination stays intact unless the whole copy succeeded. Copying a file
+// onto itself works too. 0 or -1.
+int copy_file_replacing(const wchar_t* source, const wchar_t* destination);

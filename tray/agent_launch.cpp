@@ -1,19 +1,93 @@
 #include "agent_launch.h"
 
-#include "tray_constants.h"
+#include <shellapi.h>
+
+#include <memory>
+#include <new>
+
+#include "agent_command.h"
+#include "agent_run.h"
+#include "data_folder.h"
+#include "handles.h"
+#include "notify_icon.h"
+#include "status_refresh.h"
+#include "status_window.h"
 
 using namespace tray;
 
-namespace {
-constexpr wchar_t SYNC_NOT_YET[] =
-    L"Sync now arrives with a later version of the tray.\n\nThe background service keeps registering "
-    L"this PC's address in the meantime.";
-}  // namespace
+busy_flag sync_in_progress;
+busy_flag download_in_progress;
 
-void tray_start_sync(HWND status_window) {
-  MessageBoxW(status_window, SYNC_NOT_YET, APP_TITLE, MB_OK | MB_ICONINFORMATION);
+namespace {
+using result_ptr = std::unique_ptr<AgentRunResult>;
+using request_ptr = std::unique_ptr<DownloadRequest>;
+
+// Posts the outcome to window. Without memory for a result the post still
+// goes out, with no result, so the window re-enables its button; only when
+// the window can't be told (it is gone) does the worker release the flag.
+void report(HWND window, UINT message, result_ptr result, busy_flag& flag) noexcept {
+  if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(result.get())))
+    result.release();  // the window owns it now
+  else
+    flag.release();
 }
 
-void on_sync_done(HWND, LPARAM) noexcept {
-  // No sync worker exists yet, so nothing posts this message.
+DWORD WINAPI sync_worker(void* parameter) noexcept {
+  HWND window = static_cast<HWND>(parameter);
+  result_ptr result(new (std::nothrow) AgentRunResult{});
+  if (result) result->result = run_whitelist_sync(nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
+  report(window, WM_SYNC_DONE, std::move(result), sync_in_progress);
+  return 0;
+}
+
+DWORD WINAPI download_worker(void* parameter) noexcept {
+  request_ptr request(static_cast<DownloadRequest*>(parameter));
+  result_ptr result(new (std::nothrow) AgentRunResult{});
+  if (result)
+    result->result =
+        run_files_download(request->name, request->token, nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
+  report(request->window, WM_DOWNLOAD_DONE, std::move(result), download_in_progress);
+  return 0;
+}
+}  // namespace
+
+void tray_start_sync(HWND window) {
+  if (!sync_in_progress.claim()) return;
+  HWND sync_button = GetDlgItem(window, ID_SYNC_BUTTON);
+  EnableWindow(sync_button, FALSE);
+  SetDlgItemTextW(window, ID_PUBLIC_IP_VALUE, TEXT_SYNCING_IP);
+  set_allowlist_status(window, STATUS_SYNCING);
+  redraw_status_panel(window);
+
+  kernel_handle thread(CreateThread(nullptr, 0, sync_worker, window, 0, nullptr));
+  if (thread) return;
+  sync_in_progress.release();
+  EnableWindow(sync_button, TRUE);
+  MessageBoxW(window, TEXT_SYNC_NOT_STARTED, APP_TITLE, MB_OK | MB_ICONERROR);
+}
+
+void on_sync_done(HWND window, LPARAM parameter) noexcept {
+  result_ptr result(reinterpret_cast<AgentRunResult*>(parameter));
+  bool succeeded = result && result->result == 0;
+  start_status_refresh(window, succeeded);
+  EnableWindow(GetDlgItem(window, ID_SYNC_BUTTON), TRUE);
+  sync_in_progress.release();
+  if (!result || succeeded) return;
+
+  if (IsWindowVisible(window)) {
+    MessageBoxW(window, result->text, SYNC_FAILED_CAPTION, MB_OK | MB_ICONERROR);
+  } else {
+    wchar_t last_error[BALLOON_TEXT_CAPACITY] = {};
+    bool has_last_error = !result->text[0] && tray_read_last_error(last_error, BALLOON_TEXT_CAPACITY) == 0;
+    wchar_t text[BALLOON_TEXT_CAPACITY];
+    sync_failure_balloon_text(result->text, has_last_error ? last_error : nullptr, text, BALLOON_TEXT_CAPACITY);
+    show_balloon(BALLOON_FAILED_TITLE, text, NIIF_ERROR);
+  }
+  // The next refresh must not announce this error a second time.
+  remember_last_error_as_notified();
+}
+
+bool start_download_worker(DownloadRequest* request) {
+  kernel_handle thread(CreateThread(nullptr, 0, download_worker, request, 0, nullptr));
+  return static_cast<bool>(thread);
 }

@@ -1,5 +1,19 @@
 #include "config_window.h"
 
+#include <memory>
+#include <new>
+
+#include "agent_launch.h"
+#include "agent_run.h"
+#include "config_file_dialog.h"
+#include "config_store.h"
+#include "config_transfer.h"
+#include "painting.h"
+#include "setup_command.h"
+#include "status_refresh.h"
+#include "status_snapshot.h"
+#include "status_window.h"
+#include "text.h"
 #include "tray_constants.h"
 
 using namespace tray;
@@ -7,20 +21,258 @@ using namespace tray;
 namespace {
 HWND open_window = nullptr;
 
-constexpr wchar_t SETUP_NOT_YET[] =
-    L"Setup from the tray arrives with a later version.\n\nUntil then, configure this PC from a command "
-    L"prompt with the setup command from the plugin dashboard:\n\nwhitelist --token <token> --server-url <url>";
-constexpr wchar_t CONFIG_NOT_YET[] =
-    L"The configuration window arrives with a later version.\n\nUntil then, change the settings from a command "
-    L"prompt:\n\nwhitelist --token <token> --server-url <url>";
+constexpr LONG_PTR SETUP_FORM = 1;
+constexpr LONG_PTR CONFIG_FORM = 0;
+constexpr DWORD WINDOW_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD WINDOW_EX_STYLE = WS_EX_TOPMOST | WS_EX_DLGMODALFRAME;
+constexpr DWORD LINE_EDIT = ES_AUTOHSCROLL;
+
+struct control {
+  const wchar_t* cls;
+  const wchar_t* text;
+  int id;  // 0: a label
+  int x, y, w, h;
+  DWORD style;
+};
+
+constexpr control SETUP_CONTROLS[] = {
+    {L"STATIC", L"Setup command", 0, 20, 72, 400, 18, 0},
+    {L"EDIT", L"", ID_SETUP_COMMAND_EDIT, 20, 92, 400, 56, ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL},
+    {L"STATIC", L"Paste from the plugin dashboard, e.g. whitelist --token <token> --server-url <url>", 0, 20, 154,
+     400, 32, 0},
+    {L"BUTTON", L"Import config", ID_IMPORT_BUTTON, 20, 196, 110, 28, BS_PUSHBUTTON},
+    {L"BUTTON", L"Save", ID_SAVE_BUTTON, 244, 196, 80, 30, BS_DEFPUSHBUTTON},
+    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 196, 80, 30, BS_PUSHBUTTON},
+};
+
+constexpr control CONFIG_CONTROLS[] = {
+    {L"STATIC", L"Rule token", 0, 20, 72, 120, 18, 0},
+    {L"EDIT", L"", ID_TOKEN_EDIT, 20, 92, 400, 26, ES_PASSWORD | LINE_EDIT},
+    {L"STATIC", L"Server URL", 0, 20, 124, 120, 18, 0},
+    {L"EDIT", L"", ID_SERVER_URL_EDIT, 20, 144, 400, 26, LINE_EDIT},
+    {L"STATIC", L"Files customer name", 0, 20, 176, 160, 18, 0},
+    {L"EDIT", L"", ID_FILES_NAME_EDIT, 20, 196, 400, 26, LINE_EDIT},
+    {L"STATIC", L"Files token", 0, 20, 228, 120, 18, 0},
+    {L"EDIT", L"", ID_FILES_TOKEN_EDIT, 20, 248, 400, 26, ES_PASSWORD | LINE_EDIT},
+    {L"BUTTON", TEXT_DOWNLOAD_FILES, ID_DOWNLOAD_BUTTON, 20, 288, 120, 30, BS_PUSHBUTTON},
+    {L"BUTTON", L"Save", ID_SAVE_BUTTON, 244, 288, 80, 30, BS_DEFPUSHBUTTON},
+    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 288, 80, 30, BS_PUSHBUTTON},
+};
+
+bool is_setup_form(HWND window) { return GetWindowLongPtrW(window, GWLP_USERDATA) == SETUP_FORM; }
+HWND status_window_of(HWND window) { return GetWindow(window, GW_OWNER); }
+
+void warn(HWND window, const wchar_t* text) { MessageBoxW(window, text, APP_TITLE, MB_OK | MB_ICONWARNING); }
+void fail(HWND window, const wchar_t* text, const wchar_t* caption = APP_TITLE) {
+  MessageBoxW(window, text, caption, MB_OK | MB_ICONERROR);
+}
+
+template <size_t N>
+void create_controls(HWND window, const control (&controls)[N]) {
+  for (const control& c : controls) {
+    DWORD ex_style = c.id != 0 && c.cls[0] == L'E' ? WS_EX_CLIENTEDGE : 0;
+    create_child(window, c.cls, c.text, WS_VISIBLE | c.style, c.x, c.y, c.w, c.h, c.id, nullptr, ex_style);
+  }
+}
+
+BOOL CALLBACK set_body_font(HWND child, LPARAM font) noexcept {
+  SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+  return TRUE;
+}
+
+void fill_saved_values(HWND window) {
+  wchar_t token[TOKEN_CAPACITY] = {}, server_url[SERVER_URL_CAPACITY] = {}, name[FILES_NAME_CAPACITY] = {},
+          files_token[FILES_TOKEN_CAPACITY] = {};
+  // A missing or unreadable configuration leaves the fields empty.
+  if (tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, name, FILES_NAME_CAPACITY,
+                       files_token, FILES_TOKEN_CAPACITY) != 0)
+    token[0] = server_url[0] = name[0] = files_token[0] = L'\0';
+  SetDlgItemTextW(window, ID_TOKEN_EDIT, token);
+  SetDlgItemTextW(window, ID_SERVER_URL_EDIT, server_url);
+  SetDlgItemTextW(window, ID_FILES_NAME_EDIT, name);
+  SetDlgItemTextW(window, ID_FILES_TOKEN_EDIT, files_token);
+}
+
+void on_create(HWND window, const CREATESTRUCTW* create) {
+  create_fonts();
+  bool setup = create->lpCreateParams != nullptr;
+  SetWindowLongPtrW(window, GWLP_USERDATA, setup ? SETUP_FORM : CONFIG_FORM);
+  if (setup) {
+    create_controls(window, SETUP_CONTROLS);
+  } else {
+    create_controls(window, CONFIG_CONTROLS);
+    fill_saved_values(window);
+  }
+  EnumChildWindows(window, set_body_font, reinterpret_cast<LPARAM>(ui().body_font));
+}
+
+void on_destroy(HWND window) {
+  open_window = nullptr;
+  HWND status = status_window_of(window);
+  if (!status) return;
+  EnableWindow(status, TRUE);
+  start_status_refresh(status, false);
+}
+
+// Saves the values and runs a sync on this thread; the window closes on success.
+void save_values(HWND window, const wchar_t* token, wchar_t* server_url, const wchar_t* name,
+                 const wchar_t* files_token) {
+  strip_one_trailing_slash(server_url);
+  wchar_t message[CONFIG_MESSAGE_CAPACITY] = {};
+  HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  int result = save_and_sync(token, server_url, name, files_token, message, CONFIG_MESSAGE_CAPACITY);
+  SetCursor(previous);
+  if (result != 0) {
+    fail(window, message);
+    return;
+  }
+  refresh_last_ip_cache();
+  DestroyWindow(window);
+}
+
+void save_setup_form(HWND window) {
+  wchar_t command[SETUP_COMMAND_CAPACITY] = {};
+  GetDlgItemTextW(window, ID_SETUP_COMMAND_EDIT, command, static_cast<int>(SETUP_COMMAND_CAPACITY));
+  wchar_t token[TOKEN_CAPACITY], server_url[SERVER_URL_CAPACITY];
+  if (parse_setup_command(command, token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY) != 0) {
+    warn(window, TEXT_PASTE_SETUP_COMMAND);
+    return;
+  }
+  // The setup command carries no files values: they are saved empty.
+  save_values(window, token, server_url, L"", L"");
+}
+
+void save_config_form(HWND window) {
+  wchar_t token[TOKEN_CAPACITY] = {}, server_url[SERVER_URL_CAPACITY] = {}, name[FILES_NAME_CAPACITY] = {},
+          files_token[FILES_TOKEN_CAPACITY] = {};
+  GetDlgItemTextW(window, ID_TOKEN_EDIT, token, static_cast<int>(TOKEN_CAPACITY));
+  GetDlgItemTextW(window, ID_SERVER_URL_EDIT, server_url, static_cast<int>(SERVER_URL_CAPACITY));
+  GetDlgItemTextW(window, ID_FILES_NAME_EDIT, name, static_cast<int>(FILES_NAME_CAPACITY));
+  GetDlgItemTextW(window, ID_FILES_TOKEN_EDIT, files_token, static_cast<int>(FILES_TOKEN_CAPACITY));
+  if (!token[0] || !server_url[0]) {
+    warn(window, TEXT_TOKEN_AND_URL_NEEDED);
+    return;
+  }
+  save_values(window, token, server_url, name, files_token);
+}
+
+void import_command(HWND window) {
+  wchar_t path[IMPORT_PATH_CAPACITY] = {};
+  if (!ask_config_file_path(window, config_file_dialog::import_from, path, IMPORT_PATH_CAPACITY)) return;
+  if (import_config_file(path) != 0) {
+    fail(window, TEXT_IMPORT_FAILED);
+    return;
+  }
+  refresh_last_ip_cache();
+  HWND status = status_window_of(window);
+  if (status && IsWindow(status)) {
+    start_status_refresh(status, true);
+    tray_start_sync(status);
+  }
+  DestroyWindow(window);
+}
+
+void set_download_button(HWND window, bool busy) {
+  HWND button = GetDlgItem(window, ID_DOWNLOAD_BUTTON);
+  EnableWindow(button, busy ? FALSE : TRUE);
+  SetWindowTextW(button, busy ? TEXT_DOWNLOADING : TEXT_DOWNLOAD_FILES);
+}
+
+void on_download_done(HWND window, LPARAM parameter) {
+  std::unique_ptr<AgentRunResult> result(reinterpret_cast<AgentRunResult*>(parameter));
+  set_download_button(window, false);
+  download_in_progress.release();
+  if (!result) return;
+  if (result->result == 0)
+    MessageBoxW(window, TEXT_DOWNLOAD_DONE, APP_TITLE, MB_OK | MB_ICONINFORMATION);
+  else
+    fail(window, result->text, DOWNLOAD_FAILED_CAPTION);
+}
+
+bool on_command(HWND window, int id) {
+  switch (id) {
+    case ID_SAVE_BUTTON:
+      if (is_setup_form(window))
+        save_setup_form(window);
+      else
+        save_config_form(window);
+      return true;
+    case ID_CANCEL_BUTTON: DestroyWindow(window); return true;
+    case ID_IMPORT_BUTTON:
+      if (is_setup_form(window)) import_command(window);
+      return true;
+    case ID_DOWNLOAD_BUTTON:
+      if (!is_setup_form(window)) start_files_download(window);
+      return true;
+    default: return false;
+  }
+}
 }  // namespace
 
 HWND config_window() { return open_window; }
 
 void open_config_window(HWND owner, bool setup_form) {
-  MessageBoxW(owner, setup_form ? SETUP_NOT_YET : CONFIG_NOT_YET, APP_TITLE, MB_OK | MB_ICONINFORMATION);
+  if (open_window) {
+    SetForegroundWindow(open_window);
+    return;
+  }
+  EnableWindow(owner, FALSE);
+  int height = setup_form ? SETUP_WINDOW_HEIGHT : CONFIG_WINDOW_HEIGHT;
+  // Any non-null creation parameter asks for the Setup form.
+  void* form = setup_form ? reinterpret_cast<void*>(SETUP_FORM) : nullptr;
+  open_window = CreateWindowExW(WINDOW_EX_STYLE, SETTINGS_CLASS, setup_form ? SETUP_TITLE : CONFIG_TITLE,
+                                WINDOW_STYLE, CW_USEDEFAULT, CW_USEDEFAULT, CONFIG_WINDOW_WIDTH, height, owner,
+                                nullptr, reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)),
+                                form);
+  if (!open_window) {
+    EnableWindow(owner, TRUE);
+    return;
+  }
+  ShowWindow(open_window, SW_SHOW);
+}
+
+void start_files_download(HWND window) {
+  if (!download_in_progress.claim()) return;
+  std::unique_ptr<DownloadRequest> request(new (std::nothrow) DownloadRequest{});
+  wchar_t name[FILES_NAME_CAPACITY] = {}, token[FILES_TOKEN_CAPACITY] = {};
+  GetDlgItemTextW(window, ID_FILES_NAME_EDIT, name, static_cast<int>(FILES_NAME_CAPACITY));
+  GetDlgItemTextW(window, ID_FILES_TOKEN_EDIT, token, static_cast<int>(FILES_TOKEN_CAPACITY));
+  if (!name[0] || !token[0]) {
+    download_in_progress.release();
+    warn(window, TEXT_FILES_FIELDS_NEEDED);
+    return;
+  }
+  if (!request) {
+    download_in_progress.release();
+    fail(window, TEXT_DOWNLOAD_NOT_STARTED);
+    return;
+  }
+  request->window = window;
+  copy_bounded(request->name, FILES_NAME_CAPACITY, name);
+  copy_bounded(request->token, FILES_TOKEN_CAPACITY, token);
+  set_download_button(window, true);
+  if (start_download_worker(request.get())) {
+    request.release();  // the worker frees it
+    return;
+  }
+  download_in_progress.release();
+  set_download_button(window, false);
+  fail(window, TEXT_DOWNLOAD_NOT_STARTED);
 }
 
 LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  switch (message) {
+    case WM_CREATE: on_create(window, reinterpret_cast<const CREATESTRUCTW*>(lparam)); return 0;
+    case WM_DESTROY: on_destroy(window); return 0;
+    case WM_ERASEBKGND: paint_window_background(window, reinterpret_cast<HDC>(wparam)); return 1;
+    case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<LRESULT>(color_static(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_COMMAND:
+      if (on_command(window, LOWORD(wparam))) return 0;
+      break;
+    case WM_DOWNLOAD_DONE: on_download_done(window, lparam); return 0;
+    default: break;
+  }
   return DefWindowProcW(window, message, wparam, lparam);
 }

@@ -88,3 +88,11 @@ void paint_header(HDC dc, const RECT& client) {
   RECT subtitle{client.left + 20, client.top + 34, client.right - 20, client.top + 52};
   DrawTextW(dc, APP_SUBTITLE, -1, &subtitle, LINE);
 }
+
+void paint_window_background(HWND window, HDC dc) {
+  RECT client{};
+  GetClientRect(window, &client);
+  FillRect(dc, &client, page_brush.get());
+  paint_panel(dc);
+  paint_header(dc, client);
+}

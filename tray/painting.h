@@ -22,3 +22,5 @@ void release_ui_resources();
 
 void paint_panel(HDC dc);
 void paint_header(HDC dc, const RECT& client);
+// WM_ERASEBKGND of both tray windows: the page, the panel and the header.
+void paint_window_background(HWND window, HDC dc);

@@ -1,5 +1,6 @@
 #include "status_refresh.h"
 
+#include "agent_launch.h"
 #include "handles.h"
 #include "refresh_gate.h"
 #include "status_snapshot.h"
@@ -48,6 +49,8 @@ void on_refresh_done(HWND window, LPARAM parameter) noexcept {
   snapshot.reset();
   gate.finish();
   EnableWindow(GetDlgItem(window, ID_REFRESH_BUTTON), TRUE);
+  // A sync whose outcome could not be posted left "Sync now" disabled.
+  if (!sync_in_progress.busy()) EnableWindow(GetDlgItem(window, ID_SYNC_BUTTON), TRUE);
   bool reload = false;
   if (gate.take_queued(reload)) start_status_refresh(window, reload);
 }

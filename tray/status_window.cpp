@@ -1,13 +1,13 @@
 #include "status_window.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <shellapi.h>
 
 #include <cwchar>
 
 #include "data_folder.h"
-#include "export_config.h"
+#include "config_file_dialog.h"
+#include "config_transfer.h"
 #include "notify_icon.h"
 #include "notify_rules.h"
 #include "painting.h"
@@ -53,21 +53,21 @@ COLORREF status_color = COLOR_NEUTRAL;
 HWND status_tooltip = nullptr;
 notify_memory notified;
 
-HWND create_child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h,
-                  int id, HFONT font) {
-  HWND child = CreateWindowExW(0, cls, text, WS_CHILD | style, x, y, w, h, parent,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
-  if (child && font) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  return child;
-}
-
 void show_export_button(HWND window, bool configured) {
   HWND export_button = GetDlgItem(window, ID_EXPORT_BUTTON);
   ShowWindow(export_button, configured ? SW_SHOW : SW_HIDE);
   EnableWindow(export_button, configured ? TRUE : FALSE);
 }
 }  // namespace
+
+HWND create_child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h,
+                  int id, HFONT font, DWORD ex_style) {
+  HWND child = CreateWindowExW(ex_style, cls, text, WS_CHILD | style, x, y, w, h, parent,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+  if (child && font) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return child;
+}
 
 void create_status_controls(HWND window) {
   ui_resources r = ui();
@@ -149,6 +149,12 @@ void notify_changes(HWND window, const status_snapshot* s) {
   }
 }
 
+void remember_last_error_as_notified() {
+  wchar_t error[NOTIFIED_ERROR_CAPACITY] = {};
+  if (tray_read_last_error(error, NOTIFIED_ERROR_CAPACITY) != 0) error[0] = L'\0';
+  copy_bounded(notified.error, std::size(notified.error), error);
+}
+
 HBRUSH color_static(HDC dc, HWND control) {
   ui_resources r = ui();
   SetBkMode(dc, OPAQUE);
@@ -181,17 +187,7 @@ HBRUSH color_static(HDC dc, HWND control) {
 void export_command(HWND window) {
   wchar_t path[EXPORT_PATH_CAPACITY];
   copy_bounded(path, EXPORT_PATH_CAPACITY, CONFIG_FILE_NAME);
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = window;
-  dialog.lpstrFilter = EXPORT_FILTER;
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = static_cast<DWORD>(EXPORT_PATH_CAPACITY);
-  dialog.lpstrTitle = EXPORT_DIALOG_TITLE;
-  dialog.lpstrDefExt = EXPORT_DEFAULT_EXTENSION;
-  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-  if (!GetSaveFileNameW(&dialog)) return;
+  if (!ask_config_file_path(window, config_file_dialog::export_to, path, EXPORT_PATH_CAPACITY)) return;
   if (export_config_file(path) != 0)
     MessageBoxW(window, TEXT_NO_CONFIG_TO_EXPORT, APP_TITLE, MB_OK | MB_ICONWARNING);
 }

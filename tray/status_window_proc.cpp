@@ -71,15 +71,7 @@ LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LP
       if (wparam == SIZE_MINIMIZED) hide_to_tray(window);
       return 0;
     case WM_CLOSE: hide_to_tray(window); return 0;
-    case WM_ERASEBKGND: {
-      HDC dc = reinterpret_cast<HDC>(wparam);
-      RECT client{};
-      GetClientRect(window, &client);
-      FillRect(dc, &client, ui().page_brush);
-      paint_panel(dc);
-      paint_header(dc, client);
-      return 1;
-    }
+    case WM_ERASEBKGND: paint_window_background(window, reinterpret_cast<HDC>(wparam)); return 1;
     case WM_COMMAND:
       if (on_command(window, LOWORD(wparam))) return 0;
       break;

@@ -59,6 +59,15 @@ enum control_id : int {
   ID_PENDING_VALUE = 218,
   ID_FOOTER = 219,
   ID_EXPORT_BUTTON = 220,
+  ID_TOKEN_EDIT = 301,
+  ID_SERVER_URL_EDIT = 302,
+  ID_SAVE_BUTTON = 303,
+  ID_CANCEL_BUTTON = 304,
+  ID_IMPORT_BUTTON = 306,
+  ID_SETUP_COMMAND_EDIT = 307,
+  ID_FILES_NAME_EDIT = 308,
+  ID_FILES_TOKEN_EDIT = 309,
+  ID_DOWNLOAD_BUTTON = 310,
   ID_MENU_OPEN = 1001,
   ID_MENU_SYNC = 1002,
   ID_MENU_CONFIG = 1003,
@@ -151,12 +160,59 @@ inline constexpr wchar_t FORMAT_BALLOON_UPDATED[] = L"Allowlist updated to %s.";
 inline constexpr wchar_t BALLOON_FAILED_TITLE[] = L"Allowlist update failed";
 inline constexpr wchar_t TEXT_NO_CONFIG_TO_EXPORT[] = L"No saved config found to export.";
 
-// Export dialog.
+// Export and import dialogs.
 inline constexpr wchar_t EXPORT_DIALOG_TITLE[] = L"Export encrypted config";
 inline constexpr wchar_t EXPORT_DEFAULT_EXTENSION[] = L"config";
 // Pairs of display text and pattern, ended by an empty pair.
-inline constexpr wchar_t EXPORT_FILTER[] =
+inline constexpr wchar_t CONFIG_FILE_FILTER[] =
     L"Config files (*.config)\0*.config\0All files (*.*)\0*.*\0";
+
+// Configuration window: outer sizes, and the capacities of what is read from it.
+inline constexpr int CONFIG_WINDOW_WIDTH = 448;
+inline constexpr int SETUP_WINDOW_HEIGHT = 300;
+inline constexpr int CONFIG_WINDOW_HEIGHT = 364;
+inline constexpr size_t SETUP_COMMAND_CAPACITY = 1024;
+inline constexpr size_t SETUP_WORD_CAPACITY = 512;
+inline constexpr size_t CONFIG_MESSAGE_CAPACITY = 512;
+inline constexpr wchar_t SETUP_TITLE[] = L"Setup";
+inline constexpr wchar_t CONFIG_TITLE[] = L"Configuration";
+inline constexpr wchar_t TEXT_DOWNLOAD_FILES[] = L"Download files";
+inline constexpr wchar_t TEXT_DOWNLOADING[] = L"Downloading...";
+inline constexpr wchar_t TEXT_PASTE_SETUP_COMMAND[] =
+    L"Paste a full setup command from the plugin dashboard:\n\nwhitelist --token <token> --server-url <url>";
+inline constexpr wchar_t TEXT_TOKEN_AND_URL_NEEDED[] = L"Please enter both rule token and server URL.";
+inline constexpr wchar_t TEXT_IMPORT_FAILED[] = L"Could not import config file.";
+inline constexpr wchar_t TEXT_FILES_FIELDS_NEEDED[] = L"Please enter files customer name and files token.";
+inline constexpr wchar_t TEXT_DOWNLOAD_NOT_STARTED[] = L"Could not start file download.";
+inline constexpr wchar_t TEXT_DOWNLOAD_DONE[] = L"Files downloaded successfully.";
+inline constexpr wchar_t DOWNLOAD_FAILED_CAPTION[] = L"File download failed";
+inline constexpr wchar_t IMPORT_DIALOG_TITLE[] = L"Import encrypted config";
+inline constexpr size_t IMPORT_PATH_CAPACITY = 260;
+
+// Running the agent. Its two file names sit beside the tray.
+inline constexpr wchar_t WHITELIST_PROGRAM[] = L"whitelist.exe";
+inline constexpr wchar_t SYNC_PROGRAM[] = L"sync.exe";
+inline constexpr size_t PROGRAM_PATH_CAPACITY = 260;
+inline constexpr size_t SYNC_COMMAND_LINE_CAPACITY = 1100;
+inline constexpr size_t FILES_COMMAND_LINE_CAPACITY = 2048;
+inline constexpr size_t RUN_RESULT_TEXT_CAPACITY = 2048;
+// Save waits for the sync child on the user-interface thread, so the wait is
+// bounded; the bound is far above what a sync needs even when every request
+// runs into WinHTTP's time-outs. Downloads run on a worker and may be large.
+inline constexpr unsigned SYNC_WAIT_MS = 180000;
+inline constexpr unsigned FILES_WAIT_MS = 1800000;
+inline constexpr wchar_t TEXT_SYNCING_IP[] = L"Syncing...";
+inline constexpr wchar_t STATUS_SYNCING[] = L"Syncing with server...";
+inline constexpr wchar_t TEXT_SYNC_NOT_STARTED[] = L"Could not start sync.";
+inline constexpr wchar_t SYNC_FAILED_CAPTION[] = L"Whitelist sync failed";
+inline constexpr wchar_t TEXT_SYNC_FAILED_SHORT[] = L"Whitelist sync failed.";
+inline constexpr wchar_t TEXT_SYNC_FAILED[] = L"Whitelist sync failed. Check configuration.";
+inline constexpr wchar_t TEXT_DOWNLOAD_FAILED[] = L"File download failed. Check files customer name and token.";
+inline constexpr wchar_t TEXT_FILES_VALUES_REQUIRED[] = L"Files customer name and files token are required.";
+inline constexpr wchar_t FORMAT_PROGRAM_NOT_FOUND[] = L"Could not find %s in the install folder.";
+inline constexpr wchar_t FORMAT_PROGRAM_NOT_STARTED[] = L"Failed to start %s (error %u).";
+inline constexpr wchar_t FORMAT_PROGRAM_TIMED_OUT[] =
+    L"%s did not finish within %u minutes and was stopped. Check the internet connection and try again.";
 
 // Context menu.
 inline constexpr wchar_t MENU_OPEN[] = L"Open";

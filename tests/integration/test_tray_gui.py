@@ -1,13 +1,16 @@
 """The real tray.exe under Xvfb and Wine, worked through Win32 messages by
 tray_driver.exe: start-up and the single instance, the rows after a refresh in
-the states that matter, the buttons, export and exit. Screenshots of the
-status window are kept under the build tree (TRAY_SCREENSHOT_DIR).
+the states that matter, the buttons, export and exit, the configuration
+window in both forms with every message box, and the agent runs ("Sync now",
+Save, Import, "Download files") against a stand-in agent that records how it
+was started. Screenshots are kept under the build tree (TRAY_SCREENSHOT_DIR).
 
 The tray runs in a Wine virtual desktop of its own with a taskbar, so that the
 notification icon has a shell to live in. Its single-instance mutex is
 machine-wide inside the Wine prefix: each test ends its tray before the next
 one starts, and CTest runs this suite alone with the service control manager
 and the echo port (RESOURCE_LOCK)."""
+import json
 import os
 import pathlib
 import shutil
@@ -17,7 +20,7 @@ import tempfile
 import time
 import unittest
 
-from harness import run, win_path
+from harness import decrypt_config, encrypt_config, run, win_path
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
 from fake_server import FakeServer  # noqa: E402
@@ -26,6 +29,7 @@ BIN_DIR = pathlib.Path(os.environ["WHITELIST_BIN_DIR"])
 WINE = os.environ["WHITELIST_WINE"]
 DRIVER = pathlib.Path(os.environ["WHITELIST_TRAY_DRIVER"])
 STAND_IN_SERVICE = pathlib.Path(os.environ["WHITELIST_STAND_IN_SERVICE"])
+STAND_IN_AGENT = pathlib.Path(os.environ["WHITELIST_STAND_IN_AGENT"])
 SHOT_DIR = pathlib.Path(os.environ["TRAY_SCREENSHOT_DIR"])
 TRAY = BIN_DIR / "tray.exe"
 DATA_FOLDER_NAME = "QOR Whitelist IP Updater"
@@ -36,6 +40,11 @@ TOKEN = "0123456789abcdefXYZ"
 WAIT = 90  # seconds: a bound for hangs, not a measured expectation
 
 WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND = 0x111, 0x10, 0x112
+WM_OPEN_SETUP = 0x467
+ES_MULTILINE, ES_PASSWORD, ES_AUTOHSCROLL, WS_VSCROLL, WS_TABSTOP = 0x4, 0x20, 0x80, 0x200000, 0x10000
+BS_DEFPUSHBUTTON = 0x1
+WS_EX_TOPMOST, WS_EX_DLGMODALFRAME = 0x8, 0x1
+PASTE_WARNING = "Paste a full setup command from the plugin dashboard:  whitelist --token <token> --server-url <url>"
 SC_MINIMIZE = 0xF020
 WM_TRAY_CALLBACK, WM_LBUTTONDBLCLK, WM_LBUTTONUP = 0x464, 0x203, 0x202
 IDOK = 1
@@ -137,11 +146,17 @@ def parse_controls(text):
     controls = {}
     for line in text.splitlines():
         fields = line.split("\t")
-        if len(fields) >= 9 and fields[0].lstrip("-").isdigit():
-            controls[int(fields[0])] = {
+        if len(fields) >= 10 and fields[0].lstrip("-").isdigit():
+            controls.setdefault(int(fields[0]), []).append({
                 "class": fields[1], "visible": fields[2] == "1", "enabled": fields[3] == "1",
-                "rect": tuple(int(v) for v in fields[4:8]), "text": "\t".join(fields[8:])}
-    return controls
+                "rect": tuple(int(v) for v in fields[4:8]), "style": int(fields[8], 16),
+                "text": "\t".join(fields[9:])})
+    # Labels share id 0; everything else has one control per id.
+    return {i: (c if i == 0 else c[0]) for i, c in controls.items()}
+
+
+def box_texts(box):
+    return [c["text"] for i, c in box.items() if i != 0]
 
 
 class TrayTestCase(unittest.TestCase):
@@ -156,7 +171,8 @@ class TrayTestCase(unittest.TestCase):
 
     def tearDown(self):
         if self.tray and self.tray.poll() is None:
-            self.dismiss_dialog(TITLE)
+            for caption in (TITLE, "Whitelist sync failed", "File download failed"):
+                self.dismiss_dialog(caption)
             driver("post", WM_COMMAND, 1004, 0)
             try:
                 self.tray.wait(timeout=WAIT)
@@ -177,10 +193,10 @@ class TrayTestCase(unittest.TestCase):
         (self.data / name).write_bytes(text.encode())
 
     # --- the tray --------------------------------------------------------
-    def start_tray(self, show=SW_SHOWNORMAL):
+    def start_tray(self, show=SW_SHOWNORMAL, tray=TRAY):
         self.tray = subprocess.Popen(
             [WINE, DRIVER, "--desktop", desktop, "run", "--show", str(show), f"ProgramData={win_path(self.base)}",
-             "--", win_path(TRAY)], env=wine_env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+             "--", win_path(tray)], env=wine_env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         return wait_for("the status window", self.window)
 
@@ -211,6 +227,45 @@ class TrayTestCase(unittest.TestCase):
         code, out = driver("dialog", title)
         return parse_controls(out) if code == 0 else None
 
+    def box(self, title, text):
+        """Waits for a message box with this caption and returns its texts, which must hold text."""
+        texts = box_texts(wait_for(f"the box {title!r}", lambda: self.dialog(title)))
+        self.assertIn(text, texts)
+        return texts
+
+    def close_box(self, title, text):
+        self.box(title, text)
+        self.dismiss_dialog(title)
+
+    # --- the configuration window ----------------------------------------
+    def config_window(self):
+        code, out = driver("config")
+        if code != 0:
+            return None
+        head, title = out.rstrip("\r\n").split("\ttitle=", 1)
+        info = dict(field.split("=", 1) for field in head.split("\t"))
+        info["title"] = title
+        return info
+
+    def wait_config(self, title):
+        return wait_for(f"the {title} form", lambda: (lambda w: w if w and w["title"] == title else None)(
+            self.config_window()))
+
+    def config_controls(self):
+        code, out = driver("config-controls")
+        self.assertEqual(code, 0, "configuration window gone")
+        return parse_controls(out)
+
+    def config_set(self, control, text):
+        self.assertEqual(driver("config-set", control, text)[0], 0)
+
+    def config_click(self, control):
+        self.assertEqual(driver("config-click", control)[0], 0)
+
+    def wait_config_closed(self):
+        wait_for("the configuration window to close", lambda: self.config_window() is None)
+        wait_for("the status window enabled again", lambda: self.window()["enabled"] == "1")
+
     def dismiss_dialog(self, title):
         if self.dialog(title) is not None:
             driver("dialog-post", title, WM_COMMAND, IDOK, 0)
@@ -236,11 +291,14 @@ class StartAndExit(TrayTestCase):
     def test_not_configured_start_then_a_second_start_then_exit(self):
         w = self.start_tray(SW_SHOWMAXIMIZED)
         self.assertEqual(w["visible"], "0", "starts hidden even when asked to show maximized")
-        self.assertEqual(w["client"], "480x388")
-        # Nothing configured: the setup hand-over opens by itself.
-        box = wait_for("the setup message", lambda: self.dialog(TITLE))
-        self.assertTrue(any(c["text"].startswith("Setup from the tray arrives with a later version.")
-                            for c in box.values()), box)
+        # The window exists a moment before it is sized.
+        wait_for("the client area of 480x388", lambda: self.window()["client"] == "480x388")
+        # Nothing configured: the Setup form opens by itself, the status window stays hidden and disabled.
+        form = self.wait_config("Setup")
+        self.assertEqual((form["visible"], form["x"], form["y"], form["outer"]), ("1", "0", "0", "448x300"))
+        self.assertEqual(int(form["exstyle"], 16) & (WS_EX_TOPMOST | WS_EX_DLGMODALFRAME),
+                         WS_EX_TOPMOST | WS_EX_DLGMODALFRAME)
+        self.assertEqual(self.window()["enabled"], "0", "the owner is disabled while the form is open")
         rows = self.refreshed()
         self.assertEqual(rows[216], "Not configured")
         self.assertEqual(rows[208], "(not configured)")
@@ -249,8 +307,9 @@ class StartAndExit(TrayTestCase):
         self.assertEqual(rows[204], "(unavailable)")
         self.assertEqual(rows[218], "None")
         self.assertEqual(self.window()["visible"], "0", "the status window stays hidden")
-        self.screenshot("not_configured_setup_message")
-        self.dismiss_dialog(TITLE)
+        self.screenshot("setup_form")
+        self.config_click(304)  # Cancel
+        self.wait_config_closed()
         export = self.controls()[220]
         self.assertEqual((export["visible"], export["enabled"]), (False, False))
         code, out = driver("icon")
@@ -276,21 +335,6 @@ class StartAndExit(TrayTestCase):
         wait_for("shown by Open", lambda: self.window()["visible"] == "1")
 
         self.exit_tray()
-
-    def test_sync_now_and_config_say_they_arrive_later(self):
-        self.configure()
-        self.start_tray(SW_HIDE)
-        self.refreshed()
-        for command, words in [(1002, "Sync now arrives with a later version"),
-                               (1003, "The configuration window arrives with a later version")]:
-            with self.subTest(command=command):
-                driver("post", WM_COMMAND, command, 0)
-                box = wait_for("the message", lambda: self.dialog(TITLE))
-                self.assertTrue(any(c["text"].startswith(words) for c in box.values()), box)
-                self.assertEqual(self.window()["visible"], "0", "the window stays hidden")
-                self.dismiss_dialog(TITLE)
-        self.exit_tray()
-
 
 class Rows(TrayTestCase):
     def test_up_to_date_with_a_running_service_and_export(self):
@@ -380,6 +424,326 @@ class Rows(TrayTestCase):
         self.assertEqual(rows[216], "Error: cannot reach server")
         self.show()
         self.screenshot("error_classified")
+        self.exit_tray()
+
+
+SETUP_LAYOUT = {  # id: (class, text, x, y, w, h)
+    307: ("Edit", "", 20, 92, 400, 56),
+    306: ("Button", "Import config", 20, 196, 110, 28),
+    303: ("Button", "Save", 244, 196, 80, 30),
+    304: ("Button", "Cancel", 340, 196, 80, 30),
+}
+SETUP_LABELS = [("Setup command", (20, 72, 400, 18)),
+                ("Paste from the plugin dashboard, e.g. whitelist --token <token> --server-url <url>",
+                 (20, 154, 400, 32))]
+CONFIG_LAYOUT = {
+    301: ("Edit", 20, 92, 400, 26),
+    302: ("Edit", 20, 144, 400, 26),
+    308: ("Edit", 20, 196, 400, 26),
+    309: ("Edit", 20, 248, 400, 26),
+    310: ("Button", 20, 288, 120, 30),
+    303: ("Button", 244, 288, 80, 30),
+    304: ("Button", 340, 288, 80, 30),
+}
+CONFIG_LABELS = [("Rule token", (20, 72, 120, 18)), ("Server URL", (20, 124, 120, 18)),
+                 ("Files customer name", (20, 176, 160, 18)), ("Files token", (20, 228, 120, 18))]
+
+
+class AgentRuns(TrayTestCase):
+    """The tray copied into a folder of its own beside a stand-in agent under
+    both of the agent's names: each start of the agent is logged with its
+    exact command line, and its script decides how it ends."""
+
+    def setUp(self):
+        super().setUp()
+        self.app = self.tmp / "app"
+        self.app.mkdir()
+        shutil.copyfile(TRAY, self.app / "tray.exe")
+        for name in ("whitelist.exe", "sync.exe"):
+            shutil.copyfile(STAND_IN_AGENT, self.app / name)
+
+    def tearDown(self):
+        # A held stand-in would outlive the tray.
+        for name in ("whitelist.exe", "sync.exe"):
+            self.release(name)
+        super().tearDown()
+
+    def start(self, show=SW_HIDE):
+        return self.start_tray(show, tray=self.app / "tray.exe")
+
+    def script(self, program, *lines):
+        (self.app / f"{program}.script").write_text("".join(line + "\n" for line in lines))
+
+    def runs(self, program):
+        log = self.app / f"{program}.log"
+        return [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []
+
+    def release(self, program):
+        (self.app / f"{program}.release").write_text("")
+
+    def saved(self):
+        text = decrypt_config(self.data / "whitelist.config").decode()
+        return dict(line.split("=", 1) for line in text.splitlines())
+
+    def write_config(self, **values):
+        text = "".join(f"{k}={values.get(k, '')}\n" for k in ("token", "server_url", "files_name", "files_token"))
+        encrypt_config(self.data / "whitelist.config", text.encode())
+
+    def sync_line(self):
+        return f'"{win_path(self.app / "whitelist.exe")}" sync'
+
+    def test_setup_form_layout_warning_and_save(self):
+        self.start()
+        self.wait_config("Setup")
+        c = self.config_controls()
+        for i, (cls, text, *rect) in SETUP_LAYOUT.items():
+            self.assertEqual((c[i]["class"], c[i]["text"], c[i]["rect"], c[i]["visible"]),
+                             (cls, text, tuple(rect), True), i)
+            self.assertFalse(c[i]["style"] & WS_TABSTOP, i)
+        self.assertEqual([(l["text"], l["rect"]) for l in c[0]], SETUP_LABELS)
+        self.assertEqual(c[307]["style"] & (ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL),
+                         ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL)
+        self.assertTrue(c[303]["style"] & BS_DEFPUSHBUTTON)
+
+        # A command without a server URL: the warning, nothing saved, nothing run.
+        self.config_set(307, "whitelist --token abc")
+        self.config_click(303)
+        self.close_box(TITLE, PASTE_WARNING)
+        self.assertEqual(self.config_window()["title"], "Setup", "the form stays open")
+        self.assertEqual(self.config_controls()[307]["text"], "whitelist --token abc", "the input stays")
+        self.assertFalse((self.data / "whitelist.config").exists())
+        self.assertEqual(self.runs("whitelist.exe"), [])
+
+        # Short options in capitals, URL first, a quoted token with a blank, a trailing slash.
+        self.config_set(307, 'WHITELIST -S http://h.example:8080/ -T "tok en"')
+        self.config_click(303)
+        self.wait_config_closed()
+        self.assertEqual(self.saved(), {"token": "tok en", "server_url": "http://h.example:8080",
+                                        "files_name": "", "files_token": ""})
+        runs = self.runs("whitelist.exe")
+        self.assertEqual([r["command_line"] for r in runs], [self.sync_line()])
+        self.assertEqual(runs[0]["program_data"], win_path(self.base), "the child shares the data folder")
+        self.assertEqual(self.runs("sync.exe"), [])
+        self.exit_tray()
+
+    def test_configuration_form_prefilled_save_and_its_messages(self):
+        self.write_config(token="tok", server_url="http://h.example", files_name="BIRCH LLC", files_token="ft")
+        self.start()
+        self.refreshed()
+        driver("post", WM_COMMAND, 212, 0)
+        first = self.wait_config("Configuration")
+        self.assertEqual((first["x"], first["y"], first["outer"]), ("0", "0", "448x364"))
+        c = self.config_controls()
+        for i, (cls, *rect) in CONFIG_LAYOUT.items():
+            self.assertEqual((c[i]["class"], c[i]["rect"]), (cls, tuple(rect)), i)
+        self.assertEqual([(l["text"], l["rect"]) for l in c[0]], CONFIG_LABELS)
+        self.assertEqual([c[i]["text"] for i in (301, 302, 308, 309, 310, 303, 304)],
+                         ["tok", "http://h.example", "BIRCH LLC", "ft", "Download files", "Save", "Cancel"])
+        self.assertEqual([bool(c[i]["style"] & ES_PASSWORD) for i in (301, 302, 308, 309)],
+                         [True, False, False, True], "both tokens are masked")
+        self.screenshot("configuration_form")
+
+        # Asking again, even for the other form, brings back the same window.
+        self.assertEqual(driver("send", WM_OPEN_SETUP, 0, 0)[0], 0)
+        self.assertEqual(driver("send", WM_COMMAND, 1003, 0)[0], 0)
+        self.assertEqual(self.config_window()["title"], "Configuration")
+        # Import exists only in the Setup form: nothing opens (a dialog would hold the send).
+        self.assertEqual(driver("config-send", WM_COMMAND, 306, 0)[0], 0)
+        self.assertIsNone(self.dialog("Import encrypted config"))
+
+        self.config_set(302, "")
+        self.config_click(303)
+        self.close_box(TITLE, "Please enter both rule token and server URL.")
+        self.config_set(302, "/")
+        self.config_click(303)
+        self.close_box(TITLE, "Rule token and server URL are required.")
+        self.assertEqual(self.runs("whitelist.exe"), [])
+
+        # The sync fails after the save: its reason is shown, the values stay saved and in the form.
+        self.script("whitelist.exe", "last-error Error: unauthorized (401) - check the token", "exit 1")
+        self.config_set(302, "http://other.example//")
+        self.config_click(303)
+        self.close_box(TITLE, "Error: unauthorized (401) - check the token")
+        self.assertEqual(self.saved()["server_url"], "http://other.example/", "one slash removed")
+        self.assertEqual(self.saved()["files_name"], "BIRCH LLC")
+        self.assertEqual(self.config_controls()[302]["text"], "http://other.example//")
+        self.assertEqual(len(self.runs("whitelist.exe")), 1)
+
+        self.script("whitelist.exe", "exit 0")
+        self.config_click(303)
+        self.wait_config_closed()
+        self.assertEqual([r["command_line"] for r in self.runs("whitelist.exe")], [self.sync_line()] * 2)
+        self.exit_tray()
+
+    def test_download_files(self):
+        self.write_config(token="tok", server_url="http://h.example")
+        self.start()
+        driver("post", WM_COMMAND, 212, 0)
+        self.wait_config("Configuration")
+        self.config_click(310)
+        self.close_box(TITLE, "Please enter files customer name and files token.")
+        self.assertEqual(self.runs("sync.exe"), [])
+
+        # Values that need quoting reach sync.exe as typed, unsaved; no server URL is passed.
+        name, token = 'BIRCH "LLC" \\', "7D3A 91C4\\"
+        self.config_set(308, name)
+        self.config_set(309, token)
+        self.script("sync.exe", "hold", "exit 0")
+        self.config_click(310)
+        wait_for("sync.exe to start", lambda: self.runs("sync.exe"))
+        button = self.config_controls()[310]
+        self.assertEqual((button["text"], button["enabled"]), ("Downloading...", False))
+        self.assertEqual(driver("config-send", WM_COMMAND, 310, 0)[0], 0)  # busy: nothing more starts
+        self.release("sync.exe")
+        self.close_box(TITLE, "Files downloaded successfully.")
+        button = self.config_controls()[310]
+        self.assertEqual((button["text"], button["enabled"]), ("Download files", True))
+        runs = self.runs("sync.exe")
+        self.assertEqual([r["argv"][1:] for r in runs], [["files", "--name", name, "--token", token]])
+        self.assertEqual(self.saved()["files_name"], "", "the fields are not saved")
+
+        self.script("sync.exe", "exit 1")
+        self.config_click(310)
+        self.close_box("File download failed", "File download failed. Check files customer name and token.")
+
+        # Closing the window while a download runs: no box later, and a new window waits for it.
+        (self.app / "sync.exe.release").unlink()
+        self.script("sync.exe", "hold", "exit 0")
+        self.config_click(310)
+        wait_for("the third download", lambda: len(self.runs("sync.exe")) == 3)
+        self.config_click(304)
+        self.wait_config_closed()
+        driver("post", WM_COMMAND, 212, 0)
+        self.wait_config("Configuration")
+        self.config_set(308, "n")
+        self.config_set(309, "t")
+        self.assertEqual(driver("config-send", WM_COMMAND, 310, 0)[0], 0)
+        self.assertEqual(self.config_controls()[310]["text"], "Download files", "the running download holds")
+        self.release("sync.exe")
+        self.config_click(304)
+        self.wait_config_closed()
+        self.assertIsNone(self.dialog(TITLE))
+        self.assertEqual(len(self.runs("sync.exe")), 3)
+        self.exit_tray()
+
+    def test_sync_now_success_failure_and_one_child_at_a_time(self):
+        set_service("running")
+        self.configure()
+        self.write("last_ip.txt", "198.51.100.99")
+        self.start()
+        self.assertEqual(self.refreshed()[206], "198.51.100.99")
+        self.show()
+
+        # A second "Sync now" while one runs starts no second child.
+        self.script("whitelist.exe", "hold", "exit 0")
+        driver("click", 211)
+        wait_for("whitelist.exe to start", lambda: self.runs("whitelist.exe"))
+        rows = self.controls()
+        self.assertEqual((rows[211]["enabled"], rows[204]["text"], rows[216]["text"]),
+                         (False, "Syncing...", "Syncing with server..."))
+        driver("post", WM_COMMAND, 1002, 0)
+        self.write("last_ip.txt", SERVER_IP)  # what the agent records
+        self.release("whitelist.exe")
+        rows = wait_for("the reloaded last IP", lambda: (lambda r: r if r[206] == SERVER_IP else None)(
+            self.refreshed()))
+        self.assertEqual(rows[216], "Up to date")
+        self.assertTrue(self.controls()[211]["enabled"])
+        self.assertIsNone(self.dialog("Whitelist sync failed"), "no message on success")
+        self.assertEqual([r["command_line"] for r in self.runs("whitelist.exe")], [self.sync_line()])
+
+        # Failure with the window shown: a message box with the agent's last error.
+        self.script("whitelist.exe", "last-error Error: forbidden (403)", "exit 1")
+        driver("click", 211)
+        self.box("Whitelist sync failed", "Error: forbidden (403)")
+        self.screenshot("sync_failed_box")
+        self.dismiss_dialog("Whitelist sync failed")
+
+        # Hidden: a balloon instead, no box.
+        (self.data / "last_error.txt").unlink()
+        self.script("whitelist.exe", "exit 1")
+        driver("post", WM_CLOSE, 0, 0)
+        wait_for("hidden", lambda: self.window()["visible"] == "0")
+        driver("post", WM_COMMAND, 1002, 0)
+        wait_for("the third run", lambda: len(self.runs("whitelist.exe")) == 3)
+        wait_for("Sync now enabled again", lambda: self.controls()[211]["enabled"])
+        wait_for("the balloon", lambda: driver("balloons")[1].strip())
+        self.screenshot("sync_failed_balloon")
+        self.assertIsNone(self.dialog("Whitelist sync failed"))
+        self.exit_tray()
+
+    def test_whitelist_missing_and_import(self):
+        (self.app / "whitelist.exe").unlink()
+        self.start()
+        self.wait_config("Setup")
+        self.config_set(307, "whitelist --token t --server-url http://h.example")
+        self.config_click(303)
+        self.close_box(TITLE, "Could not find whitelist.exe in the install folder.")
+        self.assertEqual(self.config_window()["title"], "Setup", "the form stays open")
+        self.assertEqual(self.saved()["token"], "t", "the configuration stays saved")
+        shutil.copyfile(STAND_IN_AGENT, self.app / "whitelist.exe")
+
+        chosen = self.tmp / "chosen.config"
+        encrypt_config(chosen, b"token=imported\nserver_url=http://i.example\n")
+        # A folder in place of the configuration file: the import fails and says so.
+        (self.data / "whitelist.config").unlink()
+        (self.data / "whitelist.config").mkdir()
+        self.import_file(chosen)
+        self.close_box(TITLE, "Could not import config file.")
+        (self.data / "whitelist.config").rmdir()
+
+        self.import_file(chosen)
+        self.wait_config_closed()
+        self.assertEqual((self.data / "whitelist.config").read_bytes(), chosen.read_bytes())
+        wait_for("the sync after the import", lambda: self.runs("whitelist.exe"))
+        self.assertEqual([r["command_line"] for r in self.runs("whitelist.exe")], [self.sync_line()])
+        self.exit_tray()
+
+    def import_file(self, path):
+        self.config_click(306)
+        dialog = wait_for("the open dialog", lambda: self.dialog("Import encrypted config"))
+        field = next(f for f in FILE_NAME_FIELDS if f in dialog)
+        driver("dialog-set", "Import encrypted config", field, win_path(path))
+        driver("dialog-post", "Import encrypted config", WM_COMMAND, IDOK, 0)
+        wait_for("the open dialog to close", lambda: self.dialog("Import encrypted config") is None)
+
+
+class RealAgent(TrayTestCase):
+    """The installed layout: tray.exe beside the real whitelist.exe, against
+    the loopback server."""
+
+    def setUp(self):
+        super().setUp()
+        server.clear_scripts()
+        server.clear_requests()
+
+    def additions(self):
+        return [json.loads(r["body"])["ip"] for r in server.get_requests()
+                if r["path"] == "/api/public/whitelist" and r["method"] == "POST"]
+
+    def test_first_start_paste_save_then_up_to_date_and_a_refused_sync(self):
+        set_service("running")
+        self.start_tray(SW_HIDE)
+        self.wait_config("Setup")
+        self.config_set(307, f"whitelist --token {TOKEN} --server-url {server.url('http')}/")
+        self.config_click(303)
+        self.wait_config_closed()
+        self.assertEqual(self.additions(), [SERVER_IP], "the server received the addition")
+        self.assertEqual(decrypt_config(self.data / "whitelist.config").decode(),
+                         f"token={TOKEN}\nserver_url={server.url('http')}\nfiles_name=\nfiles_token=\n")
+        self.show()
+        rows = wait_for("Up to date", lambda: (lambda r: r if r[216] == "Up to date" else None)(self.refreshed()))
+        self.assertEqual(rows[206], SERVER_IP)
+        self.screenshot("set_up_and_up_to_date")
+
+        # The server refuses: the agent's own reason, as it left it in last_error.txt.
+        server.set_script("POST", "/api/public/whitelist",
+                          [{"status": 401, "json": {"ok": False, "error": "Unauthorized"}}])
+        driver("click", 211)
+        texts = box_texts(wait_for("the failure box", lambda: self.dialog("Whitelist sync failed")))
+        reason = (self.data / "last_error.txt").read_text()
+        self.assertTrue(reason.startswith("Unauthorized"), reason)
+        self.assertIn(reason.replace("\n", " ").replace("\r", " ").strip(), [t.strip() for t in texts])
+        self.dismiss_dialog("Whitelist sync failed")
         self.exit_tray()
 
 

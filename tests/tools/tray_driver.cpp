@@ -8,7 +8,16 @@
 //   tray_driver --desktop NAME hold           waits until "release" (keeps the desktop open meanwhile)
 //   tray_driver --desktop NAME release
 //   tray_driver --desktop NAME window          the status window: handle, visibility, client size
-//   tray_driver --desktop NAME controls        one line per child: id, class, WS_VISIBLE, enabled, x, y, w, h, text
+//   tray_driver --desktop NAME controls        one line per child: id, class, WS_VISIBLE, enabled, x, y, w, h,
+//                                              style (hex), text
+//   tray_driver --desktop NAME config          the configuration window: title, visibility, position, outer size
+//   tray_driver --desktop NAME config-controls the configuration window's children, as controls
+//   tray_driver --desktop NAME config-set ID TEXT     sets a control's text there (WM_SETTEXT)
+//   tray_driver --desktop NAME config-click ID        BM_CLICK to a button there (posted)
+//   tray_driver --desktop NAME config-post MSG WPARAM LPARAM
+//   tray_driver --desktop NAME send MSG WPARAM LPARAM         sent, not posted: returns once handled
+//   tray_driver --desktop NAME config-send MSG WPARAM LPARAM  (exit code 1 when not handled within 30 s)
+//   tray_driver --desktop NAME balloons        visible balloon windows of other processes: one line each
 //   tray_driver --desktop NAME click ID        BM_CLICK to a button of the status window (posted)
 //   tray_driver --desktop NAME post MSG WPARAM LPARAM    a message to the status window (posted)
 //   tray_driver --desktop NAME icon [HWND]     1 when the shell knows the tray's notification icon
@@ -21,8 +30,10 @@
 // on success, 1 when the window looked for is not there, 2 on bad usage.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -36,6 +47,8 @@ namespace {
 constexpr wchar_t STATUS_CLASS[] = L"QORWhitelistIPUpdaterTray";
 constexpr wchar_t STATUS_TITLE[] = L"QOR Whitelist IP Updater";
 constexpr wchar_t DIALOG_CLASS[] = L"#32770";
+constexpr wchar_t SETTINGS_CLASS[] = L"QORWhitelistSettings";
+constexpr wchar_t TOOLTIP_CLASS[] = L"tooltips_class32";
 constexpr UINT TRAY_ICON_ID = 1;
 
 void print_line(const std::wstring& line) {
@@ -44,11 +57,18 @@ void print_line(const std::wstring& line) {
   std::fputc('\n', stdout);
 }
 
+// Edit controls keep their text to themselves: it is asked for with
+// WM_GETTEXT (the system carries it across processes), bounded in time for a
+// window whose thread is busy, and falls back to the caption.
 std::wstring window_text(HWND window) {
-  int len = GetWindowTextLengthW(window);
-  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
-  int got = GetWindowTextW(window, text.data(), len + 1);
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  constexpr UINT TEXT_TIMEOUT_MS = 5000;
+  constexpr size_t TEXT_MAX = 4096;
+  std::wstring text(TEXT_MAX, L'\0');
+  DWORD_PTR got = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, TEXT_MAX, reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
+                           TEXT_TIMEOUT_MS, &got))
+    got = static_cast<DWORD_PTR>(std::max(GetWindowTextW(window, text.data(), static_cast<int>(TEXT_MAX)), 0));
+  text.resize(static_cast<size_t>(got));
   for (wchar_t& c : text)
     if (c == L'\t' || c == L'\n' || c == L'\r') c = L' ';
   return text;
@@ -61,9 +81,32 @@ std::wstring class_name(HWND window) {
 }
 
 HWND status_window() { return FindWindowW(STATUS_CLASS, STATUS_TITLE); }
+HWND settings_window() { return FindWindowW(SETTINGS_CLASS, nullptr); }
 HWND dialog_window(const wchar_t* title) { return FindWindowW(DIALOG_CLASS, title); }
 
 long number(const wchar_t* text) { return std::wcstol(text, nullptr, 0); }
+
+// BM_CLICK to a button of window, posted as a user's click would arrive.
+int click(HWND window, wchar_t** args) {
+  HWND button = window ? GetDlgItem(window, static_cast<int>(number(args[0]))) : nullptr;
+  return button && PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
+}
+
+int post_to(HWND window, wchar_t** args) {
+  return window && PostMessageW(window, static_cast<UINT>(number(args[0])), number(args[1]), number(args[2])) ? 0 : 1;
+}
+
+constexpr UINT SEND_TIMEOUT_MS = 30000;
+
+// Returns once the window has handled the message, so that a check made
+// afterwards sees its effect; a handler that opens a modal box never returns.
+int send_to(HWND window, wchar_t** args) {
+  DWORD_PTR result = 0;
+  return window && SendMessageTimeoutW(window, static_cast<UINT>(number(args[0])), number(args[1]), number(args[2]),
+                                       SMTO_NORMAL, SEND_TIMEOUT_MS, &result)
+             ? 0
+             : 1;
+}
 
 bool join_desktop(const wchar_t* name) {
   HDESK desktop = OpenDesktopW(name, 0, FALSE, GENERIC_ALL);
@@ -77,9 +120,10 @@ BOOL CALLBACK list_child(HWND child, LPARAM parent_param) noexcept {
   GetWindowRect(child, &r);
   MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
   wchar_t line[1024];
-  format_bounded(line, std::size(line), L"%d\t%s\t%d\t%d\t%ld\t%ld\t%ld\t%ld\t", GetDlgCtrlID(child),
-                 class_name(child).c_str(), (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, r.left,
-                 r.top, r.right - r.left, r.bottom - r.top);
+  DWORD style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
+  format_bounded(line, std::size(line), L"%d\t%s\t%d\t%d\t%ld\t%ld\t%ld\t%ld\t%lx\t", GetDlgCtrlID(child),
+                 class_name(child).c_str(), (style & WS_VISIBLE) ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, r.left,
+                 r.top, r.right - r.left, r.bottom - r.top, style);
   print_line(line + window_text(child));
   return TRUE;
 }
@@ -102,6 +146,42 @@ int describe_status_window() {
                  reinterpret_cast<INT_PTR>(window), IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, IsWindowEnabled(window) ? 1 : 0,
                  client.right - client.left, client.bottom - client.top, pid);
   print_line(line);
+  return 0;
+}
+
+int describe_settings_window() {
+  HWND window = settings_window();
+  if (!window) return 1;
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  wchar_t line[512];
+  format_bounded(line, std::size(line), L"visible=%d\tx=%ld\ty=%ld\touter=%ldx%ld\tstyle=%lx\texstyle=%lx\ttitle=",
+                 IsWindowVisible(window) ? 1 : 0, frame.left, frame.top, frame.right - frame.left,
+                 frame.bottom - frame.top, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)),
+                 static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+  print_line(line + window_text(window));
+  return 0;
+}
+
+BOOL CALLBACK list_balloon(HWND window, LPARAM tray_pid) noexcept {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == static_cast<DWORD>(tray_pid) || !IsWindowVisible(window) || class_name(window) != TOOLTIP_CLASS)
+    return TRUE;
+  if (!(GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON)) return TRUE;
+  RECT r{};
+  GetWindowRect(window, &r);
+  wchar_t line[128];
+  format_bounded(line, std::size(line), L"%ld\t%ld\t%ld\t%ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
+  print_line(line);
+  return TRUE;
+}
+
+// Balloons are shown by the shell (another process), as balloon-styled tooltips.
+int list_balloons() {
+  DWORD tray_pid = 0;
+  if (HWND window = status_window()) GetWindowThreadProcessId(window, &tray_pid);
+  EnumWindows(list_balloon, static_cast<LPARAM>(tray_pid));
   return 0;
 }
 
@@ -195,17 +275,19 @@ int wmain(int argc, wchar_t** argv) {
   if (std::wcscmp(command, L"icon") == 0 && n <= 1)
     return icon_known(n == 1 ? reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(args[0], nullptr, 0)))
                              : status_window());
-  if (std::wcscmp(command, L"click") == 0 && n == 1) {
-    HWND window = status_window();
-    HWND button = window ? GetDlgItem(window, static_cast<int>(number(args[0]))) : nullptr;
-    return button && PostMessageW(button, BM_CLICK, 0, 0) ? 0 : 1;
+  if (std::wcscmp(command, L"click") == 0 && n == 1) return click(status_window(), args);
+  if (std::wcscmp(command, L"post") == 0 && n == 3) return post_to(status_window(), args);
+  if (std::wcscmp(command, L"config") == 0) return describe_settings_window();
+  if (std::wcscmp(command, L"config-controls") == 0) return list_controls(settings_window());
+  if (std::wcscmp(command, L"config-set") == 0 && n == 2) {
+    HWND window = settings_window();
+    return window && SetDlgItemTextW(window, static_cast<int>(number(args[0])), args[1]) ? 0 : 1;
   }
-  if (std::wcscmp(command, L"post") == 0 && n == 3) {
-    HWND window = status_window();
-    return window && PostMessageW(window, static_cast<UINT>(number(args[0])), number(args[1]), number(args[2]))
-               ? 0
-               : 1;
-  }
+  if (std::wcscmp(command, L"config-click") == 0 && n == 1) return click(settings_window(), args);
+  if (std::wcscmp(command, L"config-post") == 0 && n == 3) return post_to(settings_window(), args);
+  if (std::wcscmp(command, L"balloons") == 0) return list_balloons();
+  if (std::wcscmp(command, L"send") == 0 && n == 3) return send_to(status_window(), args);
+  if (std::wcscmp(command, L"config-send") == 0 && n == 3) return send_to(settings_window(), args);
   if (std::wcscmp(command, L"dialog") == 0 && n == 1) {
     HWND dialog = dialog_window(args[0]);
     if (!dialog) return 1;

@@ -6,7 +6,7 @@
 
 #include "config_store.h"
 #include "data_folder.h"
-#include "export_config.h"
+#include "config_transfer.h"
 #include "notify_rules.h"
 #include "refresh_gate.h"
 #include "status_snapshot.h"

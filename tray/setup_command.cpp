@@ -1,0 +1,88 @@
+#include "setup_command.h"
+
+#include <cwchar>
+
+#include "text.h"
+#include "tray_constants.h"
+
+namespace {
+constexpr wchar_t PROGRAM_WORD[] = L"whitelist";
+constexpr size_t PROGRAM_WORD_LENGTH = 9;
+
+bool is_blank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
+const wchar_t* skip_blanks(const wchar_t* p) {
+  while (is_blank(*p)) ++p;
+  return p;
+}
+
+bool starts_with_program_word(const wchar_t* p) {
+  for (size_t i = 0; i < PROGRAM_WORD_LENGTH; ++i) {
+    wchar_t c = p[i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != PROGRAM_WORD[i]) return false;
+  }
+  return true;
+}
+
+bool is_option(const wchar_t* word, const wchar_t* long_name, const wchar_t* short_name) {
+  return equals_ignore_case(word, long_name) || equals_ignore_case(word, short_name);
+}
+}  // namespace
+
+int next_setup_token(const wchar_t** cursor, wchar_t* out, size_t cap) {
+  if (!cursor || !*cursor || !out || cap == 0) return -1;
+  out[0] = L'\0';
+  const wchar_t* p = skip_blanks(*cursor);
+  *cursor = p;
+  if (!*p) return -1;
+  size_t n = 0;
+  if (*p == L'"') {
+    ++p;
+    while (*p && *p != L'"' && n < cap - 1) out[n++] = *p++;
+    if (*p == L'"') ++p;
+  } else {
+    while (*p && !is_blank(*p) && n < cap - 1) out[n++] = *p++;
+  }
+  out[n] = L'\0';
+  *cursor = p;
+  return n > 0 ? 0 : -1;
+}
+
+int parse_setup_command(const wchar_t* text, wchar_t* token, size_t token_cap, wchar_t* server_url,
+                        size_t server_url_cap) {
+  if (!token || token_cap == 0 || !server_url || server_url_cap == 0) return -1;
+  token[0] = server_url[0] = L'\0';
+  if (!text || !*text) return -1;
+
+  const wchar_t* p = skip_blanks(text);
+  if (starts_with_program_word(p)) {
+    p += PROGRAM_WORD_LENGTH;
+    while (*p == L' ' || *p == L'\t') ++p;
+  }
+
+  bool ok = true;
+  wchar_t word[tray::SETUP_WORD_CAPACITY];
+  while (*p) {
+    const wchar_t* before = p;
+    if (next_setup_token(&p, word, tray::SETUP_WORD_CAPACITY) != 0) {
+      // An empty quoted word is passed over like any ignored word.
+      if (p == before) break;
+      continue;
+    }
+    // The value of an option is the next word, whatever it looks like.
+    if (is_option(word, L"--token", L"-t")) {
+      if (next_setup_token(&p, token, token_cap) != 0) ok = false;
+    } else if (is_option(word, L"--server-url", L"-s")) {
+      if (next_setup_token(&p, server_url, server_url_cap) != 0) ok = false;
+    }
+    if (!ok) break;
+  }
+  if (ok && token[0] && server_url[0]) {
+    strip_one_trailing_slash(server_url);
+    // A URL of a single slash is left empty here and refused when saved.
+    return 0;
+  }
+  token[0] = server_url[0] = L'\0';
+  return -1;
+}
