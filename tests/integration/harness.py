@@ -57,6 +57,17 @@ def decrypt_config(path):
     return done.stdout
 
 
+def allowlist_requests(server):
+    """"METHOD ip token" of the allowlist requests a fake server received, in order."""
+    import json
+    out = []
+    for r in server.get_requests():
+        if r["path"] == "/api/public/whitelist":
+            body = json.loads(r["body"])
+            out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
+    return out
+
+
 def encrypt_config(path, plain):
     """Writes a configuration file with the openssl CLI, for settings that
     configure mode would refuse (a token without a server URL)."""

@@ -1,7 +1,6 @@
 """The agent as a real service under Wine's service control manager, against
 the loopback server. Under Wine a service sees ProgramData=C:\\users\\Public,
 so the command-line runs that share its data folder are given that folder."""
-import json
 import os
 import pathlib
 import shutil
@@ -10,7 +9,7 @@ import sys
 import time
 import unittest
 
-from harness import WINE, AgentTestCase, DATA_FOLDER_NAME, decrypt_config, win_path
+from harness import allowlist_requests, WINE, AgentTestCase, DATA_FOLDER_NAME, decrypt_config, win_path
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
 from fake_server import FakeServer  # noqa: E402
@@ -117,12 +116,7 @@ class ServiceTestCase(AgentTestCase):
             self.assertIn(line, sc_output)
 
     def wire(self):
-        out = []
-        for r in server.get_requests():
-            if r["path"] == "/api/public/whitelist":
-                body = json.loads(r["body"])
-                out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
-        return out
+        return allowlist_requests(server)
 
 
 class Service(ServiceTestCase):

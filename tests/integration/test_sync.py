@@ -9,7 +9,7 @@ import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from harness import AgentTestCase, crlf, encrypt_config
+from harness import allowlist_requests, AgentTestCase, crlf, encrypt_config
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
 from fake_server import FakeServer, make_cert  # noqa: E402
@@ -51,14 +51,7 @@ class SyncTestCase(AgentTestCase):
         self.url = server.url("http")
 
     def wire(self):
-        """"METHOD ip token" of the allowlist requests, in order."""
-        import json
-        out = []
-        for r in server.get_requests():
-            if r["path"] == "/api/public/whitelist":
-                body = json.loads(r["body"])
-                out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
-        return out
+        return allowlist_requests(server)
 
     def no_network(self):
         # Neither the server's client-ip answer nor the echo service give an address.
