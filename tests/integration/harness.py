@@ -109,3 +109,22 @@ class AgentTestCase(unittest.TestCase):
 
     def win_data_file(self, name):
         return win_path(self.data / name)
+
+
+class EchoServer:
+    """The loopback server over http, with the IP echo service on the fixed
+    https port that the test builds ask (a certificate made for the run)."""
+
+    def __init__(self, ip, echo_ip):
+        import sys
+        sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
+        from fake_server import FakeServer, make_cert
+        self._cert_dir = tempfile.TemporaryDirectory(prefix="wl-cert-")
+        cert, key = make_cert(self._cert_dir.name)
+        self.server = FakeServer(http_port=0, https_port=int(os.environ["WHITELIST_ECHO_PORT"]), cert=cert,
+                                 key=key, ip=ip, echo_ip=echo_ip)
+        self.server.start()
+
+    def stop(self):
+        self.server.stop()
+        self._cert_dir.cleanup()

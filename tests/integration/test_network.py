@@ -5,14 +5,10 @@ import json
 import os
 import pathlib
 import socket
-import sys
 import tempfile
 import unittest
 
-from harness import AgentTestCase, run, win_path
-
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
-from fake_server import FakeServer, make_cert  # noqa: E402
+from harness import AgentTestCase, EchoServer, run, win_path
 
 PROBE = pathlib.Path(os.environ["WHITELIST_NET_PROBE"])
 ECHO_PORT = int(os.environ["WHITELIST_ECHO_PORT"])
@@ -22,22 +18,17 @@ LONG_HINT = " The rule token may be wrong or was rotated on the server - open Se
 CANNOT_CONNECT = " - cannot connect (server down, port closed or blocked by a firewall)"
 
 server = None
-cert_dir = None
+echo = None
 
 
 def setUpModule():
-    global server, cert_dir
-    cert_dir = tempfile.TemporaryDirectory(prefix="wl-cert-")
-    cert, key = make_cert(cert_dir.name)
-    # One server: the allowlist and customer API over http and https, and the
-    # echo service on the fixed https port the test builds ask.
-    server = FakeServer(http_port=0, https_port=ECHO_PORT, cert=cert, key=key, ip=SERVER_IP, echo_ip=ECHO_IP)
-    server.start()
+    global server, echo
+    echo = EchoServer(ip=SERVER_IP, echo_ip=ECHO_IP)
+    server = echo.server
 
 
 def tearDownModule():
-    server.stop()
-    cert_dir.cleanup()
+    echo.stop()
 
 
 def probe(*args, program_data=None):
