@@ -1,18 +1,59 @@
 """Runs the real Windows programs under Wine, each test with a data folder of
 its own (ProgramData is set through the launcher, since Wine forces it for
 processes started from Linux)."""
+import json
 import os
 import pathlib
 import shutil
+import socket
 import subprocess
+import sys
 import tempfile
+import time
 import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
+from fake_server import FakeServer, make_cert  # noqa: E402
 
 BIN_DIR = pathlib.Path(os.environ["WHITELIST_BIN_DIR"])
 WINE = os.environ["WHITELIST_WINE"]
 LAUNCHER = os.environ["WHITELIST_LAUNCHER"]
 DATA_FOLDER_NAME = "QOR Whitelist IP Updater"
 CONFIG_KEY_HEX = b"Rw8TqLm2VbN5xZc7".hex()
+ECHO_PORT = int(os.environ.get("WHITELIST_ECHO_PORT", "0"))
+
+
+def start_server_with_echo(ip, echo_ip=None, port_wait=180):
+    """The loopback server over http, also answering as the echo service on
+    the fixed https port the test builds ask; started. The port is
+    machine-wide: a run of another build tree may hold it for a while."""
+    deadline = time.monotonic() + port_wait
+    while not port_free(ECHO_PORT) and time.monotonic() < deadline:
+        time.sleep(1)
+    with tempfile.TemporaryDirectory(prefix="wl-cert-") as cert_dir:
+        cert, key = make_cert(cert_dir)
+        # The listener loads the files now: the folder can go at once.
+        return FakeServer(http_port=0, https_port=ECHO_PORT, cert=cert, key=key, ip=ip, echo_ip=echo_ip).start()
+
+
+def port_free(port):
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            return False
+        return True
+
+
+def allowlist_wire(server):
+    """"METHOD ip token" of the allowlist requests the server saw, in order."""
+    out = []
+    for r in server.get_requests():
+        if r["path"] == "/api/public/whitelist":
+            body = json.loads(r["body"])
+            out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
+    return out
 
 
 def win_path(path):

@@ -5,39 +5,27 @@ import json
 import os
 import pathlib
 import socket
-import sys
 import tempfile
 import unittest
 
-from harness import AgentTestCase, run, win_path
-
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
-from fake_server import FakeServer, make_cert  # noqa: E402
+from harness import ECHO_PORT, AgentTestCase, run, start_server_with_echo, win_path
 
 PROBE = pathlib.Path(os.environ["WHITELIST_NET_PROBE"])
-ECHO_PORT = int(os.environ["WHITELIST_ECHO_PORT"])
 SERVER_IP = "198.51.100.20"
 ECHO_IP = "192.0.2.55"
 LONG_HINT = " The rule token may be wrong or was rotated on the server - open Settings and enter the new token."
 CANNOT_CONNECT = " - cannot connect (server down, port closed or blocked by a firewall)"
 
 server = None
-cert_dir = None
 
 
 def setUpModule():
-    global server, cert_dir
-    cert_dir = tempfile.TemporaryDirectory(prefix="wl-cert-")
-    cert, key = make_cert(cert_dir.name)
-    # One server: the allowlist and customer API over http and https, and the
-    # echo service on the fixed https port the test builds ask.
-    server = FakeServer(http_port=0, https_port=ECHO_PORT, cert=cert, key=key, ip=SERVER_IP, echo_ip=ECHO_IP)
-    server.start()
+    global server
+    server = start_server_with_echo(SERVER_IP, ECHO_IP)
 
 
 def tearDownModule():
     server.stop()
-    cert_dir.cleanup()
 
 
 def probe(*args, program_data=None):

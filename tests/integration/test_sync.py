@@ -1,20 +1,12 @@
 """The sync command and the registration that ends configure mode, run as the
 real program against the loopback server: exit codes, console bytes,
 last_error.txt, the queue file and what went over the wire."""
-import os
-import pathlib
-import sys
-import tempfile
 import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from harness import AgentTestCase, crlf, encrypt_config
+from harness import AgentTestCase, allowlist_wire, crlf, encrypt_config, start_server_with_echo
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
-from fake_server import FakeServer, make_cert  # noqa: E402
-
-ECHO_PORT = int(os.environ["WHITELIST_ECHO_PORT"])
 IP_A, IP_B, IP_C = "198.51.100.10", "198.51.100.20", "198.51.100.30"
 ECHO_IP = "192.0.2.200"
 LONG_HINT = " The rule token may be wrong or was rotated on the server - open Settings and enter the new token."
@@ -23,21 +15,15 @@ NO_IP_TEXT = b"Failed to detect public IP (check internet connection)."
 ADD_FAILED_TEXT = b"Failed to add IP to whitelist."
 
 server = None
-cert_dir = None
 
 
 def setUpModule():
-    global server, cert_dir
-    cert_dir = tempfile.TemporaryDirectory(prefix="wl-cert-")
-    cert, key = make_cert(cert_dir.name)
-    # The allowlist server over http, and the echo service on the fixed port.
-    server = FakeServer(http_port=0, https_port=ECHO_PORT, cert=cert, key=key, ip=IP_A, echo_ip=ECHO_IP)
-    server.start()
+    global server
+    server = start_server_with_echo(IP_A, ECHO_IP)
 
 
 def tearDownModule():
     server.stop()
-    cert_dir.cleanup()
 
 
 class SyncTestCase(AgentTestCase):
@@ -51,14 +37,7 @@ class SyncTestCase(AgentTestCase):
         self.url = server.url("http")
 
     def wire(self):
-        """"METHOD ip token" of the allowlist requests, in order."""
-        import json
-        out = []
-        for r in server.get_requests():
-            if r["path"] == "/api/public/whitelist":
-                body = json.loads(r["body"])
-                out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
-        return out
+        return allowlist_wire(server)
 
     def no_network(self):
         # Neither the server's client-ip answer nor the echo service give an address.
