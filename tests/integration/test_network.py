@@ -168,6 +168,13 @@ class Detection(NetworkTestCase):
         self.assertEqual(self.detect(self.http + "/"), (0, ECHO_IP))
         self.assertEqual(self.detect(self.http), (0, SERVER_IP), "unscripted server answers itself")
 
+    def test_an_answer_cut_short_is_no_answer(self):
+        # Cut inside "198.51.100.17" the rest still reads as an address.
+        body = '{"ip":"198.51.100.17"}'
+        self.script("/api/client-ip", {"body": body, "content_type": "application/json", "action": "drop",
+                                       "drop_after": body.index("7")})
+        self.assertEqual(self.detect(self.http), (0, ECHO_IP))
+
     def test_without_server_only_the_echo_service_is_asked(self):
         self.assertEqual(self.detect(), (0, ECHO_IP))
         self.assertEqual(self.detect(""), (0, ECHO_IP))
