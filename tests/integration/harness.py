@@ -1,11 +1,11 @@
 """Runs the real Windows programs under Wine, each test with a data folder of
 its own (ProgramData is set through the launcher, since Wine forces it for
 processes started from Linux)."""
+import errno
 import json
 import os
 import pathlib
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -28,22 +28,17 @@ def start_server_with_echo(ip, echo_ip=None, port_wait=180):
     the fixed https port the test builds ask; started. The port is
     machine-wide: a run of another build tree may hold it for a while."""
     deadline = time.monotonic() + port_wait
-    while not port_free(ECHO_PORT) and time.monotonic() < deadline:
-        time.sleep(1)
     with tempfile.TemporaryDirectory(prefix="wl-cert-") as cert_dir:
         cert, key = make_cert(cert_dir)
-        # The listener loads the files now: the folder can go at once.
-        return FakeServer(http_port=0, https_port=ECHO_PORT, cert=cert, key=key, ip=ip, echo_ip=echo_ip).start()
-
-
-def port_free(port):
-    with socket.socket() as s:
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        try:
-            s.bind(("127.0.0.1", port))
-        except OSError:
-            return False
-        return True
+        while True:
+            try:
+                # The listener loads the files now: the folder can go at once.
+                return FakeServer(http_port=0, https_port=ECHO_PORT, cert=cert, key=key, ip=ip,
+                                  echo_ip=echo_ip).start()
+            except OSError as e:
+                if e.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                    raise
+                time.sleep(1)
 
 
 def allowlist_wire(server):
