@@ -41,6 +41,19 @@ def start_server_with_echo(ip, echo_ip=None, port_wait=180):
                 time.sleep(1)
 
 
+def wait_until(condition, what, bound=60):
+    """Polls condition() until it returns something true, which it returns;
+    the bound is against hangs, not a measured expectation."""
+    deadline = time.monotonic() + bound
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {bound} s for {what}")
+        time.sleep(0.2)
+
+
 def allowlist_wire(server):
     """"METHOD ip token" of the allowlist requests the server saw, in order."""
     out = []

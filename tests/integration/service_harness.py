@@ -6,9 +6,8 @@ import pathlib
 import re
 import shutil
 import subprocess
-import time
 
-from harness import WINE, AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, win_path
+from harness import WINE, AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, wait_until, win_path
 
 SERVICE = "QORWhitelistIPUpdater"
 PUBLIC = "C:\\users\\Public"
@@ -25,18 +24,6 @@ def wine(*args):
 
 def sc(*args):
     return wine("sc", *args)
-
-
-def wait_until(condition, what, bound=WAIT):
-    """Polls condition() until it returns something true, which it returns."""
-    deadline = time.monotonic() + bound
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"waited {bound} s for {what}")
-        time.sleep(0.2)
 
 
 def remove_service():
