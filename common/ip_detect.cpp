@@ -41,7 +41,17 @@ int http_get_text(const wchar_t* server_url, const wchar_t* path, char* out, siz
   http_exchange http;
   if (!http.open({host, port, secure != 0}, L"GET", path) || !http.send() || !http.receive()) return -1;
   out[0] = '\0';
-  return http.read_body(out, cap) > 0 ? 0 : -1;
+  bool broken = false;
+  size_t got = http.read_body(out, cap, &broken);
+  // A body that ends short of what was announced is no answer: an address
+  // cut inside ("198.51.100.1" of "...17") still reads as an address.
+  long long announced = http.content_length();
+  bool cut = broken || (got + 1 < cap && announced >= 0 && static_cast<long long>(got) < announced);
+  if (cut) {
+    out[0] = '\0';
+    return -1;
+  }
+  return got > 0 ? 0 : -1;
 }
 
 int query_ip_echo_service(wchar_t* out, size_t cap) {

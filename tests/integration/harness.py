@@ -1,18 +1,67 @@
 """Runs the real Windows programs under Wine, each test with a data folder of
 its own (ProgramData is set through the launcher, since Wine forces it for
 processes started from Linux)."""
+import errno
+import json
 import os
 import pathlib
 import shutil
 import subprocess
+import sys
 import tempfile
+import time
 import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
+from fake_server import FakeServer, make_cert  # noqa: E402
 
 BIN_DIR = pathlib.Path(os.environ["WHITELIST_BIN_DIR"])
 WINE = os.environ["WHITELIST_WINE"]
 LAUNCHER = os.environ["WHITELIST_LAUNCHER"]
 DATA_FOLDER_NAME = "QOR Whitelist IP Updater"
 CONFIG_KEY_HEX = b"Rw8TqLm2VbN5xZc7".hex()
+ECHO_PORT = int(os.environ.get("WHITELIST_ECHO_PORT", "0"))
+
+
+def start_server_with_echo(ip, echo_ip=None, port_wait=180):
+    """The loopback server over http, also answering as the echo service on
+    the fixed https port the test builds ask; started. The port is
+    machine-wide: a run of another build tree may hold it for a while."""
+    deadline = time.monotonic() + port_wait
+    with tempfile.TemporaryDirectory(prefix="wl-cert-") as cert_dir:
+        cert, key = make_cert(cert_dir)
+        while True:
+            try:
+                # The listener loads the files now: the folder can go at once.
+                return FakeServer(http_port=0, https_port=ECHO_PORT, cert=cert, key=key, ip=ip,
+                                  echo_ip=echo_ip).start()
+            except OSError as e:
+                if e.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                    raise
+                time.sleep(1)
+
+
+def wait_until(condition, what, bound=60):
+    """Polls condition() until it returns something true, which it returns;
+    the bound is against hangs, not a measured expectation."""
+    deadline = time.monotonic() + bound
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {bound} s for {what}")
+        time.sleep(0.2)
+
+
+def allowlist_wire(server):
+    """"METHOD ip token" of the allowlist requests the server saw, in order."""
+    out = []
+    for r in server.get_requests():
+        if r["path"] == "/api/public/whitelist":
+            body = json.loads(r["body"])
+            out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
+    return out
 
 
 def win_path(path):
@@ -57,17 +106,6 @@ def decrypt_config(path):
     return done.stdout
 
 
-def allowlist_requests(server):
-    """"METHOD ip token" of the allowlist requests a fake server received, in order."""
-    import json
-    out = []
-    for r in server.get_requests():
-        if r["path"] == "/api/public/whitelist":
-            body = json.loads(r["body"])
-            out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
-    return out
-
-
 def encrypt_config(path, plain):
     """Writes a configuration file with the openssl CLI, for settings that
     configure mode would refuse (a token without a server URL)."""
@@ -109,22 +147,3 @@ class AgentTestCase(unittest.TestCase):
 
     def win_data_file(self, name):
         return win_path(self.data / name)
-
-
-class EchoServer:
-    """The loopback server over http, with the IP echo service on the fixed
-    https port that the test builds ask (a certificate made for the run)."""
-
-    def __init__(self, ip, echo_ip):
-        import sys
-        sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
-        from fake_server import FakeServer, make_cert
-        self._cert_dir = tempfile.TemporaryDirectory(prefix="wl-cert-")
-        cert, key = make_cert(self._cert_dir.name)
-        self.server = FakeServer(http_port=0, https_port=int(os.environ["WHITELIST_ECHO_PORT"]), cert=cert,
-                                 key=key, ip=ip, echo_ip=echo_ip)
-        self.server.start()
-
-    def stop(self):
-        self.server.stop()
-        self._cert_dir.cleanup()

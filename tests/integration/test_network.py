@@ -8,27 +8,24 @@ import socket
 import tempfile
 import unittest
 
-from harness import AgentTestCase, EchoServer, run, win_path
+from harness import ECHO_PORT, AgentTestCase, run, start_server_with_echo, win_path
 
 PROBE = pathlib.Path(os.environ["WHITELIST_NET_PROBE"])
-ECHO_PORT = int(os.environ["WHITELIST_ECHO_PORT"])
 SERVER_IP = "198.51.100.20"
 ECHO_IP = "192.0.2.55"
 LONG_HINT = " The rule token may be wrong or was rotated on the server - open Settings and enter the new token."
 CANNOT_CONNECT = " - cannot connect (server down, port closed or blocked by a firewall)"
 
 server = None
-echo = None
 
 
 def setUpModule():
-    global server, echo
-    echo = EchoServer(ip=SERVER_IP, echo_ip=ECHO_IP)
-    server = echo.server
+    global server
+    server = start_server_with_echo(SERVER_IP, ECHO_IP)
 
 
 def tearDownModule():
-    echo.stop()
+    server.stop()
 
 
 def probe(*args, program_data=None):
@@ -170,6 +167,13 @@ class Detection(NetworkTestCase):
         self.client_ip_answers("<html>Not found</html>", status=404)
         self.assertEqual(self.detect(self.http + "/"), (0, ECHO_IP))
         self.assertEqual(self.detect(self.http), (0, SERVER_IP), "unscripted server answers itself")
+
+    def test_an_answer_cut_short_is_no_answer(self):
+        # Cut inside "198.51.100.17" the rest still reads as an address.
+        body = '{"ip":"198.51.100.17"}'
+        self.script("/api/client-ip", {"body": body, "content_type": "application/json", "action": "drop",
+                                       "drop_after": body.index("7")})
+        self.assertEqual(self.detect(self.http), (0, ECHO_IP))
 
     def test_without_server_only_the_echo_service_is_asked(self):
         self.assertEqual(self.detect(), (0, ECHO_IP))

@@ -1,109 +1,30 @@
 """The agent as a real service under Wine's service control manager, against
-the loopback server. Under Wine a service sees ProgramData=C:\\users\\Public,
-so the command-line runs that share its data folder are given that folder."""
-import os
-import pathlib
-import shutil
-import subprocess
-import sys
-import time
+the loopback server."""
 import unittest
 
-from harness import allowlist_requests, WINE, AgentTestCase, DATA_FOLDER_NAME, decrypt_config, win_path
+from harness import FakeServer, decrypt_config
+from service_harness import SERVICE, SERVICE_DATA, ServiceTestCase, sc
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
-from fake_server import FakeServer  # noqa: E402
-
-SERVICE = "QORWhitelistIPUpdater"
-PUBLIC = "C:\\users\\Public"
-SERVICE_DATA = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"]) / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
-CONTROL = os.environ["WHITELIST_SERVICE_CONTROL"]
-WAIT = 60  # generous bound for anything the service does at once
 IP_A, IP_B, IP_C = "198.51.100.10", "198.51.100.20", "198.51.100.30"
 NO_CONFIG = "No config - service will do nothing until whitelist --token X --server-url Y is run"
+
 
 server = None
 
 
 def setUpModule():
     global server
-    server = FakeServer(http_port=0, ip=IP_A).start()
+    server = ServiceTestCase.server = FakeServer(http_port=0, ip=IP_A).start()
 
 
 def tearDownModule():
     server.stop()
 
 
-def wine(*args):
-    done = subprocess.run([WINE, *args], capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
-    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", "")
-
-
-def sc(*args):
-    return wine("sc", *args)
-
-
-class ServiceTestCase(AgentTestCase):
+class Service(ServiceTestCase):
     def setUp(self):
         super().setUp()
-        server.clear_scripts()
-        server.clear_requests()
-        server.set_allowlist({})
         server.set_ip(IP_A)
-        self.url = server.url("http")
-        self.remove_service()
-        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
-        code, out = sc("create", SERVICE, "binPath=", win_path(self.whitelist))
-        self.assertEqual(code, 0, out)
-
-    def tearDown(self):
-        self.remove_service()
-        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
-        super().tearDown()
-
-    def remove_service(self):
-        if sc("query", SERVICE)[0] != 0:
-            return
-        sc("stop", SERVICE)
-        self.wait_for(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop")
-        sc("delete", SERVICE)
-
-    # --- helpers ---
-
-    def wait_for(self, condition, what, bound=WAIT):
-        deadline = time.monotonic() + bound
-        while not condition():
-            if time.monotonic() > deadline:
-                self.fail(f"waited {bound} s for {what}; log: {self.log()}")
-            time.sleep(0.2)
-
-    def cli(self, *args):
-        return self.agent(*args, program_data=PUBLIC)
-
-    def configure(self, token="tok"):
-        r = self.cli("--token", token, "--server-url", self.url)
-        self.assertEqual(r.code, 0, r)
-        return r
-
-    def start(self):
-        code, out = sc("start", SERVICE)
-        self.assertEqual(code, 0, out)
-        self.wait_for(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
-        return out
-
-    def log(self):
-        """The messages of service.log without their time stamps."""
-        path = SERVICE_DATA / "service.log"
-        if not path.exists():
-            return []
-        return [line[20:] for line in path.read_bytes().decode("utf-8", "replace").split("\r\n") if line]
-
-    def wait_log(self, message, count=1, bound=WAIT):
-        self.wait_for(lambda: self.log().count(message) >= count, repr(message), bound)
-
-    def poke(self, *args):
-        code, out = wine(CONTROL, *args)
-        self.assertEqual(code, 0, f"service_control {args}: {out}")
 
     def assertStatusReport(self, sc_output, pending_state, checkpoint, wait_hint):
         """sc prints the status right after its request; the service may be
@@ -115,11 +36,6 @@ class ServiceTestCase(AgentTestCase):
         for line in expected:
             self.assertIn(line, sc_output)
 
-    def wire(self):
-        return allowlist_requests(server)
-
-
-class Service(ServiceTestCase):
     def test_registers_at_start_follows_a_change_and_stops_promptly(self):
         self.configure()
         server.clear_requests()

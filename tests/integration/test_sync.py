@@ -5,7 +5,7 @@ import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from harness import allowlist_requests, AgentTestCase, crlf, EchoServer, encrypt_config
+from harness import AgentTestCase, allowlist_wire, crlf, encrypt_config, start_server_with_echo
 
 IP_A, IP_B, IP_C = "198.51.100.10", "198.51.100.20", "198.51.100.30"
 ECHO_IP = "192.0.2.200"
@@ -15,17 +15,15 @@ NO_IP_TEXT = b"Failed to detect public IP (check internet connection)."
 ADD_FAILED_TEXT = b"Failed to add IP to whitelist."
 
 server = None
-echo = None
 
 
 def setUpModule():
-    global server, echo
-    echo = EchoServer(ip=IP_A, echo_ip=ECHO_IP)
-    server = echo.server
+    global server
+    server = start_server_with_echo(IP_A, ECHO_IP)
 
 
 def tearDownModule():
-    echo.stop()
+    server.stop()
 
 
 class SyncTestCase(AgentTestCase):
@@ -39,7 +37,7 @@ class SyncTestCase(AgentTestCase):
         self.url = server.url("http")
 
     def wire(self):
-        return allowlist_requests(server)
+        return allowlist_wire(server)
 
     def no_network(self):
         # Neither the server's client-ip answer nor the echo service give an address.

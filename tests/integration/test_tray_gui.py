@@ -20,7 +20,7 @@ import tempfile
 import time
 import unittest
 
-from harness import decrypt_config, encrypt_config, run, win_path
+from harness import decrypt_config, encrypt_config, run, wait_until, win_path
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
 from fake_server import FakeServer  # noqa: E402
@@ -57,14 +57,7 @@ wine_env = None
 
 def wait_for(what, probe, timeout=WAIT):
     """Polls probe() until it returns something true; fails after timeout."""
-    end = time.monotonic() + timeout
-    while True:
-        value = probe()
-        if value:
-            return value
-        if time.monotonic() > end:
-            raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.2)
+    return wait_until(probe, what, timeout)
 
 
 def wine(*args, check=False, timeout=60):

@@ -415,9 +415,13 @@ class FakeServer(_ControlMethods):
         if https_port is not None:
             if not (cert and key):
                 raise ValueError("https needs cert and key")
-            ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            ctx.load_cert_chain(cert, key)
-            self._listeners.append(_Listener(self, https_port, "https", ctx))
+            try:
+                ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+                ctx.load_cert_chain(cert, key)
+                self._listeners.append(_Listener(self, https_port, "https", ctx))
+            except BaseException:
+                self._listeners[0].server_close()  # a port in use must not leak the other
+                raise
 
     # --- life cycle ---
 

@@ -1,16 +1,100 @@
 // Test tool: pokes the running agent service the way other programs do.
 //   service_control event        sets the reload event
 //   service_control control N    sends control code N with ControlService
+//   service_control cycles N     sets the reload event N times, each time
+//                                waiting until the service has taken it
+//                                (which it does between two poll cycles)
+//   service_control stats        prints "pid=P handles=H working_set=W" of the
+//                                running service, seen from another process
 // Exit 0 on success, else the system error code. `sc control` can't send
 // user-defined codes under Wine.
 #include <windows.h>
 
+#include <psapi.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <vector>
 
 #include "handles.h"
 #include "service_names.h"
+
+namespace {
+int run_cycles(unsigned long count) {
+  kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
+  if (!event) return static_cast<int>(GetLastError());
+  for (unsigned long i = 0; i < count; ++i) {
+    if (!SetEvent(event.get())) return static_cast<int>(GetLastError());
+    // The service resets the event when it reloads; a bound against a hang.
+    ULONGLONG deadline = GetTickCount64() + 120000;
+    while (WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) {
+      if (GetTickCount64() > deadline) return WAIT_TIMEOUT;
+      Sleep(1);
+    }
+  }
+  return 0;
+}
+
+// GetProcessHandleCount of another process gives 0 under Wine; the system's
+// handle table is filled by wineserver and counts them.
+struct handle_entry {
+  USHORT process_id;
+  USHORT back_trace_index;
+  UCHAR object_type;
+  UCHAR attributes;
+  USHORT value;
+  PVOID object;
+  ULONG granted_access;
+};
+struct handle_table {
+  ULONG count;
+  handle_entry entries[1];
+};
+using query_system_fn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
+constexpr LONG STATUS_INFO_LENGTH_MISMATCH = static_cast<LONG>(0xC0000004);
+
+long count_handles(DWORD pid) {
+  auto query = reinterpret_cast<query_system_fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  std::vector<unsigned char> buffer(1 << 16);
+  LONG status;
+  ULONG needed = 0;
+  while ((status = query(SYSTEM_HANDLE_INFORMATION, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
+         STATUS_INFO_LENGTH_MISMATCH)
+    buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+  if (status < 0) return -1;
+  const auto* table = reinterpret_cast<const handle_table*>(buffer.data());
+  long count = 0;
+  for (ULONG i = 0; i < table->count; ++i) count += table->entries[i].process_id == static_cast<USHORT>(pid);
+  return count;
+}
+
+int print_stats() {
+  service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return static_cast<int>(GetLastError());
+  service_handle service(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_QUERY_STATUS));
+  SERVICE_STATUS_PROCESS state{};
+  DWORD needed = 0;
+  if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&state),
+                                        sizeof state, &needed))
+    return static_cast<int>(GetLastError());
+  if (state.dwCurrentState != SERVICE_RUNNING || state.dwProcessId == 0) return ERROR_SERVICE_NOT_ACTIVE;
+  kernel_handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, state.dwProcessId));
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  if (!process || !K32GetProcessMemoryInfo(process.get(), &memory, sizeof memory))
+    return static_cast<int>(GetLastError());
+  long handles = count_handles(state.dwProcessId);
+  if (handles <= 0) return ERROR_NOT_SUPPORTED;
+  std::printf("pid=%lu handles=%ld working_set=%llu\n", state.dwProcessId, handles,
+              static_cast<unsigned long long>(memory.WorkingSetSize));
+  return 0;
+}
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wcscmp(argv[1], L"event") == 0) {
@@ -27,6 +111,9 @@ int wmain(int argc, wchar_t** argv) {
     if (!service || !ControlService(service.get(), code, &status)) return static_cast<int>(GetLastError());
     return 0;
   }
-  std::fputs("usage: service_control event | control <code>\n", stderr);
+  if (argc == 2 && std::wcscmp(argv[1], L"stats") == 0) return print_stats();
+  if (argc == 3 && std::wcscmp(argv[1], L"cycles") == 0 && std::iswdigit(argv[2][0]))
+    return run_cycles(std::wcstoul(argv[2], nullptr, 10));
+  std::fputs("usage: service_control event | control <code> | cycles <n> | stats\n", stderr);
   return 87;
 }

@@ -22,6 +22,9 @@
 //   tray_driver --desktop NAME post MSG WPARAM LPARAM    a message to the status window (posted)
 //   tray_driver --desktop NAME icon [HWND]     1 when the shell knows the tray's notification icon
 //                                              (of the status window, or of a window handle that may be gone)
+//   tray_driver --desktop NAME ping N          N round trips of WM_NULL to the status window
+//                                              (SendMessageTimeout, 30 s bound): one line of
+//                                              microseconds per trip, or "timeout"
 //   tray_driver --desktop NAME dialog TITLE    the texts of a top-level dialog with this title
 //   tray_driver --desktop NAME dialog-set TITLE ID TEXT    sets a control's text in that dialog
 //   tray_driver --desktop NAME dialog-post TITLE MSG WPARAM LPARAM
@@ -251,6 +254,28 @@ int release(const wchar_t* desktop) {
   return event && SetEvent(event.get()) ? 0 : 1;
 }
 
+// The window procedure must run to answer: a thread blocked on the network
+// would show as a long trip.
+int ping(HWND window, long count) {
+  if (!window || count < 1) return 1;
+  LARGE_INTEGER frequency, before, after;
+  QueryPerformanceFrequency(&frequency);
+  for (long i = 0; i < count; ++i) {
+    DWORD_PTR result = 0;
+    QueryPerformanceCounter(&before);
+    LRESULT answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result);
+    QueryPerformanceCounter(&after);
+    if (!answered) {
+      print_line(L"timeout");
+      continue;
+    }
+    wchar_t line[32];
+    format_bounded(line, std::size(line), L"%lld", (after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart);
+    print_line(line);
+  }
+  return 0;
+}
+
 int usage() {
   std::fputs("usage: tray_driver --desktop NAME COMMAND [ARGS...] (see the source)\n", stderr);
   return 2;
@@ -275,6 +300,7 @@ int wmain(int argc, wchar_t** argv) {
   if (std::wcscmp(command, L"icon") == 0 && n <= 1)
     return icon_known(n == 1 ? reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(args[0], nullptr, 0)))
                              : status_window());
+  if (std::wcscmp(command, L"ping") == 0 && n == 1) return ping(status_window(), number(args[0]));
   if (std::wcscmp(command, L"click") == 0 && n == 1) return click(status_window(), args);
   if (std::wcscmp(command, L"post") == 0 && n == 3) return post_to(status_window(), args);
   if (std::wcscmp(command, L"config") == 0) return describe_settings_window();

@@ -1,0 +1,219 @@
+"""./run bench: what the shipped programs cost, as ratios.
+
+  sync      (sync wall time - a do-nothing program's wall time) / (exchanges x
+            delay) with the loopback server delaying every request: 1.0 would
+            be a sync that costs nothing beyond waiting for the network
+  service   CPU time and wake-ups (context switches of all threads) per idle
+            minute; working set after 1,000 cycles relative to after 10
+  tray      round trip of WM_NULL to the status window while a refresh waits
+            on a slow server, relative to the round trip at rest
+  sizes     whitelist.exe and tray.exe for x86 and x64, and the x86/x64 ratio
+
+Run by ./run bench with the release programs in WHITELIST_BIN_DIR and the test
+tools of the win64 tree; `bench.py [NAME...]` runs only the named ones."""
+import os
+import pathlib
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "integration"))
+from harness import BIN_DIR, FakeServer, run, win_path  # noqa: E402
+from service_harness import (CONTROL, PUBLIC, SERVICE, SERVICE_DATA, cpu_and_switches, linux_pid,  # noqa: E402
+                             process_sample, remove_service, sc, wait_until, wine)
+
+TOOLS = pathlib.Path(os.environ["WHITELIST_LAUNCHER"]).parent
+ADDRESS = "198.51.100.77"
+REPEATS = int(os.environ.get("BENCH_REPEATS", "7"))
+IDLE_SECONDS = float(os.environ.get("BENCH_IDLE_SECONDS", "60"))
+
+
+def say(text):
+    print(text, flush=True)
+
+
+def timed(exe, args, program_data):
+    start = time.monotonic()
+    r = run(exe, args, program_data, timeout=300)
+    return time.monotonic() - start, r
+
+
+def bench_sync():
+    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-bench-"))
+    try:
+        data = win_path(tmp)
+        with FakeServer(http_port=0, ip=ADDRESS) as server:
+            r = run(BIN_DIR / "whitelist.exe", ["--token", "tok", "--server-url", server.url()], data)
+            assert r.code == 0, r
+            for delay in (0.2, 1.0):
+                server.set_script("*", "/", [{"action": "normal", "delay": delay, "always": True}])
+                timed(TOOLS / "do_nothing.exe", [], data)  # warm the file cache
+                nothing = [timed(TOOLS / "do_nothing.exe", [], data)[0] for _ in range(REPEATS)]
+                syncs, exchanges = [], set()
+                for _ in range(REPEATS):
+                    server.clear_requests()
+                    took, r = timed(BIN_DIR / "whitelist.exe", ["sync"], data)
+                    assert r.code == 0, r
+                    syncs.append(took)
+                    exchanges.add(len(server.get_requests()))
+                assert len(exchanges) == 1, f"the number of exchanges varied: {exchanges}"
+                n = exchanges.pop()
+                floor = n * delay
+                above = statistics.median(syncs) - statistics.median(nothing)
+                say(f"sync: delay {delay:.1f} s x {n} exchanges = {floor:.2f} s; median sync "
+                    f"{statistics.median(syncs):.3f} s, do-nothing program {statistics.median(nothing):.3f} s "
+                    f"-> ratio {above / floor:.3f} ({(above - floor) / n * 1000:.0f} ms per exchange above "
+                    f"the delay)")
+            server.clear_scripts()
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def bench_service():
+    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-bench-"))
+    exe = tmp / "whitelist.exe"
+    shutil.copyfile(BIN_DIR / "whitelist.exe", exe)
+    with FakeServer(http_port=0, ip=ADDRESS) as server:
+        try:
+            remove_service()
+            shutil.rmtree(SERVICE_DATA, ignore_errors=True)
+            code, out = sc("create", SERVICE, "binPath=", win_path(exe))
+            assert code == 0, out
+            r = run(exe, ["--token", "tok", "--server-url", server.url()], PUBLIC)
+            assert r.code == 0, r
+            code, out = sc("start", SERVICE)
+            assert code == 0, out
+            wait_until(lambda: b"Startup whitelist sync OK" in log_bytes(), "the start-up sync")
+            pid = wait_until(lambda: linux_pid(exe), "the service's process")
+
+            cpu0, sw0 = cpu_and_switches(pid)
+            time.sleep(IDLE_SECONDS)
+            cpu1, sw1 = cpu_and_switches(pid)
+            per_minute = 60 / IDLE_SECONDS
+            say(f"service at rest: {(cpu1 - cpu0) * per_minute * 1000:.0f} ms CPU and "
+                f"{(sw1 - sw0) * per_minute:.0f} wake-ups (context switches) per idle minute "
+                f"(measured over {IDLE_SECONDS:.0f} s, which holds one timed poll)")
+
+            cycles(10)
+            after10 = process_sample(pid)
+            server.clear_requests()
+            start = time.monotonic()
+            cycles(990)
+            took = time.monotonic() - start
+            after1000 = process_sample(pid)
+            asked = len(server.get_requests())
+            say(f"service cycles: 990 in {took:.1f} s ({took / 990 * 1000:.1f} ms each, {asked} address "
+                f"questions answered); working set after 1,000 "
+                f"cycles / after 10: {after1000['working_set'] / after10['working_set']:.3f} "
+                f"({after10['working_set'] // 1024} -> {after1000['working_set'] // 1024} KiB), RSS "
+                f"{after1000['rss_kib'] / after10['rss_kib']:.3f}, handles {after10['handles']} -> "
+                f"{after1000['handles']}")
+        finally:
+            remove_service()
+            shutil.rmtree(SERVICE_DATA, ignore_errors=True)
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+def log_bytes():
+    path = SERVICE_DATA / "service.log"
+    return path.read_bytes() if path.exists() else b""
+
+
+def cycles(n):
+    code, out = wine(CONTROL, "cycles", str(n))
+    assert code == 0, f"service_control cycles {n}: {code} {out}"
+
+
+def bench_tray():
+    import test_tray_gui as gui  # starts nothing until its set-up runs
+    gui.setUpModule()
+    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-bench-"))
+    tray = None
+    try:
+        base = tmp / "ProgramData"
+        (base / gui.DATA_FOLDER_NAME).mkdir(parents=True)
+        r = run(BIN_DIR / "whitelist.exe", ["--token", "tok", "--server-url", gui.server.url()], win_path(base))
+        assert r.code == 0, r
+        tray = subprocess.Popen(
+            [gui.WINE, gui.DRIVER, "--desktop", gui.desktop, "run", "--show", "1", f"ProgramData={win_path(base)}",
+             "--", win_path(BIN_DIR / "tray.exe")], env=gui.wine_env, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(lambda: refresh_state() == "idle", "a refresh at rest")
+        rest = ping()
+        delay = 8
+        gui.server.set_script("GET", "/api/client-ip", [{"action": "normal", "delay": delay, "always": True}])
+        gui.driver("click", 213)
+        wait_until(lambda: refresh_state() == "busy", "the refresh to start", 5)
+        started = time.monotonic()
+        busy = ping()
+        still_busy = refresh_state() == "busy"
+        elapsed = time.monotonic() - started
+        assert still_busy, "the refresh ended before the round trips did: no measurement"
+        gui.server.clear_scripts()
+        say(f"tray: WM_NULL round trip at rest median {statistics.median(rest):.0f} us (max {max(rest):.0f}); "
+            f"while a refresh waits {delay} s on the server median {statistics.median(busy):.0f} us "
+            f"(max {max(busy):.0f}, {elapsed:.1f} s into the wait) -> ratio "
+            f"{statistics.median(busy) / statistics.median(rest):.2f}")
+    finally:
+        gui.server.clear_scripts()
+        if tray is not None:
+            gui.driver("post", gui.WM_COMMAND, 1004, 0)
+            try:
+                tray.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                tray.kill()
+        gui.tearDownModule()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def refresh_state():
+    """'busy' while a refresh runs (Refresh disabled), 'idle' once one has
+    been shown, None before the window is there."""
+    import test_tray_gui as gui
+    code, out = gui.driver("controls")
+    if code != 0:
+        return None
+    controls = gui.parse_controls(out)
+    if 213 not in controls:
+        return None
+    if not controls[213]["enabled"]:
+        return "busy"
+    return "idle" if controls[204]["text"] not in ("", "Refreshing...") and controls[202]["text"] else None
+
+
+def ping(count=200):
+    import test_tray_gui as gui
+    code, out = gui.driver("ping", count)
+    trips = [int(line) for line in out.split() if line.isdigit()]
+    assert code == 0 and "timeout" not in out and len(trips) == count, f"ping: {code} {out[-200:]}"
+    return trips
+
+
+def bench_sizes():
+    sizes = {}
+    for arch, preset in (("x86", "win32-release"), ("x64", "win64-release")):
+        for name in ("whitelist.exe", "tray.exe"):
+            sizes[arch, name] = (ROOT / "build" / preset / "bin" / name).stat().st_size
+    for name in ("whitelist.exe", "tray.exe"):
+        say(f"size: {name} x86 {sizes['x86', name]:,} bytes, x64 {sizes['x64', name]:,} bytes -> x86/x64 "
+            f"{sizes['x86', name] / sizes['x64', name]:.3f}")
+    total = {arch: sizes[arch, "whitelist.exe"] + sizes[arch, "tray.exe"] for arch in ("x86", "x64")}
+    say(f"size: both programs x86 {total['x86']:,} bytes, x64 {total['x64']:,} bytes -> x86/x64 "
+        f"{total['x86'] / total['x64']:.3f}")
+
+
+BENCHMARKS = {"sizes": bench_sizes, "sync": bench_sync, "service": bench_service, "tray": bench_tray}
+
+if __name__ == "__main__":
+    names = sys.argv[1:] or list(BENCHMARKS)
+    unknown = [n for n in names if n not in BENCHMARKS]
+    if unknown:
+        sys.exit(f"unknown benchmark: {' '.join(unknown)} (choose from {' '.join(BENCHMARKS)})")
+    say(f"bench: {time.strftime('%Y-%m-%d')}, {os.uname().machine}, {os.cpu_count()} CPUs, "
+        f"{subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()}")
+    for name in names:
+        BENCHMARKS[name]()

@@ -1,0 +1,140 @@
+"""The agent installed as a real service under Wine's service control manager.
+Under Wine a service sees ProgramData=C:\\users\\Public, so the command-line
+runs that share its data folder are given that folder."""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+
+from harness import WINE, AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, wait_until, win_path
+
+SERVICE = "QORWhitelistIPUpdater"
+PUBLIC = "C:\\users\\Public"
+SERVICE_DATA = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"]) / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
+CONTROL = os.environ["WHITELIST_SERVICE_CONTROL"]
+WAIT = 60  # generous bound for anything the service does at once
+RELOADED = "Last IP reloaded from file after external sync: "
+
+
+def wine(*args):
+    done = subprocess.run([WINE, *args], capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
+    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", "")
+
+
+def sc(*args):
+    return wine("sc", *args)
+
+
+def remove_service():
+    """Stops and deletes the agent's service if it is installed."""
+    if sc("query", SERVICE)[0] != 0:
+        return
+    sc("stop", SERVICE)
+    wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop")
+    sc("delete", SERVICE)
+
+
+def linux_pid(program):
+    """The Linux process that runs program (a Unix path) with no arguments:
+    Wine shows a program's Windows path as its command line. Other build
+    trees may run programs of the same name at the same time."""
+    wanted = win_path(program).lower()
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            args = (entry / "cmdline").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if args[0].decode("utf-8", "replace").lower() == wanted and not any(args[1:]):
+            return int(entry.name)
+    return None
+
+
+def process_sample(pid):
+    """The running service from outside: handles as Wine counts them, its
+    working set, and the Linux process's RSS and open descriptors."""
+    status = pathlib.Path(f"/proc/{pid}/status").read_text()
+    rss = int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
+    fds = len(list(pathlib.Path(f"/proc/{pid}/fd").iterdir()))
+    code, out = wine(CONTROL, "stats")
+    found = re.search(r"handles=(\d+) working_set=(\d+)", out)
+    if code != 0 or not found:
+        raise AssertionError(f"service_control stats: {code} {out}")
+    return {"handles": int(found.group(1)), "working_set": int(found.group(2)), "rss_kib": rss, "fds": fds}
+
+
+def cpu_and_switches(pid):
+    """CPU seconds (user + system) and context switches of all threads."""
+    fields = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    switches = 0
+    for task in pathlib.Path(f"/proc/{pid}/task").iterdir():
+        try:
+            text = (task / "status").read_text()
+        except OSError:
+            continue  # a thread that ended meanwhile
+        switches += sum(int(n) for n in re.findall(r"ctxt_switches:\s+(\d+)", text))
+    return cpu, switches
+
+
+class ServiceTestCase(AgentTestCase):
+    """Installs the service from the test's own copy of whitelist.exe on a
+    fresh service data folder; `server` is the suite's loopback server."""
+
+    server = None
+
+    def setUp(self):
+        super().setUp()
+        self.server.clear_scripts()
+        self.server.clear_requests()
+        self.server.set_allowlist({})
+        self.url = self.server.url("http")
+        remove_service()
+        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
+        code, out = sc("create", SERVICE, "binPath=", win_path(self.whitelist))
+        self.assertEqual(code, 0, out)
+
+    def tearDown(self):
+        remove_service()
+        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
+        super().tearDown()
+
+    def wait_for(self, condition, what, bound=WAIT):
+        try:
+            return wait_until(condition, what, bound)
+        except AssertionError as e:
+            self.fail(f"{e}; log: {self.log()[-40:]}")
+
+    def cli(self, *args, exe=None):
+        return self.agent(*args, exe=exe, program_data=PUBLIC)
+
+    def configure(self, token="tok"):
+        r = self.cli("--token", token, "--server-url", self.url)
+        self.assertEqual(r.code, 0, r)
+        return r
+
+    def start(self):
+        code, out = sc("start", SERVICE)
+        self.assertEqual(code, 0, out)
+        self.wait_for(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
+        return out
+
+    def log(self):
+        """The messages of service.log without their time stamps."""
+        path = SERVICE_DATA / "service.log"
+        if not path.exists():
+            return []
+        return [line[20:] for line in path.read_bytes().decode("utf-8", "replace").split("\r\n") if line]
+
+    def wait_log(self, message, count=1, bound=WAIT):
+        self.wait_for(lambda: self.log().count(message) >= count, repr(message), bound)
+
+    def poke(self, *args):
+        code, out = wine(CONTROL, *args)
+        self.assertEqual(code, 0, f"service_control {args}: {out}")
+        return out
+
+    def wire(self):
+        return allowlist_wire(self.server)

@@ -1,0 +1,240 @@
+"""Fault-injection soak: the real service under Wine's service control manager
+driven through many fast cycles (each reload notification starts one) while
+the loopback server answers at random with successes, refusals, garbage,
+cut bodies, dropped connections and delays, the reported address changes now
+and then and command-line syncs run alongside. Afterwards, with the faults
+gone, the allowlist and the queue must agree, the log must have kept its cap,
+the service must stop when asked, and its handles and memory, read from
+outside the process, must not have grown.
+
+WHITELIST_SOAK_SECONDS sets the length of the faulty phase (default 150);
+WHITELIST_SOAK_SEED replays a run (the seed is printed)."""
+import base64
+import json
+import os
+import pathlib
+import random
+import statistics
+import threading
+import time
+import unittest
+
+from harness import run, start_server_with_echo
+from service_harness import (PUBLIC, RELOADED, SERVICE, SERVICE_DATA, ServiceTestCase, linux_pid, process_sample,
+                             sc)
+
+SOAK_SECONDS = float(os.environ.get("WHITELIST_SOAK_SECONDS", "150"))
+SEED = int(os.environ.get("WHITELIST_SOAK_SEED", str(random.SystemRandom().randrange(1 << 32))))
+# Few addresses, so the queue (32 entries) can never overflow and lose one.
+ADDRESSES = [f"198.51.100.{n}" for n in (11, 12, 13, 14, 15, 16)]
+WHITELIST = "/api/public/whitelist"
+CLIENT_IP = "/api/client-ip"
+LOG_CAP = 524288
+LOG_LINE_MAX = 640
+CYCLE_BOUND = 240  # a cycle meets at most a few delays below the client's time-outs
+STOP_BOUND = 60
+LEAK_HANDLES = 24  # handles a warmed-up service may still open for good
+LEAK_RSS = 1.5
+
+server = None
+
+
+def setUpModule():
+    global server
+    server = ServiceTestCase.server = start_server_with_echo(ADDRESSES[0])
+
+
+def tearDownModule():
+    server.stop()
+
+
+def error_item(rng, status):
+    text = rng.choice(["rate limited", "database unavailable", "token revoked \\\"x\\\"", "x" * 3000])
+    return {"status": status, "json": {"ok": False, "error": text}}
+
+
+def garbage(rng, n):
+    return base64.b64encode(bytes(rng.randrange(256) for _ in range(n))).decode()
+
+
+def whitelist_item(rng):
+    """One answer to an addition or removal. Faults are never applied on the
+    server, and none of them is a 2xx: a server that answers 2xx without
+    doing the change would lie, and no client could notice."""
+    kind = rng.choices(["ok", "slow", "json", "plain", "ok-false", "garbage", "cut", "reset"],
+                       [6, 2, 3, 2, 1, 1, 1, 2])[0]
+    status = rng.choice([400, 401, 403, 404, 409, 429, 500, 502, 503, 504])
+    if kind == "ok":
+        return {"action": "normal"}
+    if kind == "slow":
+        return {"action": "normal", "delay": rng.choice([0.5, 1.5, 3, 6, 12])}
+    if kind == "json":
+        return error_item(rng, status)
+    if kind == "plain":
+        return {"status": status, "body": "<html><body>Bad Gateway</body></html>", "content_type": "text/html"}
+    if kind == "ok-false":
+        return error_item(rng, 200)
+    if kind == "garbage":
+        return {"status": status, "body_b64": garbage(rng, rng.randrange(1, 4000))}
+    if kind == "cut":
+        item = error_item(rng, status)
+        return dict(item, action="drop", drop_after=rng.randrange(0, 40))
+    return {"action": "reset"}
+
+
+def client_ip_item(rng, address):
+    """One answer to the address question; the echo service (same server, not
+    faulted) answers whenever this one gives nothing usable."""
+    kind = rng.choices(["ok", "slow", "error", "garbage", "cut", "reset"], [6, 2, 2, 1, 2, 1])[0]
+    if kind == "ok":
+        return {"action": "normal"}
+    if kind == "slow":
+        return {"action": "normal", "delay": rng.choice([0.5, 2, 5])}
+    if kind == "error":
+        return error_item(rng, rng.choice([404, 500, 503]))
+    if kind == "garbage":
+        return {"body_b64": garbage(rng, rng.randrange(1, 600))}
+    body = '{"ip":"%s"}' % address
+    return {"action": "drop", "json": {"ip": address}, "drop_after": rng.randrange(0, len(body))} \
+        if kind == "cut" else {"action": "reset"}
+
+
+class LogWatch:
+    """Follows service.log across its restarts: counts reload lines and
+    remembers the largest size seen."""
+
+    def __init__(self, path):
+        self.path, self.offset, self.reloads, self.largest, self.restarts = path, 0, 0, 0, 0
+        self.pending = b""
+
+    def poll(self):
+        try:
+            data = self.path.read_bytes()
+        except FileNotFoundError:
+            return self.reloads
+        self.largest = max(self.largest, len(data))
+        if len(data) < self.offset:
+            self.restarts += 1
+            self.offset, self.pending = 0, b""
+        self.pending += data[self.offset:]
+        self.offset = len(data)
+        *lines, self.pending = self.pending.split(b"\r\n")
+        self.reloads += sum(1 for line in lines if RELOADED.encode() in line)
+        return self.reloads
+
+
+class Soak(ServiceTestCase):
+    def setUp(self):
+        super().setUp()
+        server.set_ip(ADDRESSES[0])
+        self.rng = random.Random(SEED)
+        print(f"\nsoak seed {SEED} (WHITELIST_SOAK_SEED={SEED} replays it), {SOAK_SECONDS:.0f} s", flush=True)
+
+    def cycle(self, watch):
+        """Asks for a cycle and waits until the service takes the next
+        reload, which it does only after the cycle before it has finished."""
+        before = watch.poll()
+        self.poke("event")
+        self.wait_for(lambda: watch.poll() > before, "the service to take the reload", CYCLE_BOUND)
+
+    def test_faults_leave_allowlist_queue_log_and_resources_sound(self):
+        self.configure()
+        # A log just below its cap, so the soak crosses the cap early.
+        filler = b"2000-01-01 00:00:00 filler\r\n"
+        (SERVICE_DATA / "service.log").write_bytes(filler * ((LOG_CAP - 4096) // len(filler)))
+        self.start()
+        self.wait_for(lambda: any(m.startswith("Startup whitelist sync OK") for m in self.log()), "the start-up sync")
+        pid = linux_pid(self.whitelist)
+        self.assertIsNotNone(pid, "the service's process")
+        watch = LogWatch(SERVICE_DATA / "service.log")
+
+        syncs = {"runs": 0, "ok": 0}
+        cli = None
+
+        def cli_sync():  # in the service's data folder, bounded above a cycle's worst case
+            r = run(self.whitelist, ["sync"], PUBLIC, timeout=300)
+            syncs["runs"] += 1
+            syncs["ok"] += r.code == 0
+
+        samples = []
+        start = time.monotonic()
+        next_sample = start
+        cycles = changes = 0
+        current = ADDRESSES[0]
+        while time.monotonic() - start < SOAK_SECONDS:
+            if self.rng.random() < 0.25:
+                address = self.rng.choice(ADDRESSES)
+                changes += address != current
+                current = address
+                server.set_ip(current)
+            server.set_script("*", WHITELIST, [whitelist_item(self.rng) for _ in range(self.rng.randrange(5))])
+            server.set_script("GET", CLIENT_IP,
+                              [client_ip_item(self.rng, current) for _ in range(self.rng.randrange(4))])
+            if self.rng.random() < 0.15 and (cli is None or not cli.is_alive()):
+                cli = threading.Thread(target=cli_sync)
+                cli.start()
+            self.cycle(watch)
+            cycles += 1
+            if time.monotonic() >= next_sample:
+                self.assertEqual(linux_pid(self.whitelist), pid, "the service's process is gone")
+                samples.append((time.monotonic() - start, process_sample(pid)))
+                next_sample += 5
+
+        # Settle: no faults, no concurrent sync; the second reload proves the
+        # first fault-free cycle finished, the third one another.
+        if cli is not None:
+            cli.join(300)
+        server.clear_scripts()
+        for _ in range(3):
+            self.cycle(watch)
+        samples.append((time.monotonic() - start, process_sample(pid)))
+
+        requests = server.get_requests()
+        allowlist = set(server.get_allowlist().get("tok", []))
+        queue_file = SERVICE_DATA / "pending_delete_ips.txt"
+        queue = set(queue_file.read_text().split()) if queue_file.exists() else set()
+        registered = {json.loads(r["body"])["ip"] for r in requests
+                      if r["path"] == WHITELIST and r["method"] == "POST"}
+        print(f"soak: {cycles} cycles, {changes} address changes, {syncs['runs']} command-line syncs "
+              f"({syncs['ok']} succeeded), {len(requests)} requests, {len(registered)} distinct additions, "
+              f"log restarted {watch.restarts}x, largest {watch.largest} bytes", flush=True)
+        print(f"soak end: address {current}, allowlist {sorted(allowlist)}, queue {sorted(queue)}", flush=True)
+
+        # Only addresses the server reported were ever registered; each of
+        # them is now the current one, off the allowlist, or still queued.
+        self.assertLessEqual(registered, set(ADDRESSES), "an address the server never reported was registered")
+        self.assertIn(current, allowlist, "the current address is registered")
+        for address in registered - {current}:
+            self.assertTrue(address not in allowlist or address in queue, f"{address} left behind untracked")
+        self.assertEqual(queue, set(), "fault-free cycles emptied the queue")
+        self.assertEqual(allowlist, {current})
+        self.assertEqual((SERVICE_DATA / "last_ip.txt").read_text(), current)
+
+        # The log: restarted at its cap, never much beyond it.
+        self.assertGreaterEqual(watch.restarts, 1, "the log crossed its cap during the soak")
+        self.assertLessEqual(watch.largest, LOG_CAP + LOG_LINE_MAX)
+        self.assertNotIn(filler.strip().decode()[20:], self.log())
+
+        # Resources, early window (after warm-up) against the late one.
+        for t, s in samples:
+            print(f"soak sample t={t:6.1f}s handles={s['handles']} rss={s['rss_kib']} KiB fds={s['fds']}")
+        quarter = max(1, len(samples) // 4)
+        early = [s for _, s in samples[1:1 + quarter]] or [samples[0][1]]
+        late = [s for _, s in samples[-quarter:]]
+        early_rss = statistics.median(s["rss_kib"] for s in early)
+        late_rss = statistics.median(s["rss_kib"] for s in late)
+        print(f"soak resources: handles {max(s['handles'] for s in early)} -> {max(s['handles'] for s in late)}, "
+              f"fds {max(s['fds'] for s in early)} -> {max(s['fds'] for s in late)}, "
+              f"RSS {early_rss:.0f} -> {late_rss:.0f} KiB ({late_rss / early_rss:.2f}x)", flush=True)
+        self.assertLessEqual(max(s["handles"] for s in late), max(s["handles"] for s in early) + LEAK_HANDLES)
+        self.assertLessEqual(max(s["fds"] for s in late), max(s["fds"] for s in early) + LEAK_HANDLES)
+        self.assertLessEqual(late_rss, early_rss * LEAK_RSS)
+
+        # Stop is still answered.
+        sc("stop", SERVICE)
+        self.wait_for(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop", STOP_BOUND)
+        self.wait_for(lambda: not pathlib.Path(f"/proc/{pid}").exists(), "the service's process to end", STOP_BOUND)
+
+
+if __name__ == "__main__":
+    unittest.main()
