@@ -63,7 +63,12 @@ int query_ip_echo_service(wchar_t* out, size_t cap) {
       return -1;
     long count = http.available();
     // One read of a short answer: anything longer is no address.
-    if (count >= 1 && static_cast<size_t>(count) < ECHO_ANSWER_BYTES) http.read(answer, static_cast<DWORD>(count));
+    if (count < 1 || static_cast<size_t>(count) >= ECHO_ANSWER_BYTES) return -1;
+    long got = http.read(answer, static_cast<DWORD>(count));
+    // An answer cut short of its announced length may still read as an
+    // address ("203.0.113.1" of "...17"): it is no answer.
+    long long announced = http.content_length();
+    if (got != count || (announced >= 0 && announced != got)) return -1;
   }
   const char* text = trim_blanks(answer);
   if (!*text || !out || cap == 0) return -1;

@@ -197,6 +197,9 @@ class Detection(NetworkTestCase):
             with self.subTest(body=body):
                 self.script("/", {"body": body, "content_type": "text/plain"}, method="GET")
                 self.assertEqual(self.detect(dead_server), (code, ip))
+        # Cut inside the address, the rest still reads as one.
+        self.script("/", {"action": "drop", "body": "203.0.113.17", "drop_after": 11}, method="GET")
+        self.assertEqual(self.detect(dead_server), (-1, ""))
         server.set_script("GET", "/", [])
 
     def test_tray_form_reads_the_server_from_the_configuration(self):
