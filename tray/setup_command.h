@@ -14,7 +14,8 @@ int next_setup_token(const wchar_t** cursor, wchar_t* out, size_t cap);
 
 // Finds "--token"/"-t" and "--server-url"/"-s" (any letter case, any order,
 // the last one given wins) after an optional leading "whitelist"; other words
-// are ignored. One trailing '/' of the URL is removed. 0 when both values are
-// non-empty, else -1 with both outputs empty.
+// are ignored. One trailing '/' of the URL is removed after the check that
+// both values are non-empty (so a URL of "/" comes back empty, and the save
+// refuses it). 0 when the check passed, else -1 with both outputs empty.
 int parse_setup_command(const wchar_t* text, wchar_t* token, size_t token_cap, wchar_t* server_url,
                         size_t server_url_cap);

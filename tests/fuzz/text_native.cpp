@@ -20,7 +20,8 @@ std::u16string decode_utf8(const unsigned char* s, size_t n) {
       if ((s[i + k] & 0xc0) != 0x80) ok = false;
       cp = (cp << 6) | (s[i + k] & 0x3f);
     }
-    if (!ok || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) {
+    static const unsigned shortest[] = {0, 0, 0x80, 0x800, 0x10000};  // overlong forms are invalid
+    if (!ok || cp < shortest[len] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) {
       out += u'\xfffd';
       ++i;
       continue;
@@ -76,6 +77,17 @@ std::string wstring_to_utf8(const wchar_t* src) {
   std::string out;
   for (const wchar_t* p = src ? src : L""; *p; ++p) {
     unsigned c = static_cast<unsigned>(*p) & 0xffff;
+    unsigned next = static_cast<unsigned>(p[1]) & 0xffff;
+    if (c >= 0xd800 && c <= 0xdbff && next >= 0xdc00 && next <= 0xdfff) {
+      // A surrogate pair is one character of four bytes, as Windows writes it.
+      unsigned cp = 0x10000 + ((c - 0xd800) << 10) + (next - 0xdc00);
+      out += static_cast<char>(0xf0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+      out += static_cast<char>(0x80 | (cp & 0x3f));
+      ++p;
+      continue;
+    }
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -90,9 +102,26 @@ std::string wstring_to_utf8(const wchar_t* src) {
   return out;
 }
 
+// The code's wide formats have the Microsoft meaning ("%s" is a wide
+// string); glibc reads "%s" as narrow, so it becomes "%ls" here.
+static std::wstring iso_wide_format(const wchar_t* format) {
+  std::wstring out;
+  for (const wchar_t* p = format; *p; ++p) {
+    out += *p;
+    if (*p != L'%') continue;
+    if (p[1] == L'%') {
+      out += *++p;
+      continue;
+    }
+    while (p[1] && std::wcschr(L"-+ #0123456789.*", p[1])) out += *++p;
+    if (p[1] == L's') out += L'l';
+  }
+  return out;
+}
+
 bool vformat_bounded(wchar_t* dst, size_t cap, const wchar_t* format, va_list args) {
   if (!dst || cap == 0) return false;
-  int n = std::vswprintf(dst, cap, format, args);
+  int n = std::vswprintf(dst, cap, iso_wide_format(format).c_str(), args);
   dst[cap - 1] = L'\0';
   return n >= 0 && static_cast<size_t>(n) < cap;
 }
@@ -107,4 +136,10 @@ std::wstring vformat_text(const wchar_t* format, va_list args) {
   wchar_t buf[4096];
   vformat_bounded(buf, 4096, format, args);
   return buf;
+}
+
+// CharLowerBuffW over the ASCII range is what the classification relies on.
+void lower_in_place(wchar_t* text, size_t len) {
+  for (size_t i = 0; i < len; ++i)
+    if (text[i] >= L'A' && text[i] <= L'Z') text[i] = static_cast<wchar_t>(text[i] - L'A' + L'a');
 }
