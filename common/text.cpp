@@ -9,27 +9,24 @@ template <typename Char>
 Char ascii_lower(Char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c - 'A' + 'a') : c;
 }
+
+// Copies as much of src as fits and terminates; false when src was cut.
+template <typename Char>
+bool copy_cut(Char* dst, size_t cap, const Char* src) {
+  if (!dst || cap == 0) return false;
+  size_t len = 0;
+  while (src && src[len]) ++len;
+  bool fits = len < cap;
+  if (!fits) len = cap - 1;
+  for (size_t i = 0; i < len; ++i) dst[i] = src[i];
+  dst[len] = Char{};
+  return fits;
+}
 }  // namespace
 
-bool copy_bounded(wchar_t* dst, size_t cap, const wchar_t* src) {
-  if (!dst || cap == 0) return false;
-  size_t len = src ? std::wcslen(src) : 0;
-  bool fits = len < cap;
-  if (!fits) len = cap - 1;
-  std::wmemcpy(dst, src ? src : L"", len);
-  dst[len] = L'\0';
-  return fits;
-}
+bool copy_bounded(wchar_t* dst, size_t cap, const wchar_t* src) { return copy_cut(dst, cap, src); }
 
-bool copy_bounded(char* dst, size_t cap, const char* src) {
-  if (!dst || cap == 0) return false;
-  size_t len = src ? std::strlen(src) : 0;
-  bool fits = len < cap;
-  if (!fits) len = cap - 1;
-  std::memcpy(dst, src ? src : "", len);
-  dst[len] = '\0';
-  return fits;
-}
+bool copy_bounded(char* dst, size_t cap, const char* src) { return copy_cut(dst, cap, src); }
 
 // The variadic forms; each platform file supplies the va_list ones.
 bool format_bounded(wchar_t* dst, size_t cap, const wchar_t* format, ...) {
