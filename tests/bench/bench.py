@@ -23,8 +23,8 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "integration"))
 from harness import BIN_DIR, FakeServer, run, win_path  # noqa: E402
-from service_harness import (CONTROL, PUBLIC, SERVICE, SERVICE_DATA, cpu_and_switches, linux_pid,  # noqa: E402
-                             process_sample, remove_service, sc, wait_until, wine)
+from service_harness import (PUBLIC, SERVICE, SERVICE_DATA, control, cpu_and_switches, linux_pid,  # noqa: E402
+                             process_sample, remove_service, sc, wait_until)
 
 TOOLS = pathlib.Path(os.environ["WHITELIST_LAUNCHER"]).parent
 ADDRESS = "198.51.100.77"
@@ -124,8 +124,8 @@ def log_bytes():
 
 
 def cycles(n):
-    code, out = wine(CONTROL, "cycles", str(n))
-    assert code == 0, f"service_control cycles {n}: {code} {out}"
+    code, out, err = control("cycles", str(n))
+    assert code == 0, f"service_control cycles {n}: {code} {out}{err}"
 
 
 def bench_tray():

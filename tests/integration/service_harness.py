@@ -6,6 +6,7 @@ import pathlib
 import re
 import shutil
 import subprocess
+import time
 
 from harness import WINE, AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, wait_until, win_path
 
@@ -20,6 +21,21 @@ RELOADED = "Last IP reloaded from file after external sync: "
 def wine(*args):
     done = subprocess.run([WINE, *args], capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
     return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", "")
+
+
+def control(*args):
+    """Runs service_control: (exit code, stdout, stderr). The tool reports
+    each of its failures on stderr; a failure without that report means Wine
+    did not run it at all (seen now and then on a loaded machine), and that
+    run is repeated a few times."""
+    for attempt in range(3):
+        done = subprocess.run([WINE, CONTROL, *args], capture_output=True, timeout=300, stdin=subprocess.DEVNULL)
+        err = done.stderr.decode("utf-8", "replace")
+        if done.returncode == 0 or "service_control:" in err:
+            break
+        print(f"service_control {args} did not run (exit {done.returncode}: {err.strip()}); again", flush=True)
+        time.sleep(1)
+    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", ""), err
 
 
 def sc(*args):
@@ -58,10 +74,10 @@ def process_sample(pid):
     status = pathlib.Path(f"/proc/{pid}/status").read_text()
     rss = int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
     fds = len(list(pathlib.Path(f"/proc/{pid}/fd").iterdir()))
-    code, out = wine(CONTROL, "stats")
+    code, out, err = control("stats")
     found = re.search(r"handles=(\d+) working_set=(\d+)", out)
     if code != 0 or not found:
-        raise AssertionError(f"service_control stats: {code} {out}")
+        raise AssertionError(f"service_control stats: {code} {out}{err}")
     return {"handles": int(found.group(1)), "working_set": int(found.group(2)), "rss_kib": rss, "fds": fds}
 
 
@@ -132,8 +148,9 @@ class ServiceTestCase(AgentTestCase):
         self.wait_for(lambda: self.log().count(message) >= count, repr(message), bound)
 
     def poke(self, *args):
-        code, out = wine(CONTROL, *args)
-        self.assertEqual(code, 0, f"service_control {args}: {out}")
+        code, out, err = control(*args)
+        self.assertEqual(code, 0, f"service_control {args}: exit {code} {out}{err}; "
+                                  f"service: {sc('query', SERVICE)[1]}")
         return out
 
     def wire(self):

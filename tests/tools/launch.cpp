@@ -53,10 +53,17 @@ int wmain(int argc, wchar_t** argv) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(argv[i + 1], command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                      environment.data(), nullptr, &startup, &info)) {
-    std::fprintf(stderr, "launch: CreateProcess failed: %lu\n", GetLastError());
-    return 126;
+  // Wine on a loaded machine now and then fails a start with
+  // ERROR_INTERNAL_ERROR before the child runs any of its code; try again.
+  constexpr int START_ATTEMPTS = 3;
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessW(argv[i + 1], command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                       environment.data(), nullptr, &startup, &info))
+      break;
+    DWORD error = GetLastError();
+    std::fprintf(stderr, "launch: CreateProcess failed: %lu\n", error);
+    if (error != ERROR_INTERNAL_ERROR || attempt == START_ATTEMPTS) return 126;
+    Sleep(500);
   }
   kernel_handle process(info.hProcess), thread(info.hThread);
   WaitForSingleObject(process.get(), INFINITE);

@@ -6,8 +6,9 @@
 //                                (which it does between two poll cycles)
 //   service_control stats        prints "pid=P handles=H working_set=W" of the
 //                                running service, seen from another process
-// Exit 0 on success, else the system error code. `sc control` can't send
-// user-defined codes under Wine.
+// Exit 0 on success, else the system error code, which is also printed to
+// stderr: a failure without that line means the program never ran (Wine
+// could not start it). `sc control` can't send user-defined codes under Wine.
 #include <windows.h>
 
 #include <psapi.h>
@@ -22,15 +23,22 @@
 #include "service_names.h"
 
 namespace {
+int failed(const char* what, DWORD code) {
+  std::fprintf(stderr, "service_control: %s failed: %lu\n", what, code);
+  return static_cast<int>(code);
+}
+
+int failed(const char* what) { return failed(what, GetLastError()); }
+
 int run_cycles(unsigned long count) {
   kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
-  if (!event) return static_cast<int>(GetLastError());
+  if (!event) return failed("OpenEventW");
   for (unsigned long i = 0; i < count; ++i) {
-    if (!SetEvent(event.get())) return static_cast<int>(GetLastError());
+    if (!SetEvent(event.get())) return failed("SetEvent");
     // The service resets the event when it reloads; a bound against a hang.
     ULONGLONG deadline = GetTickCount64() + 120000;
     while (WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) {
-      if (GetTickCount64() > deadline) return WAIT_TIMEOUT;
+      if (GetTickCount64() > deadline) return failed("waiting for the reload", WAIT_TIMEOUT);
       Sleep(1);
     }
   }
@@ -75,21 +83,22 @@ long count_handles(DWORD pid) {
 
 int print_stats() {
   service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager) return static_cast<int>(GetLastError());
+  if (!manager) return failed("OpenSCManagerW");
   service_handle service(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_QUERY_STATUS));
   SERVICE_STATUS_PROCESS state{};
   DWORD needed = 0;
   if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&state),
                                         sizeof state, &needed))
-    return static_cast<int>(GetLastError());
-  if (state.dwCurrentState != SERVICE_RUNNING || state.dwProcessId == 0) return ERROR_SERVICE_NOT_ACTIVE;
+    return failed("QueryServiceStatusEx");
+  if (state.dwCurrentState != SERVICE_RUNNING || state.dwProcessId == 0)
+    return failed("finding the running service", ERROR_SERVICE_NOT_ACTIVE);
   kernel_handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, state.dwProcessId));
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof memory;
   if (!process || !K32GetProcessMemoryInfo(process.get(), &memory, sizeof memory))
-    return static_cast<int>(GetLastError());
+    return failed("reading the service's memory counters");
   long handles = count_handles(state.dwProcessId);
-  if (handles <= 0) return ERROR_NOT_SUPPORTED;
+  if (handles <= 0) return failed("counting the service's handles", ERROR_NOT_SUPPORTED);
   std::printf("pid=%lu handles=%ld working_set=%llu\n", state.dwProcessId, handles,
               static_cast<unsigned long long>(memory.WorkingSetSize));
   return 0;
@@ -99,16 +108,18 @@ int print_stats() {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wcscmp(argv[1], L"event") == 0) {
     kernel_handle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT_NAME));
-    if (!event || !SetEvent(event.get())) return static_cast<int>(GetLastError());
+    if (!event) return failed("OpenEventW");
+    if (!SetEvent(event.get())) return failed("SetEvent");
     return 0;
   }
   if (argc == 3 && std::wcscmp(argv[1], L"control") == 0 && std::iswdigit(argv[2][0])) {
     DWORD code = std::wcstoul(argv[2], nullptr, 10);
     service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return static_cast<int>(GetLastError());
+    if (!manager) return failed("OpenSCManagerW");
     service_handle service(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_USER_DEFINED_CONTROL));
+    if (!service) return failed("OpenServiceW");
     SERVICE_STATUS status{};
-    if (!service || !ControlService(service.get(), code, &status)) return static_cast<int>(GetLastError());
+    if (!ControlService(service.get(), code, &status)) return failed("ControlService");
     return 0;
   }
   if (argc == 2 && std::wcscmp(argv[1], L"stats") == 0) return print_stats();

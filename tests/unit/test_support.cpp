@@ -34,10 +34,13 @@ void remove_tree(const std::wstring& dir) {
 temp_program_data::temp_program_data() {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
+  // Wine hands a finished test's process id to the next one at once: a name
+  // that exists already belongs to someone else, so the next one is tried.
   static unsigned counter = 0;
-  base_ = std::wstring(temp) + L"wl-unit-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(++counter);
-  CreateDirectoryW(base_.c_str(), nullptr);
+  do {
+    base_ = std::wstring(temp) + L"wl-unit-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++counter);
+  } while (!CreateDirectoryW(base_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
   _wputenv_s(L"ProgramData", base_.c_str());
   init_paths();
 }
