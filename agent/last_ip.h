@@ -7,9 +7,13 @@ void last_ip_copy(wchar_t* out);
 // Re-reads last_ip.txt (a missing file keeps the value) and copies the result
 // into out (IP_CAPACITY units).
 void last_ip_reload(wchar_t* out);
-// After a successful registration: ip becomes last_ip and goes to
-// last_ip.txt. The configuration file is left alone, so settings saved by
-// another process since this one loaded its record are never overwritten.
-void record_registered_ip(const wchar_t* ip);
+// After a successful registration that replaced old_ip (may be empty): ip
+// becomes last_ip and goes to last_ip.txt. The configuration file is left
+// alone, so settings saved by another process since this one loaded its
+// record are never overwritten. An address that another agent process
+// registered meanwhile (last_ip.txt names neither old_ip nor ip) is queued
+// for removal, so that it can't stay on the allowlist with nothing tracking
+// it; the retry pass keeps it if it turns out to be the current address.
+void record_registered_ip(const wchar_t* old_ip, const wchar_t* ip);
 // config_load under the same guard.
 int config_load_guarded();

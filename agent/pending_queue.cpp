@@ -10,30 +10,19 @@
 #include "ip_detect.h"
 #include "shared_objects.h"
 
+pending_queue_lock::pending_queue_lock() noexcept {
+  everyone_access access;
+  mutex_.reset(CreateMutexW(access.init() ? access.attributes() : nullptr, FALSE, PENDING_MUTEX_NAME));
+  if (!mutex_) return;
+  DWORD waited = WaitForSingleObject(mutex_.get(), PENDING_MUTEX_WAIT_MS);
+  owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+pending_queue_lock::~pending_queue_lock() {
+  if (owned_) ReleaseMutex(mutex_.get());
+}
+
 namespace {
-// Every agent process holds this around a read-modify-write of the file. When
-// the mutex can't be had (no rights, a holder that hangs) the work goes on
-// without it: the queue must not stop working for the lock's sake.
-class queue_lock {
- public:
-  queue_lock() noexcept {
-    everyone_access access;
-    mutex_.reset(CreateMutexW(access.init() ? access.attributes() : nullptr, FALSE, PENDING_MUTEX_NAME));
-    if (!mutex_) return;
-    DWORD waited = WaitForSingleObject(mutex_.get(), PENDING_MUTEX_WAIT_MS);
-    owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-  }
-  ~queue_lock() {
-    if (owned_) ReleaseMutex(mutex_.get());
-  }
-  queue_lock(const queue_lock&) = delete;
-  queue_lock& operator=(const queue_lock&) = delete;
-
- private:
-  kernel_handle mutex_;
-  bool owned_ = false;
-};
-
 enum class queue_file { read, missing, unreadable };
 
 // A file that exists but can't be read is not an empty queue for a writer:
@@ -80,7 +69,7 @@ int pending_save(const pending_list& list) {
 
 int pending_add(const wchar_t* ip) {
   if (!ip || !*ip) return -1;
-  queue_lock lock;
+  pending_queue_lock lock;
   pending_list queue;
   if (read_queue_file(queue, PENDING_MAX) == queue_file::unreadable) return -1;
   if (pending_find(queue, ip) >= 0) return 0;
@@ -90,7 +79,7 @@ int pending_add(const wchar_t* ip) {
 
 int pending_remove(const wchar_t* ip) {
   if (!ip || !*ip) return 0;
-  queue_lock lock;
+  pending_queue_lock lock;
   pending_list queue;
   if (read_queue_file(queue, PENDING_MAX) == queue_file::unreadable) return -1;
   pending_list gone;
@@ -132,7 +121,7 @@ void pending_retry_pass(pass_mode mode) {
   // The requests took time; another process may have queued or removed
   // addresses meanwhile. Apply this pass's outcome to the file as it is now;
   // a file that can't be read now is left for the next pass to retry.
-  queue_lock lock;
+  pending_queue_lock lock;
   pending_list now;
   if (read_queue_file(now, PENDING_MAX) == queue_file::unreadable) return;
   pending_drop_all(now, done);

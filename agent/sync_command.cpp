@@ -10,6 +10,7 @@
 #include "pending_queue.h"
 #include "reload_signal.h"
 #include "sync_pass.h"
+#include "text.h"
 
 namespace {
 constexpr char MSG_NO_CONFIG[] = "No configuration found. Open Settings and enter your rule token and server URL.";
@@ -57,8 +58,10 @@ int register_configuration() {
     console_print(L"Warning: could not get public IP.\n");
     return EXIT_OK;
   }
-  if (agent.last_ip[0] && !same_ip(agent.last_ip, ip)) {
-    old_ip_removal removal = remove_old_ip(agent.last_ip);
+  wchar_t old_ip[IP_CAPACITY];
+  copy_bounded(old_ip, IP_CAPACITY, agent.last_ip);
+  if (old_ip[0] && !same_ip(old_ip, ip)) {
+    old_ip_removal removal = remove_old_ip(old_ip);
     if (removal != old_ip_removal::removed)
       console_print(L"Warning: failed to remove old IP; queued for retry.\n");
     if (removal == old_ip_removal::queue_full) console_print(L"Warning: pending delete queue full.\n");
@@ -68,7 +71,7 @@ int register_configuration() {
     record_add_failure();
     return EXIT_OK;
   }
-  record_registered_ip(ip);
+  record_registered_ip(old_ip, ip);
   pending_retry_pass(pass_mode::console);
   return registration_succeeded(ip);
 }

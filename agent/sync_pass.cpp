@@ -44,7 +44,7 @@ int sync_pass(const wchar_t* ip, pass_mode mode) {
   }
 
   if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) == 0) {
-    record_registered_ip(ip);
+    record_registered_ip(old_ip, ip);
     return 0;
   }
   if (!console && last_api_error[0]) write_last_error(last_api_error);

@@ -55,14 +55,17 @@ void ensure_data_folder(const wchar_t* path) {
   CreateDirectoryW(folder, nullptr);
 }
 
-void load_last_ip() {
+bool read_last_ip_file(wchar_t* out) {
   char text[IP_CAPACITY];
   if (read_head(agent.last_ip_path, FILE_SHARE_READ | FILE_SHARE_WRITE, text, LAST_IP_READ_MAX) !=
       read_result::ok)
-    return;
+    return false;
   cut_at_line_end(text);
-  utf8_to_wide(text, -1, agent.last_ip, IP_CAPACITY);
+  utf8_to_wide(text, -1, out, IP_CAPACITY);
+  return true;
 }
+
+void load_last_ip() { read_last_ip_file(agent.last_ip); }
 
 int write_last_ip_file() {
   if (!agent.last_ip[0]) return 0;

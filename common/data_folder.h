@@ -36,6 +36,9 @@ void init_paths();
 void ensure_data_folder(const wchar_t* path);
 // Agent's reading rule: leaves last_ip unchanged when the file can't be read.
 void load_last_ip();
+// The same rule into out (IP_CAPACITY units); false, out untouched, when the
+// file can't be read.
+bool read_last_ip_file(wchar_t* out);
 // Replaces last_ip.txt with last_ip; nothing when last_ip is empty. 0 or -1.
 int write_last_ip_file();
 // Replaces last_error.txt with text; nothing for an empty text. 0 or -1.

@@ -92,3 +92,32 @@ TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones)
   EXPECT_STREQ(url, L"https://new.test");
   EXPECT_EQ(read_bytes(data.file(L"last_ip.txt")), "203.0.113.7");
 }
+
+// Two agent processes replacing the same old address at once (the tray's
+// "Sync now" while the service polls, across an address change): each
+// registers what it saw, and the one that records last must not leave the
+// other's address on the allowlist untracked.
+TEST_F(sync_pass_test, an_address_registered_meanwhile_by_another_process_is_queued) {
+  wcscpy(agent.last_ip, L"198.51.100.1");
+  write_bytes(data.file(L"last_ip.txt"), "198.51.100.1");
+  std::wstring path = data.file(L"last_ip.txt");
+  fake_net.answer = [&](const recorded_request& r) -> std::optional<std::string> {
+    if (r.method == L"POST") write_bytes(path, "198.51.100.2");  // the other process recorded its address
+    return std::nullopt;
+  };
+  EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 0);
+  EXPECT_EQ(read_bytes(path), "198.51.100.3");
+  EXPECT_EQ(pending_text(), "198.51.100.2\n");
+
+  // The file naming the pass's own old or new address is no one else's.
+  for (const char* on_file : {"198.51.100.3", "198.51.100.4"}) {
+    DeleteFileW(pending_file().c_str());
+    wcscpy(agent.last_ip, L"198.51.100.3");
+    fake_net.answer = [&](const recorded_request& r) -> std::optional<std::string> {
+      if (r.method == L"POST") write_bytes(path, on_file);
+      return std::nullopt;
+    };
+    EXPECT_EQ(sync_pass(L"198.51.100.4", pass_mode::log), 0);
+    EXPECT_FALSE(file_exists(pending_file())) << on_file;
+  }
+}
