@@ -21,6 +21,7 @@ LAUNCHER = os.environ["WHITELIST_LAUNCHER"]
 DATA_FOLDER_NAME = "QOR Whitelist IP Updater"
 CONFIG_KEY_HEX = b"Rw8TqLm2VbN5xZc7".hex()
 ECHO_PORT = int(os.environ.get("WHITELIST_ECHO_PORT", "0"))
+LAUNCH_ATTEMPTS = 3
 
 
 def start_server_with_echo(ip, echo_ip=None, port_wait=180):
@@ -86,7 +87,20 @@ def run(exe, args, program_data, timeout=60):
     """Runs exe (a Unix path) with args; program_data is the base folder's
     Windows path, or None to leave ProgramData as Wine sets it."""
     env_args = [] if program_data is None else [f"ProgramData={program_data}"]
-    command = [WINE, LAUNCHER, *env_args, "--", win_path(exe), *args]
+    with tempfile.TemporaryDirectory(prefix="wl-launch-") as folder:
+        stamp = pathlib.Path(folder) / "started"
+        command = [WINE, LAUNCHER, f"--stamp={win_path(stamp)}", *env_args, "--", win_path(exe), *args]
+        # Wine on a loaded machine now and then fails to start a program; the
+        # launcher's stamp tells such a run from the program's own failure.
+        for attempt in range(LAUNCH_ATTEMPTS):
+            result = run_once(command, timeout)
+            if stamp.exists():
+                return result
+            print(f"launcher not started by Wine ({result!r}); again", file=sys.stderr, flush=True)
+        return result
+
+
+def run_once(command, timeout):
     # stderr goes to a file: a process that the program leaves behind (the
     # shell's folder window) keeps it open, and a pipe would never end.
     with tempfile.TemporaryFile() as err:

@@ -2,7 +2,11 @@
 // passes its exit code through. Wine forces ProgramData for processes started
 // from Linux, but a child started from inside Wine keeps what it is given.
 //
-//   launch.exe NAME=VALUE... -- program [arguments...]
+//   launch.exe [--stamp=FILE] NAME=VALUE... -- program [arguments...]
+//
+// With --stamp the launcher creates FILE before anything else: a run that
+// left no stamp was never started by Wine (which happens now and then on a
+// loaded machine) and can be repeated safely.
 #include <windows.h>
 
 #include <cstdio>
@@ -39,11 +43,18 @@ std::vector<wchar_t> build_environment(const std::vector<std::wstring>& override
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  constexpr wchar_t STAMP_OPTION[] = L"--stamp=";
+  constexpr size_t STAMP_OPTION_LENGTH = sizeof STAMP_OPTION / sizeof STAMP_OPTION[0] - 1;
   std::vector<std::wstring> overrides;
   int i = 1;
-  for (; i < argc && std::wcscmp(argv[i], L"--") != 0; ++i) overrides.emplace_back(argv[i]);
+  for (; i < argc && std::wcscmp(argv[i], L"--") != 0; ++i) {
+    if (std::wcsncmp(argv[i], STAMP_OPTION, STAMP_OPTION_LENGTH) == 0)
+      file_handle(CreateFileW(argv[i] + STAMP_OPTION_LENGTH, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    else
+      overrides.emplace_back(argv[i]);
+  }
   if (i + 1 >= argc) {
-    std::fputs("usage: launch NAME=VALUE... -- program [arguments...]\n", stderr);
+    std::fputs("usage: launch [--stamp=FILE] NAME=VALUE... -- program [arguments...]\n", stderr);
     return 125;
   }
   std::wstring command_line;
