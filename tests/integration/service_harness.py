@@ -15,7 +15,6 @@ PUBLIC = "C:\\users\\Public"
 SERVICE_DATA = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"]) / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
 CONTROL = os.environ["WHITELIST_SERVICE_CONTROL"]
 WAIT = 60  # generous bound for anything the service does at once
-RELOADED = "Last IP reloaded from file after external sync: "
 
 
 def wine(*args):

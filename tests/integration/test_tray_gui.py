@@ -20,7 +20,7 @@ import tempfile
 import time
 import unittest
 
-from harness import decrypt_config, encrypt_config, run, wait_until, win_path
+from harness import LAUNCH_ATTEMPTS, decrypt_config, encrypt_config, run, wait_until, win_path
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
 from fake_server import FakeServer  # noqa: E402
@@ -69,7 +69,14 @@ def wine(*args, check=False, timeout=60):
 
 
 def driver(*args):
-    done = wine(DRIVER, "--desktop", desktop, *args)
+    """The driver names each of its failures on stderr; a failed run without
+    that line was never started by Wine and is repeated (the driver's failed
+    commands do nothing, so a repetition is safe)."""
+    for attempt in range(LAUNCH_ATTEMPTS):
+        done = wine(DRIVER, "--desktop", desktop, *args)
+        if done.returncode == 0 or b"tray_driver:" in done.stderr:
+            break
+        print(f"tray_driver {args} not started by Wine (exit {done.returncode}); again", flush=True)
     return done.returncode, done.stdout.decode("utf-8", "replace")
 
 

@@ -1,9 +1,10 @@
 // Test tool: pokes the running agent service the way other programs do.
 //   service_control event        sets the reload event
 //   service_control control N    sends control code N with ControlService
-//   service_control cycles N     sets the reload event N times, each time
+//   service_control cycles N [S] sets the reload event N times, each time
 //                                waiting until the service has taken it
-//                                (which it does between two poll cycles)
+//                                (which it does between two poll cycles),
+//                                at most S seconds each (default 120)
 //   service_control stats        prints "pid=P handles=H working_set=W" of the
 //                                running service, seen from another process
 // Exit 0 on success, else the system error code, which is also printed to
@@ -30,13 +31,13 @@ int failed(const char* what, DWORD code) {
 
 int failed(const char* what) { return failed(what, GetLastError()); }
 
-int run_cycles(unsigned long count) {
+int run_cycles(unsigned long count, unsigned long bound_seconds) {
   kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
   if (!event) return failed("OpenEventW");
   for (unsigned long i = 0; i < count; ++i) {
     if (!SetEvent(event.get())) return failed("SetEvent");
     // The service resets the event when it reloads; a bound against a hang.
-    ULONGLONG deadline = GetTickCount64() + 120000;
+    ULONGLONG deadline = GetTickCount64() + bound_seconds * 1000ULL;
     while (WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) {
       if (GetTickCount64() > deadline) return failed("waiting for the reload", WAIT_TIMEOUT);
       Sleep(1);
@@ -123,8 +124,9 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (argc == 2 && std::wcscmp(argv[1], L"stats") == 0) return print_stats();
-  if (argc == 3 && std::wcscmp(argv[1], L"cycles") == 0 && std::iswdigit(argv[2][0]))
-    return run_cycles(std::wcstoul(argv[2], nullptr, 10));
-  std::fputs("usage: service_control event | control <code> | cycles <n> | stats\n", stderr);
+  if ((argc == 3 || (argc == 4 && std::iswdigit(argv[3][0]))) && std::wcscmp(argv[1], L"cycles") == 0 &&
+      std::iswdigit(argv[2][0]))
+    return run_cycles(std::wcstoul(argv[2], nullptr, 10), argc == 4 ? std::wcstoul(argv[3], nullptr, 10) : 120);
+  std::fputs("usage: service_control event | control <code> | cycles <n> [<seconds>] | stats\n", stderr);
   return 87;
 }

@@ -282,8 +282,7 @@ int usage() {
 }
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-  if (argc < 4 || std::wcscmp(argv[1], L"--desktop") != 0) return usage();
+int dispatch(int argc, wchar_t** argv) {
   const wchar_t* desktop = argv[2];
   const wchar_t* command = argv[3];
   if (std::wcscmp(command, L"run") == 0) return run_program(argc, argv, 4, desktop);
@@ -331,3 +330,13 @@ int wmain(int argc, wchar_t** argv) {
   }
   return usage();
 }
+
+// Every failure is named on stderr: a failed run without that line was never
+// started by Wine, and the tests repeat it.
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 4 || std::wcscmp(argv[1], L"--desktop") != 0) return usage();
+  int code = dispatch(argc, argv);
+  if (code != 0) std::fprintf(stderr, "tray_driver: %ls ended with %d\n", argv[3], code);
+  return code;
+}
+
