@@ -23,3 +23,8 @@ inline constexpr size_t PENDING_READ_MAX = 4095;
 // save. Only file work happens under it, never a request.
 inline constexpr wchar_t PENDING_MUTEX_NAME[] = L"Global\\QORWhitelistIPUpdaterPendingQueue";
 inline constexpr unsigned long PENDING_MUTEX_WAIT_MS = 10000;
+// Held across a whole registration (removal, addition, record), so that two
+// agent processes never replace the registered address at the same time.
+// A holder stuck on a dead server longer than this is not waited for.
+inline constexpr wchar_t REGISTRATION_MUTEX_NAME[] = L"Global\\QORWhitelistIPUpdaterRegistration";
+inline constexpr unsigned long REGISTRATION_MUTEX_WAIT_MS = 60000;

@@ -8,19 +8,8 @@
 #include "file_io.h"
 #include "handles.h"
 #include "ip_detect.h"
+#include "last_ip.h"
 #include "shared_objects.h"
-
-pending_queue_lock::pending_queue_lock() noexcept {
-  everyone_access access;
-  mutex_.reset(CreateMutexW(access.init() ? access.attributes() : nullptr, FALSE, PENDING_MUTEX_NAME));
-  if (!mutex_) return;
-  DWORD waited = WaitForSingleObject(mutex_.get(), PENDING_MUTEX_WAIT_MS);
-  owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-}
-
-pending_queue_lock::~pending_queue_lock() {
-  if (owned_) ReleaseMutex(mutex_.get());
-}
 
 namespace {
 enum class queue_file { read, missing, unreadable };
@@ -99,10 +88,16 @@ void pending_retry_pass(pass_mode mode) {
 
   wchar_t current[IP_CAPACITY] = {};
   bool detected = detect_public_ip(current, IP_CAPACITY, c.server_url) == 0;
+  wchar_t registered[IP_CAPACITY];
+  last_ip_copy(registered);
   pending_list done;  // removed or dropped; everything else stays queued
   for (int i = 0; i < queue.count; ++i) {
     const wchar_t* ip = queue.entries[i];
     if (detected && same_ip(ip, current)) {
+      // The address in use is not removed. It leaves the queue only once it
+      // is the registered one: should the address change again before a
+      // registration records it, nothing else would track it.
+      if (!same_ip(ip, registered)) continue;
       retry_report(mode, L"Dropped pending delete (matches current public IP): %s\n",
                    "Pending delete dropped (same as current public IP): %S", ip);
       pending_append(done, ip);

@@ -2,24 +2,16 @@
 // pending_delete_ips.txt and retried until removed.
 #pragma once
 
-#include "handles.h"
+#include "agent_constants.h"
 #include "pending_text.h"
 #include "service_log.h"
+#include "shared_objects.h"
 
-// Every agent process holds this machine-wide lock around a read-modify-write
-// of the queue file or of last_ip.txt; the owning thread may take it again.
-// When it can't be had (no rights, a holder that hangs) the work goes on
-// without it: the queue must not stop working for the lock's sake.
-class pending_queue_lock {
+// Every agent process holds this around a read-modify-write of the queue
+// file or of last_ip.txt, never during a request.
+class pending_queue_lock : public machine_lock {
  public:
-  pending_queue_lock() noexcept;
-  ~pending_queue_lock();
-  pending_queue_lock(const pending_queue_lock&) = delete;
-  pending_queue_lock& operator=(const pending_queue_lock&) = delete;
-
- private:
-  kernel_handle mutex_;
-  bool owned_ = false;
+  pending_queue_lock() noexcept : machine_lock(PENDING_MUTEX_NAME, PENDING_MUTEX_WAIT_MS) {}
 };
 
 // Always 0; a missing or unreadable file is an empty queue.

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "handles.h"
+
 class everyone_access {
  public:
   // False when the descriptor can't be built.
@@ -13,4 +15,19 @@ class everyone_access {
  private:
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};
+};
+
+// A named mutex held for the object's lifetime; the owning thread may take it
+// again. When it can't be had within wait_ms (no rights, a holder that hangs)
+// the work goes on without it: nothing may stop working for a lock's sake.
+class machine_lock {
+ public:
+  machine_lock(const wchar_t* name, DWORD wait_ms) noexcept;
+  ~machine_lock();
+  machine_lock(const machine_lock&) = delete;
+  machine_lock& operator=(const machine_lock&) = delete;
+
+ private:
+  kernel_handle mutex_;
+  bool owned_ = false;
 };

@@ -1,5 +1,6 @@
 // "sync" and the registration that ends configure mode: both register the
 // current public address and, on success, tell a running service.
+#include "agent_constants.h"
 #include "allowlist_api.h"
 #include "commands.h"
 #include "config_store.h"
@@ -9,8 +10,8 @@
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "reload_signal.h"
+#include "shared_objects.h"
 #include "sync_pass.h"
-#include "text.h"
 
 namespace {
 constexpr char MSG_NO_CONFIG[] = "No configuration found. Open Settings and enter your rule token and server URL.";
@@ -50,28 +51,37 @@ int sync_command(int, wchar_t**) {
   return registration_succeeded(ip);
 }
 
-int register_configuration() {
+namespace {
+// The replacement of the registered address, as in sync_pass but with its own
+// messages; true when the addition succeeded.
+bool replace_registration(const wchar_t* ip) {
   const config_record& c = agent_config;
-  load_last_ip();
-  wchar_t ip[IP_CAPACITY] = {};
-  if (detect_public_ip(ip, IP_CAPACITY, c.server_url) != 0) {
-    console_print(L"Warning: could not get public IP.\n");
-    return EXIT_OK;
-  }
+  machine_lock registering(REGISTRATION_MUTEX_NAME, REGISTRATION_MUTEX_WAIT_MS);
   wchar_t old_ip[IP_CAPACITY];
-  copy_bounded(old_ip, IP_CAPACITY, agent.last_ip);
+  last_ip_reload(old_ip);
   if (old_ip[0] && !same_ip(old_ip, ip)) {
     old_ip_removal removal = remove_old_ip(old_ip);
     if (removal != old_ip_removal::removed)
       console_print(L"Warning: failed to remove old IP; queued for retry.\n");
     if (removal == old_ip_removal::queue_full) console_print(L"Warning: pending delete queue full.\n");
   }
-  if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) != 0) {
+  if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) != 0) return false;
+  record_registered_ip(old_ip, ip);
+  return true;
+}
+}  // namespace
+
+int register_configuration() {
+  wchar_t ip[IP_CAPACITY] = {};
+  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
+    console_print(L"Warning: could not get public IP.\n");
+    return EXIT_OK;
+  }
+  if (!replace_registration(ip)) {
     console_print_failure(L"Warning: failed to add IP to whitelist.");
     record_add_failure();
     return EXIT_OK;
   }
-  record_registered_ip(old_ip, ip);
   pending_retry_pass(pass_mode::console);
   return registration_succeeded(ip);
 }

@@ -1,11 +1,13 @@
 #include "sync_pass.h"
 
+#include "agent_constants.h"
 #include "allowlist_api.h"
 #include "config_store.h"
 #include "console.h"
 #include "data_folder.h"
 #include "last_ip.h"
 #include "pending_queue.h"
+#include "shared_objects.h"
 
 old_ip_removal remove_old_ip(const wchar_t* old_ip) {
   const config_record& c = agent_config;
@@ -21,8 +23,12 @@ int sync_pass(const wchar_t* ip, pass_mode mode) {
   if (!c.token[0] || !c.server_url[0]) return -1;
   const bool console = mode == pass_mode::console;
 
+  // One registration at a time on this machine, and the address to replace
+  // is what last_ip.txt names now: another agent process may have replaced
+  // it since this one read it.
+  machine_lock registering(REGISTRATION_MUTEX_NAME, REGISTRATION_MUTEX_WAIT_MS);
   wchar_t old_ip[IP_CAPACITY];
-  last_ip_copy(old_ip);
+  last_ip_reload(old_ip);
   if (old_ip[0] && !same_ip(old_ip, ip)) {
     if (console)
       console_print(L"IP changed from %s. Removing old IP...\n", old_ip);

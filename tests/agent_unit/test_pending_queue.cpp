@@ -64,6 +64,7 @@ TEST_F(queue_files, a_file_that_cannot_be_read_is_not_overwritten) {
 TEST_F(retry_pass, each_entry_by_its_case) {
   write_bytes(pending_file(), "192.0.2.1\n203.0.113.7\n192.0.2.2\n192.0.2.3\n");
   fake_net.public_ip = L"203.0.113.7";
+  wcscpy(agent.last_ip, L"203.0.113.7");
   fake_net.answer = [](const recorded_request& r) -> std::optional<std::string> {
     if (r.ip == L"192.0.2.2") return "server said no";
     if (r.ip == L"192.0.2.3") return "";
@@ -85,6 +86,23 @@ TEST_F(retry_pass, each_entry_by_its_case) {
                                 "Pending delete failed for 192.0.2.2: server said no",
                                 "Pending delete failed for 192.0.2.3: (unknown)",
                             }));
+}
+
+// An address change between this pass's detection and the registration that
+// follows it must not leave the current address untracked.
+TEST_F(retry_pass, the_current_address_stays_queued_until_it_is_the_registered_one) {
+  write_bytes(pending_file(), "203.0.113.7\n");
+  fake_net.public_ip = L"203.0.113.7";
+  wcscpy(agent.last_ip, L"198.51.100.1");
+  pending_retry_pass(pass_mode::log);
+  EXPECT_TRUE(fake_net.requests.empty()) << "the address in use is never removed";
+  EXPECT_EQ(pending_text(), "203.0.113.7\n");
+  EXPECT_EQ(log_text(), "");
+
+  fake_net.public_ip = L"198.51.100.1";  // it changed back before being registered
+  pending_retry_pass(pass_mode::log);
+  EXPECT_EQ(request_lines(), std::vector<std::wstring>{L"DELETE 203.0.113.7"});
+  EXPECT_FALSE(file_exists(pending_file()));
 }
 
 TEST_F(retry_pass, without_detection_every_entry_is_sent_and_all_removed_deletes_the_file) {

@@ -121,3 +121,12 @@ TEST_F(sync_pass_test, an_address_registered_meanwhile_by_another_process_is_que
     EXPECT_FALSE(file_exists(pending_file())) << on_file;
   }
 }
+
+TEST_F(sync_pass_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
+  wcscpy(agent.last_ip, L"198.51.100.1");
+  write_bytes(data.file(L"last_ip.txt"), "198.51.100.2");  // another process replaced .1 meanwhile
+  EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 0);
+  EXPECT_EQ(request_lines(), (std::vector<std::wstring>{L"DELETE 198.51.100.2", L"POST 198.51.100.3"}));
+  EXPECT_FALSE(file_exists(pending_file()));
+  EXPECT_STREQ(agent.last_ip, L"198.51.100.3");
+}

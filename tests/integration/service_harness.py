@@ -8,7 +8,7 @@ import shutil
 import subprocess
 import time
 
-from harness import WINE, AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, wait_until, win_path
+from harness import LAUNCH_ATTEMPTS, WINE, AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, wait_until, win_path
 
 SERVICE = "QORWhitelistIPUpdater"
 PUBLIC = "C:\\users\\Public"
@@ -41,9 +41,25 @@ def sc(*args):
     return wine("sc", *args)
 
 
+def sc_until(*args, done):
+    """Wine's sc prints nothing when it fails, just as when Wine did not
+    start it at all: a failed call is repeated while done() says that its
+    work has not happened."""
+    for attempt in range(LAUNCH_ATTEMPTS):
+        code, out = sc(*args)
+        if code == 0 or done():
+            break
+        print(f"sc {args} failed (exit {code}); again", flush=True)
+    return code, out
+
+
+def installed():
+    return sc("query", SERVICE)[0] == 0
+
+
 def remove_service():
     """Stops and deletes the agent's service if it is installed."""
-    if sc("query", SERVICE)[0] != 0:
+    if not installed() and not installed():  # a second look: see sc_until
         return
     sc("stop", SERVICE)
     wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop")
@@ -108,7 +124,7 @@ class ServiceTestCase(AgentTestCase):
         self.url = self.server.url("http")
         remove_service()
         shutil.rmtree(SERVICE_DATA, ignore_errors=True)
-        code, out = sc("create", SERVICE, "binPath=", win_path(self.whitelist))
+        code, out = sc_until("create", SERVICE, "binPath=", win_path(self.whitelist), done=installed)
         self.assertEqual(code, 0, out)
 
     def tearDown(self):
@@ -131,7 +147,7 @@ class ServiceTestCase(AgentTestCase):
         return r
 
     def start(self):
-        code, out = sc("start", SERVICE)
+        code, out = sc_until("start", SERVICE, done=lambda: "STOPPED" not in sc("query", SERVICE)[1])
         self.assertEqual(code, 0, out)
         self.wait_for(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
         return out
