@@ -1,5 +1,6 @@
 """The agent as a real service under Wine's service control manager, against
 the loopback server."""
+import time
 import unittest
 
 from harness import FakeServer, decrypt_config
@@ -119,10 +120,17 @@ class Service(ServiceTestCase):
     def test_change_is_noticed_by_the_timed_poll(self):
         # The one test that waits for a real poll interval.
         self.configure()
+        server.clear_requests()
         self.start()
         self.wait_log(f"Startup whitelist sync OK: {IP_A}")
+        # A poll cycle follows the start-up sync at once; the change must come
+        # after its detection to be left to the timed one.
+        self.wait_for(lambda: sum(r["path"] == "/api/client-ip" for r in server.get_requests()) >= 2,
+                      "the first poll cycle's detection")
         server.set_ip(IP_B)
+        started = time.monotonic()
         self.wait_log(f"IP updated: {IP_B}", bound=150)
+        self.assertGreater(time.monotonic() - started, 30, "noticed by the timed poll, not an earlier cycle")
 
 
 if __name__ == "__main__":
