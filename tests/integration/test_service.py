@@ -130,7 +130,9 @@ class Service(ServiceTestCase):
         server.set_ip(IP_B)
         started = time.monotonic()
         self.wait_log(f"IP updated: {IP_B}", bound=150)
-        self.assertGreater(time.monotonic() - started, 30, "noticed by the timed poll, not an earlier cycle")
+        self.assertGreater(time.monotonic() - started, 30,
+                           f"noticed by the timed poll, not an earlier cycle; log: {self.log()}; "
+                           f"requests: {[(r['method'], r['path']) for r in server.get_requests()]}")
 
 
 if __name__ == "__main__":
