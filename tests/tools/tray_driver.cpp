@@ -280,7 +280,6 @@ int usage() {
   std::fputs("usage: tray_driver --desktop NAME COMMAND [ARGS...] (see the source)\n", stderr);
   return 2;
 }
-}  // namespace
 
 int dispatch(int argc, wchar_t** argv) {
   const wchar_t* desktop = argv[2];
@@ -330,6 +329,7 @@ int dispatch(int argc, wchar_t** argv) {
   }
   return usage();
 }
+}  // namespace
 
 // Every failure is named on stderr: a failed run without that line was never
 // started by Wine, and the tests repeat it.
