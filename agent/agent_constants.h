@@ -16,8 +16,6 @@ inline constexpr size_t LOG_MESSAGE_CAPACITY = 512;
 inline constexpr size_t LOG_LINE_CAPACITY = 640;
 
 // Pending-delete queue
-inline constexpr int PENDING_MAX = 32;
-inline constexpr size_t PENDING_READ_MAX = 4095;
 // Held around every read-modify-write of the queue file, by every agent
 // process, so that an entry added by one process is never lost by another's
 // save. Only file work happens under it, never a request.

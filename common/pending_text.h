@@ -3,8 +3,12 @@
 
 #include <string>
 
-#include "agent_constants.h"
 #include "data_folder.h"
+
+// The queue holds at most this many addresses; readers take at most this
+// many bytes of the file.
+inline constexpr int PENDING_MAX = 32;
+inline constexpr size_t PENDING_READ_MAX = 4095;
 
 struct pending_list {
   wchar_t entries[PENDING_MAX][IP_CAPACITY] = {};
