@@ -40,6 +40,15 @@ DWORD WINAPI sync_worker(void* parameter) noexcept {
   return 0;
 }
 
+DWORD WINAPI save_sync_worker(void* parameter) noexcept {
+  HWND window = static_cast<HWND>(parameter);
+  result_ptr result(new (std::nothrow) AgentRunResult{});
+  if (result) result->result = run_whitelist_sync(nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
+  // Gone with the window (the tray exited meanwhile): the unique_ptr frees it.
+  if (PostMessageW(window, WM_SAVE_SYNC_DONE, 0, reinterpret_cast<LPARAM>(result.get()))) result.release();
+  return 0;
+}
+
 DWORD WINAPI download_worker(void* parameter) noexcept {
   request_ptr request(static_cast<DownloadRequest*>(parameter));
   result_ptr result(new (std::nothrow) AgentRunResult{});
@@ -85,6 +94,11 @@ void on_sync_done(HWND window, LPARAM parameter) noexcept {
   }
   // The next refresh must not announce this error a second time.
   remember_last_error_as_notified();
+}
+
+bool start_save_sync_worker(HWND config_window) {
+  kernel_handle thread(CreateThread(nullptr, 0, save_sync_worker, config_window, 0, nullptr));
+  return static_cast<bool>(thread);
 }
 
 bool start_download_worker(DownloadRequest* request) {

@@ -31,6 +31,10 @@ extern busy_flag download_in_progress;
 void tray_start_sync(HWND status_window);
 // WM_SYNC_DONE: refreshes, re-enables "Sync now" and reports a failure.
 void on_sync_done(HWND status_window, LPARAM result) noexcept;
+// Save's sync: runs on a worker so the windows keep answering; the outcome
+// arrives at the configuration window as WM_SAVE_SYNC_DONE. False when no
+// thread could be made.
+bool start_save_sync_worker(HWND config_window);
 // Starts the download worker for a request the caller filled; false when no
 // thread could be made (the caller still owns the request then).
 bool start_download_worker(DownloadRequest* request);

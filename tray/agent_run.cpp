@@ -134,9 +134,3 @@ int run_files_download(const wchar_t* name, const wchar_t* token, int* exit_code
   return run_files_download_in(found ? folder : nullptr, FILES_WAIT_MS, name, token, exit_code, message,
                                message_cap);
 }
-
-int save_and_sync(const wchar_t* token, const wchar_t* server_url, const wchar_t* files_name,
-                  const wchar_t* files_token, wchar_t* message, size_t message_cap) {
-  if (tray_config_save(token, server_url, files_name, files_token, message, message_cap) != 0) return -1;
-  return run_whitelist_sync(nullptr, message, message_cap);
-}

@@ -14,10 +14,6 @@ int run_whitelist_sync(int* exit_code, wchar_t* message, size_t message_cap);
 // The agent's files command (sync.exe) with the customer name and files token.
 int run_files_download(const wchar_t* name, const wchar_t* token, int* exit_code, wchar_t* message,
                        size_t message_cap);
-// Saves the four values, then runs the sync on this thread. 0 or -1 with the
-// message of whichever step failed.
-int save_and_sync(const wchar_t* token, const wchar_t* server_url, const wchar_t* files_name,
-                  const wchar_t* files_token, wchar_t* message, size_t message_cap);
 
 // The same runs with the agent looked for in folder (null: not found) and
 // the wait bounded by wait_ms; a child still running then is stopped.

@@ -2,12 +2,16 @@
 
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "agent_launch.h"
 #include "agent_run.h"
 #include "config_file_dialog.h"
 #include "config_store.h"
 #include "config_transfer.h"
+#include "dialog_keys.h"
+#include "dpi.h"
 #include "painting.h"
 #include "setup_command.h"
 #include "status_refresh.h"
@@ -20,12 +24,18 @@ using namespace tray;
 
 namespace {
 HWND open_window = nullptr;
+HWND focused_control = nullptr;
+// While Save's sync runs: the controls it disabled, to enable again.
+bool saving = false;
+std::vector<HWND> disabled_by_save;
 
 constexpr LONG_PTR SETUP_FORM = 1;
 constexpr LONG_PTR CONFIG_FORM = 0;
 constexpr DWORD WINDOW_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD WINDOW_EX_STYLE = WS_EX_TOPMOST | WS_EX_DLGMODALFRAME;
-constexpr DWORD LINE_EDIT = ES_AUTOHSCROLL;
+constexpr DWORD LINE_EDIT = ES_AUTOHSCROLL | WS_TABSTOP;
+constexpr DWORD PUSH = BS_PUSHBUTTON | WS_TABSTOP;
+constexpr DWORD DEFAULT_PUSH = BS_DEFPUSHBUTTON | WS_TABSTOP;
 
 struct control {
   const wchar_t* cls;
@@ -37,12 +47,12 @@ struct control {
 
 constexpr control SETUP_CONTROLS[] = {
     {L"STATIC", L"Setup command", 0, 20, 72, 400, 18, 0},
-    {L"EDIT", L"", ID_SETUP_COMMAND_EDIT, 20, 92, 400, 56, ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL},
+    {L"EDIT", L"", ID_SETUP_COMMAND_EDIT, 20, 92, 400, 56, ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP},
     {L"STATIC", L"Paste from the plugin dashboard, e.g. whitelist --token <token> --server-url <url>", 0, 20, 154,
      400, 32, 0},
-    {L"BUTTON", L"Import config", ID_IMPORT_BUTTON, 20, 196, 110, 28, BS_PUSHBUTTON},
-    {L"BUTTON", L"Save", ID_SAVE_BUTTON, 244, 196, 80, 30, BS_DEFPUSHBUTTON},
-    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 196, 80, 30, BS_PUSHBUTTON},
+    {L"BUTTON", L"Import config", ID_IMPORT_BUTTON, 20, 196, 110, 28, PUSH},
+    {L"BUTTON", L"Save", ID_SAVE_BUTTON, 244, 196, 80, 30, DEFAULT_PUSH},
+    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 196, 80, 30, PUSH},
 };
 
 constexpr control CONFIG_CONTROLS[] = {
@@ -54,9 +64,9 @@ constexpr control CONFIG_CONTROLS[] = {
     {L"EDIT", L"", ID_FILES_NAME_EDIT, 20, 196, 400, 26, LINE_EDIT},
     {L"STATIC", L"Files token", 0, 20, 228, 120, 18, 0},
     {L"EDIT", L"", ID_FILES_TOKEN_EDIT, 20, 248, 400, 26, ES_PASSWORD | LINE_EDIT},
-    {L"BUTTON", TEXT_DOWNLOAD_FILES, ID_DOWNLOAD_BUTTON, 20, 288, 120, 30, BS_PUSHBUTTON},
-    {L"BUTTON", L"Save", ID_SAVE_BUTTON, 244, 288, 80, 30, BS_DEFPUSHBUTTON},
-    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 288, 80, 30, BS_PUSHBUTTON},
+    {L"BUTTON", TEXT_DOWNLOAD_FILES, ID_DOWNLOAD_BUTTON, 20, 288, 120, 30, PUSH},
+    {L"BUTTON", L"Save", ID_SAVE_BUTTON, 244, 288, 80, 30, DEFAULT_PUSH},
+    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 288, 80, 30, PUSH},
 };
 
 bool is_setup_form(HWND window) { return GetWindowLongPtrW(window, GWLP_USERDATA) == SETUP_FORM; }
@@ -69,15 +79,39 @@ void fail(HWND window, const wchar_t* text, const wchar_t* caption = APP_TITLE) 
 
 template <size_t N>
 void create_controls(HWND window, const control (&controls)[N]) {
-  for (const control& c : controls) {
+  for (size_t i = 0; i < N; ++i) {
+    const control& c = controls[i];
     DWORD ex_style = c.id != 0 && c.cls[0] == L'E' ? WS_EX_CLIENTEDGE : 0;
-    create_child(window, c.cls, c.text, WS_VISIBLE | c.style, c.x, c.y, c.w, c.h, c.id, nullptr, ex_style);
+    // Created in visual order, which is the order of the Tab key. Labels
+    // share id 0, so each control keeps its row of the table for the layout.
+    HWND child = create_child(window, c.cls, c.text, WS_VISIBLE | c.style, 0, 0, 0, 0, c.id, nullptr, ex_style);
+    if (child) SetWindowLongPtrW(child, GWLP_USERDATA, static_cast<LONG_PTR>(i + 1));
   }
 }
 
-BOOL CALLBACK set_body_font(HWND child, LPARAM font) noexcept {
-  SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+struct layout_pass {
+  const control* controls;
+  size_t count;
+  UINT dpi;
+  HFONT font;
+};
+
+BOOL CALLBACK place_control(HWND child, LPARAM parameter) noexcept {
+  const auto* pass = reinterpret_cast<const layout_pass*>(parameter);
+  LONG_PTR row = GetWindowLongPtrW(child, GWLP_USERDATA);
+  if (row < 1 || static_cast<size_t>(row) > pass->count) return TRUE;
+  const control& c = pass->controls[row - 1];
+  place_child(child, {c.x, c.y, c.w, c.h}, pass->dpi, pass->font);
   return TRUE;
+}
+
+// Places every control at the window's DPI with the body font of that DPI.
+void layout_controls(HWND window) {
+  UINT dpi = window_dpi(window);
+  layout_pass pass = is_setup_form(window) ? layout_pass{SETUP_CONTROLS, std::size(SETUP_CONTROLS), dpi, nullptr}
+                                           : layout_pass{CONFIG_CONTROLS, std::size(CONFIG_CONTROLS), dpi, nullptr};
+  pass.font = fonts_for(dpi).body_font;
+  EnumChildWindows(window, place_control, reinterpret_cast<LPARAM>(&pass));
 }
 
 void fill_saved_values(HWND window) {
@@ -94,7 +128,6 @@ void fill_saved_values(HWND window) {
 }
 
 void on_create(HWND window, const CREATESTRUCTW* create) {
-  create_fonts();
   bool setup = create->lpCreateParams != nullptr;
   SetWindowLongPtrW(window, GWLP_USERDATA, setup ? SETUP_FORM : CONFIG_FORM);
   if (setup) {
@@ -103,57 +136,106 @@ void on_create(HWND window, const CREATESTRUCTW* create) {
     create_controls(window, CONFIG_CONTROLS);
     fill_saved_values(window);
   }
-  EnumChildWindows(window, set_body_font, reinterpret_cast<LPARAM>(ui().body_font));
+  layout_controls(window);
 }
 
 void on_destroy(HWND window) {
   open_window = nullptr;
+  focused_control = nullptr;
+  saving = false;
+  disabled_by_save.clear();
   HWND status = status_window_of(window);
   if (!status) return;
   EnableWindow(status, TRUE);
   start_status_refresh(status, false);
 }
 
-// Saves the values and runs a sync on this thread; the window closes on success.
-void save_values(HWND window, const wchar_t* token, wchar_t* server_url, const wchar_t* name,
+// The form while Save's sync runs: every control disabled, the busy cursor;
+// the close box and Escape wait for the outcome.
+void set_saving(HWND window, bool busy) {
+  saving = busy;
+  if (busy) {
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (!IsWindowEnabled(child)) continue;
+      EnableWindow(child, FALSE);
+      disabled_by_save.push_back(child);
+    }
+  } else {
+    for (HWND child : disabled_by_save) EnableWindow(child, TRUE);
+    disabled_by_save.clear();
+  }
+  SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
+
+// Saves the values here, then runs the sync on a worker; the window closes
+// once it succeeded (on_save_sync_done).
+void save_values(HWND window, const wchar_t* token, const wchar_t* server_url, const wchar_t* name,
                  const wchar_t* files_token) {
-  strip_one_trailing_slash(server_url);
   wchar_t message[CONFIG_MESSAGE_CAPACITY] = {};
-  HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  int result = save_and_sync(token, server_url, name, files_token, message, CONFIG_MESSAGE_CAPACITY);
-  SetCursor(previous);
-  if (result != 0) {
+  if (tray_config_save(token, server_url, name, files_token, message, CONFIG_MESSAGE_CAPACITY) != 0) {
     fail(window, message);
+    return;
+  }
+  set_saving(window, true);
+  if (start_save_sync_worker(window)) return;
+  set_saving(window, false);
+  fail(window, TEXT_SYNC_NOT_STARTED);
+}
+
+void on_save_sync_done(HWND window, LPARAM parameter) {
+  std::unique_ptr<AgentRunResult> result(reinterpret_cast<AgentRunResult*>(parameter));
+  set_saving(window, false);
+  if (!result || result->result != 0) {
+    fail(window, result ? result->text : TEXT_SYNC_FAILED);
     return;
   }
   refresh_last_ip_cache();
   DestroyWindow(window);
 }
 
+// The whole text of a control, however long: a value is checked, never cut.
+std::wstring field_text(HWND window, int id) {
+  HWND field = GetDlgItem(window, id);
+  int length = field ? GetWindowTextLengthW(field) : 0;
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  int got = length > 0 ? GetWindowTextW(field, text.data(), length + 1) : 0;
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
+}
+
 void save_setup_form(HWND window) {
-  wchar_t command[SETUP_COMMAND_CAPACITY] = {};
-  GetDlgItemTextW(window, ID_SETUP_COMMAND_EDIT, command, static_cast<int>(SETUP_COMMAND_CAPACITY));
+  std::wstring command = field_text(window, ID_SETUP_COMMAND_EDIT);
   wchar_t token[TOKEN_CAPACITY], server_url[SERVER_URL_CAPACITY];
-  if (parse_setup_command(command, token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY) != 0) {
-    warn(window, TEXT_PASTE_SETUP_COMMAND);
-    return;
+  switch (parse_setup_command(command.c_str(), token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY)) {
+    case 0: break;
+    case SETUP_TOKEN_TOO_LONG: warn(window, TEXT_TOKEN_TOO_LONG); return;
+    case SETUP_URL_TOO_LONG: warn(window, TEXT_SERVER_URL_TOO_LONG); return;
+    default: warn(window, TEXT_PASTE_SETUP_COMMAND); return;
   }
-  // The setup command carries no files values: they are saved empty.
+  // The parse removed the URL's trailing slash already. The setup command
+  // carries no files values: they are saved empty.
   save_values(window, token, server_url, L"", L"");
 }
 
 void save_config_form(HWND window) {
-  wchar_t token[TOKEN_CAPACITY] = {}, server_url[SERVER_URL_CAPACITY] = {}, name[FILES_NAME_CAPACITY] = {},
-          files_token[FILES_TOKEN_CAPACITY] = {};
-  GetDlgItemTextW(window, ID_TOKEN_EDIT, token, static_cast<int>(TOKEN_CAPACITY));
-  GetDlgItemTextW(window, ID_SERVER_URL_EDIT, server_url, static_cast<int>(SERVER_URL_CAPACITY));
+  std::wstring token = field_text(window, ID_TOKEN_EDIT), server_url = field_text(window, ID_SERVER_URL_EDIT);
+  wchar_t name[FILES_NAME_CAPACITY] = {}, files_token[FILES_TOKEN_CAPACITY] = {};
   GetDlgItemTextW(window, ID_FILES_NAME_EDIT, name, static_cast<int>(FILES_NAME_CAPACITY));
   GetDlgItemTextW(window, ID_FILES_TOKEN_EDIT, files_token, static_cast<int>(FILES_TOKEN_CAPACITY));
-  if (!token[0] || !server_url[0]) {
+  if (token.empty() || server_url.empty()) {
     warn(window, TEXT_TOKEN_AND_URL_NEEDED);
     return;
   }
-  save_values(window, token, server_url, name, files_token);
+  if (token.size() >= TOKEN_CAPACITY) {
+    warn(window, TEXT_TOKEN_TOO_LONG);
+    return;
+  }
+  if (server_url.size() >= SERVER_URL_CAPACITY) {
+    warn(window, TEXT_SERVER_URL_TOO_LONG);
+    return;
+  }
+  strip_one_trailing_slash(server_url.data());
+  save_values(window, token.c_str(), server_url.c_str(), name, files_token);
 }
 
 void import_command(HWND window) {
@@ -197,7 +279,10 @@ bool on_command(HWND window, int id) {
       else
         save_config_form(window);
       return true;
-    case ID_CANCEL_BUTTON: DestroyWindow(window); return true;
+    case ID_CANCEL_BUTTON:
+    case IDCANCEL:  // Escape, as the close box
+      if (!saving) DestroyWindow(window);
+      return true;
     case ID_IMPORT_BUTTON:
       if (is_setup_form(window)) import_command(window);
       return true;
@@ -217,11 +302,14 @@ void open_config_window(HWND owner, bool setup_form) {
     return;
   }
   EnableWindow(owner, FALSE);
-  int height = setup_form ? SETUP_WINDOW_HEIGHT : CONFIG_WINDOW_HEIGHT;
+  // Opens on the owner's monitor, at its DPI; WM_DPICHANGED follows a move.
+  int dpi = static_cast<int>(window_dpi(owner));
+  int height = scale_for_dpi(setup_form ? SETUP_WINDOW_HEIGHT : CONFIG_WINDOW_HEIGHT, dpi);
+  int width = scale_for_dpi(CONFIG_WINDOW_WIDTH, dpi);
   // Any non-null creation parameter asks for the Setup form.
   void* form = setup_form ? reinterpret_cast<void*>(SETUP_FORM) : nullptr;
   open_window = CreateWindowExW(WINDOW_EX_STYLE, SETTINGS_CLASS, setup_form ? SETUP_TITLE : CONFIG_TITLE,
-                                WINDOW_STYLE, CW_USEDEFAULT, CW_USEDEFAULT, CONFIG_WINDOW_WIDTH, height, owner,
+                                WINDOW_STYLE, CW_USEDEFAULT, CW_USEDEFAULT, width, height, owner,
                                 nullptr, reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)),
                                 form);
   if (!open_window) {
@@ -229,6 +317,8 @@ void open_config_window(HWND owner, bool setup_form) {
     return;
   }
   ShowWindow(open_window, SW_SHOW);
+  // The first field has the focus, as in a dialog.
+  move_dialog_focus(open_window, 0, 0);
 }
 
 void start_files_download(HWND window) {
@@ -264,10 +354,25 @@ LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LP
   switch (message) {
     case WM_CREATE: on_create(window, reinterpret_cast<const CREATESTRUCTW*>(lparam)); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
+    case WM_DPICHANGED:
+      take_suggested_rect(window, wparam, lparam);
+      layout_controls(window);
+      InvalidateRect(window, nullptr, TRUE);
+      return 0;
+    case WM_NEXTDLGCTL: move_dialog_focus(window, wparam, lparam); return 0;
+    case DM_GETDEFID: return default_button_answer(ID_SAVE_BUTTON);
+    case WM_ACTIVATE: keep_dialog_focus(window, wparam, focused_control); return 0;
+    case WM_SETCURSOR:
+      if (!saving) break;
+      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+      return TRUE;
+    case WM_SAVE_SYNC_DONE: on_save_sync_done(window, lparam); return 0;
     case WM_ERASEBKGND: paint_window_background(window, reinterpret_cast<HDC>(wparam)); return 1;
     case WM_CTLCOLORSTATIC:
       return reinterpret_cast<LRESULT>(color_static(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
-    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_CLOSE:
+      if (!saving) DestroyWindow(window);
+      return 0;
     case WM_COMMAND:
       if (on_command(window, LOWORD(wparam))) return 0;
       break;

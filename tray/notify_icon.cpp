@@ -34,6 +34,11 @@ void add_tray_icon(HWND window) {
   tray_icon_added = true;
 }
 
+void readd_tray_icon(HWND window) {
+  tray_icon_added = false;
+  add_tray_icon(window);
+}
+
 void show_balloon(const wchar_t* title, const wchar_t* text, DWORD flags) {
   NOTIFYICONDATAW balloon = notify_record;
   balloon.cbSize = sizeof balloon;

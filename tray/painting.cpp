@@ -1,20 +1,27 @@
 #include "painting.h"
 
+#include <vector>
+
+#include "dpi.h"
 #include "tray_constants.h"
 #include "ui_handles.h"
 
 using namespace tray;
 
 namespace {
-font_handle small_font, body_font, bold_font;
+struct dpi_fonts {
+  UINT dpi;
+  font_handle small_font, body_font, bold_font;
+};
+std::vector<dpi_fonts> font_sets;
 brush_handle page_brush, white_brush;
 // Icons from our resources are ours to destroy; the system's stock fallback is shared.
 icon_handle large_icon_owned, small_icon_owned;
 HICON large_icon, small_icon;
 
-void create_font(font_handle& font, int height, int weight) {
+void create_font(font_handle& font, int height, int weight, UINT dpi) {
   if (font) return;
-  font.reset(CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+  font.reset(CreateFontW(scale_for_dpi(height, static_cast<int>(dpi)), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                          CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FONT_FACE));
 }
 
@@ -27,15 +34,18 @@ HICON load_resource_icon(HINSTANCE instance, int size, icon_handle& owner) {
 HICON system_application_icon() { return LoadIconW(nullptr, IDI_APPLICATION); }
 }  // namespace
 
-ui_resources ui() {
-  return {small_font.get(), body_font.get(), bold_font.get(), page_brush.get(), white_brush.get(),
-          large_icon,       small_icon};
-}
+ui_resources ui() { return {page_brush.get(), white_brush.get(), large_icon, small_icon}; }
 
-void create_fonts() {
-  create_font(small_font, SMALL_FONT_HEIGHT, NORMAL_WEIGHT);
-  create_font(body_font, BODY_FONT_HEIGHT, NORMAL_WEIGHT);
-  create_font(bold_font, BODY_FONT_HEIGHT, BOLD_WEIGHT);
+font_set fonts_for(UINT dpi) {
+  dpi_fonts* set = nullptr;
+  for (dpi_fonts& f : font_sets)
+    if (f.dpi == dpi) set = &f;
+  if (!set) set = &font_sets.emplace_back(dpi_fonts{dpi, {}, {}, {}});
+  // A font that could not be made is tried again next time.
+  create_font(set->small_font, SMALL_FONT_HEIGHT, NORMAL_WEIGHT, dpi);
+  create_font(set->body_font, BODY_FONT_HEIGHT, NORMAL_WEIGHT, dpi);
+  create_font(set->bold_font, BODY_FONT_HEIGHT, BOLD_WEIGHT, dpi);
+  return {set->small_font.get(), set->body_font.get(), set->bold_font.get()};
 }
 
 void create_brushes() {
@@ -44,17 +54,16 @@ void create_brushes() {
 }
 
 void load_icons(HINSTANCE instance) {
-  large_icon = load_resource_icon(instance, LARGE_ICON_SIZE, large_icon_owned);
+  // The system DPI's sizes: the notification area and the class icons use it.
+  large_icon = load_resource_icon(instance, GetSystemMetrics(SM_CXICON), large_icon_owned);
   if (!large_icon) large_icon = system_application_icon();
-  small_icon = load_resource_icon(instance, SMALL_ICON_SIZE, small_icon_owned);
+  small_icon = load_resource_icon(instance, GetSystemMetrics(SM_CXSMICON), small_icon_owned);
   if (!small_icon) small_icon = system_application_icon();
   if (!small_icon) small_icon = large_icon;
 }
 
 void release_ui_resources() {
-  small_font.reset();
-  body_font.reset();
-  bold_font.reset();
+  font_sets.clear();
   page_brush.reset();
   white_brush.reset();
   small_icon_owned.reset();
@@ -62,37 +71,42 @@ void release_ui_resources() {
   small_icon = large_icon = nullptr;
 }
 
-void paint_panel(HDC dc) {
-  RECT panel{PANEL_LEFT, PANEL_TOP, PANEL_RIGHT, PANEL_BOTTOM};
+void paint_panel(HDC dc, UINT dpi) {
+  int d = static_cast<int>(dpi);
+  RECT panel{scale_for_dpi(PANEL_LEFT, d), scale_for_dpi(PANEL_TOP, d), scale_for_dpi(PANEL_RIGHT, d),
+             scale_for_dpi(PANEL_BOTTOM, d)};
   FillRect(dc, &panel, white_brush.get());
-  pen_handle border(CreatePen(PS_SOLID, 1, COLOR_PANEL_BORDER));
+  pen_handle border(CreatePen(PS_SOLID, scale_for_dpi(1, d), COLOR_PANEL_BORDER));
   selected_object pen(dc, border.get());
   selected_object brush(dc, GetStockObject(HOLLOW_BRUSH));
   Rectangle(dc, panel.left, panel.top, panel.right, panel.bottom);
 }
 
-void paint_header(HDC dc, const RECT& client) {
-  RECT band{client.left, client.top, client.right, client.top + HEADER_HEIGHT};
+void paint_header(HDC dc, const RECT& client, UINT dpi) {
+  auto s = [dpi](int v) { return scale_for_dpi(v, static_cast<int>(dpi)); };
+  RECT band{client.left, client.top, client.right, client.top + s(HEADER_HEIGHT)};
   {
     brush_handle header(CreateSolidBrush(COLOR_HEADER));
     FillRect(dc, &band, header.get());
   }
   SetBkMode(dc, TRANSPARENT);
   constexpr UINT LINE = DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX;
-  selected_object font(dc, bold_font.get());
+  font_set fonts = fonts_for(dpi);
+  selected_object font(dc, fonts.bold_font);
   SetTextColor(dc, COLOR_WHITE);
-  RECT title{client.left + 20, client.top + 12, client.right - 20, client.top + 34};
+  RECT title{client.left + s(20), client.top + s(12), client.right - s(20), client.top + s(34)};
   DrawTextW(dc, APP_TITLE, -1, &title, LINE);
-  SelectObject(dc, small_font.get());
+  SelectObject(dc, fonts.small_font);
   SetTextColor(dc, COLOR_SUBTITLE_BLUE);
-  RECT subtitle{client.left + 20, client.top + 34, client.right - 20, client.top + 52};
+  RECT subtitle{client.left + s(20), client.top + s(34), client.right - s(20), client.top + s(52)};
   DrawTextW(dc, APP_SUBTITLE, -1, &subtitle, LINE);
 }
 
 void paint_window_background(HWND window, HDC dc) {
   RECT client{};
   GetClientRect(window, &client);
+  UINT dpi = window_dpi(window);
   FillRect(dc, &client, page_brush.get());
-  paint_panel(dc);
-  paint_header(dc, client);
+  paint_panel(dc, dpi);
+  paint_header(dc, client, dpi);
 }

@@ -37,16 +37,20 @@ int next_setup_token(const wchar_t** cursor, wchar_t* out, size_t cap) {
   *cursor = p;
   if (!*p) return -1;
   size_t n = 0;
+  bool cut = false;
   if (*p == L'"') {
     ++p;
     while (*p && *p != L'"' && n < cap - 1) out[n++] = *p++;
+    cut = *p && *p != L'"';
     if (*p == L'"') ++p;
   } else {
     while (*p && !is_blank(*p) && n < cap - 1) out[n++] = *p++;
+    cut = *p && !is_blank(*p);
   }
   out[n] = L'\0';
   *cursor = p;
-  return n > 0 ? 0 : -1;
+  if (n == 0) return -1;
+  return cut ? 1 : 0;
 }
 
 int parse_setup_command(const wchar_t* text, wchar_t* token, size_t token_cap, wchar_t* server_url,
@@ -61,7 +65,7 @@ int parse_setup_command(const wchar_t* text, wchar_t* token, size_t token_cap, w
     while (*p == L' ' || *p == L'\t') ++p;
   }
 
-  bool ok = true;
+  int refusal = 0;
   wchar_t word[tray::SETUP_WORD_CAPACITY];
   while (*p) {
     const wchar_t* before = p;
@@ -72,17 +76,20 @@ int parse_setup_command(const wchar_t* text, wchar_t* token, size_t token_cap, w
     }
     // The value of an option is the next word, whatever it looks like.
     if (is_option(word, L"--token", L"-t")) {
-      if (next_setup_token(&p, token, token_cap) != 0) ok = false;
+      int r = next_setup_token(&p, token, token_cap);
+      if (r != 0) refusal = r > 0 ? SETUP_TOKEN_TOO_LONG : SETUP_INCOMPLETE;
     } else if (is_option(word, L"--server-url", L"-s")) {
-      if (next_setup_token(&p, server_url, server_url_cap) != 0) ok = false;
+      int r = next_setup_token(&p, server_url, server_url_cap);
+      if (r != 0) refusal = r > 0 ? SETUP_URL_TOO_LONG : SETUP_INCOMPLETE;
     }
-    if (!ok) break;
+    if (refusal != 0) break;
   }
-  if (ok && token[0] && server_url[0]) {
+  if (refusal == 0 && (!token[0] || !server_url[0])) refusal = SETUP_INCOMPLETE;
+  if (refusal == 0) {
     strip_one_trailing_slash(server_url);
     // A URL of a single slash is left empty here and refused when saved.
     return 0;
   }
   token[0] = server_url[0] = L'\0';
-  return -1;
+  return refusal;
 }

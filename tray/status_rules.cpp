@@ -174,20 +174,6 @@ const wchar_t* status_tooltip_for(const wchar_t* status) {
   return status;
 }
 
-int count_pending_lines(const char* bytes, size_t size) {
-  int count = 0;
-  size_t i = 0;
-  while (i < size) {
-    while (i < size && (bytes[i] == '\r' || bytes[i] == '\n')) ++i;
-    size_t start = i;
-    while (i < size && bytes[i] != '\r' && bytes[i] != '\n') ++i;
-    size_t j = start;
-    while (j < i && (bytes[j] == ' ' || bytes[j] == '\t')) ++j;
-    if (j < i) ++count;
-  }
-  return count;
-}
-
 void shorten_token(const wchar_t* token, wchar_t* out, size_t cap) {
   wchar_t preview[TOKEN_PREVIEW_CHARS + 1];
   copy_bounded(preview, std::size(preview), token);

@@ -1,5 +1,5 @@
 // The tray's status decisions as plain text logic: error classification, the
-// allowlist status, colours and tooltips, pending-line counting, token
+// allowlist status, colours and tooltips, token
 // shortening. No window and no file is touched here.
 #pragma once
 
@@ -45,9 +45,6 @@ int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip,
 // Colour (0x00BBGGRR) and tooltip text of an allowlist status; null counts as empty.
 uint32_t status_color_for(const wchar_t* status);
 const wchar_t* status_tooltip_for(const wchar_t* status);
-
-// Lines of pending_delete_ips.txt that hold more than spaces and tabs.
-int count_pending_lines(const char* bytes, size_t size);
 
 // The first 8 characters of the token followed by "...".
 void shorten_token(const wchar_t* token, wchar_t* out, size_t cap);

@@ -10,6 +10,7 @@
 #include "data_folder.h"
 #include "file_io.h"
 #include "handles.h"
+#include "pending_text.h"
 #include "ip_detect.h"
 #include "service_query.h"
 #include "status_rules.h"
@@ -26,12 +27,34 @@ bool load_token_and_server(wchar_t* token, wchar_t* server_url) {
   return tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0) == 0;
 }
 
-class system_sources final : public status_sources {
+// Each source of one refresh is read at most once, so the rows and the
+// status come from one picture.
+class snapshot_sources final : public status_sources {
  public:
-  bool configured() override { return config_present() != 0; }
+  explicit snapshot_sources(const wchar_t* server_url) : server_url_(server_url) {}
+  bool configured_value = false;
+  bool configured() override { return configured_value; }
   bool last_error(wchar_t* out, size_t cap) override { return tray_read_last_error(out, cap) == 0; }
-  void service_state(wchar_t* out, size_t cap) override { query_service_state(out, cap); }
-  bool detect_public_ip(wchar_t* out, size_t cap) override { return tray_detect_public_ip(out, cap) == 0; }
+  void service_state(wchar_t* out, size_t cap) override {
+    if (!state_read_) query_service_state(state_, SERVICE_STATE_CAPACITY);
+    state_read_ = true;
+    copy_bounded(out, cap, state_);
+  }
+  bool detect_public_ip(wchar_t* out, size_t cap) override {
+    if (!ip_detected_) have_ip_ = detect_public_ip_with(server_url_, ip_, SHORT_FIELD_CAPACITY);
+    ip_detected_ = true;
+    if (have_ip_) copy_bounded(out, cap, ip_);
+    return have_ip_;
+  }
+
+ private:
+  static bool detect_public_ip_with(const wchar_t* server_url, wchar_t* out, size_t cap) {
+    return ::detect_public_ip(out, cap, server_url) == 0;
+  }
+  const wchar_t* server_url_;
+  wchar_t state_[SERVICE_STATE_CAPACITY] = {};
+  wchar_t ip_[SHORT_FIELD_CAPACITY] = {};
+  bool state_read_ = false, ip_detected_ = false, have_ip_ = false;
 };
 }  // namespace
 
@@ -66,10 +89,14 @@ int count_pending_deletes(int* count) {
   data_file_path(PENDING_FILE_NAME, path, PATH_CAPACITY);
   file_handle file = open_for_reading(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (!file) return 0;
-  char bytes[PENDING_READ_MAX];
-  DWORD got = 0;
-  if (!ReadFile(file.get(), bytes, static_cast<DWORD>(PENDING_READ_MAX), &got, nullptr)) return -1;
-  if (count) *count = count_pending_lines(bytes, got);
+  char text[PENDING_READ_MAX + 1];
+  long got = read_up_to(file.get(), text, PENDING_READ_MAX);
+  if (got < 0) return -1;
+  text[got] = '\0';
+  // The agent's own reading: what it would retry, not every line.
+  pending_list queue;
+  parse_pending_text(text, queue);
+  if (count) *count = queue.count;
   return 0;
 }
 
@@ -87,11 +114,6 @@ void copy_last_ip_cache(wchar_t* out, size_t cap) {
 
 void request_last_ip_reload() { last_ip_reload_pending.exchange(1); }
 
-int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip, const wchar_t* cached_last_ip) {
-  system_sources sources;
-  return compute_allowlist_status(out, cap, public_ip, cached_last_ip, sources);
-}
-
 void free_status_snapshot(status_snapshot* snapshot) noexcept { std::free(snapshot); }
 
 status_snapshot* build_status_snapshot() noexcept {
@@ -108,20 +130,24 @@ status_snapshot* build_status_snapshot() noexcept {
   copy_bounded(s->server, std::size(s->server), TEXT_NOT_CONFIGURED_VALUE);
   copy_bounded(s->token_display, std::size(s->token_display), TEXT_NOT_CONFIGURED_VALUE);
 
-  query_service_state(s->service_state, std::size(s->service_state));
+  wchar_t token[TOKEN_CAPACITY] = {};
+  wchar_t server_url[SERVER_URL_CAPACITY] = {};
+  bool loaded = load_token_and_server(token, server_url);
+  if (!loaded) token[0] = server_url[0] = L'\0';
+  snapshot_sources sources(server_url);
+  sources.configured_value = token[0] && server_url[0];
+  s->configured = sources.configured_value;
 
+  sources.service_state(s->service_state, std::size(s->service_state));
   wchar_t detected[SHORT_FIELD_CAPACITY] = {};
-  bool have_ip = tray_detect_public_ip(detected, SHORT_FIELD_CAPACITY) == 0;
+  bool have_ip = sources.detect_public_ip(detected, SHORT_FIELD_CAPACITY);
   if (have_ip) copy_bounded(s->public_ip, std::size(s->public_ip), detected);
 
   compute_allowlist_status(s->allowlist_status, std::size(s->allowlist_status), have_ip ? detected : nullptr,
-                           last_ip);
+                           last_ip, sources);
 
   if (last_ip[0]) copy_bounded(s->last_whitelisted, std::size(s->last_whitelisted), last_ip);
-
-  wchar_t token[TOKEN_CAPACITY] = {};
-  wchar_t server_url[SERVER_URL_CAPACITY] = {};
-  if (load_token_and_server(token, server_url)) {
+  if (loaded) {
     if (token[0]) shorten_token(token, s->token_display, std::size(s->token_display));
     copy_bounded(s->server, std::size(s->server), server_url[0] ? server_url : TEXT_NOT_SET);
   }

@@ -16,6 +16,7 @@ struct status_snapshot {
   wchar_t token_display[tray::TOKEN_DISPLAY_CAPACITY];
   wchar_t allowlist_status[tray::STATUS_TEXT_CAPACITY];
   wchar_t pending_cleanup[tray::SHORT_FIELD_CAPACITY];
+  bool configured;  // token and server URL saved: "Export" is offered
 };
 
 // A new zero-filled snapshot, filled in; null when memory is exhausted.
@@ -26,14 +27,12 @@ struct snapshot_deleter {
 };
 using snapshot_ptr = std::unique_ptr<status_snapshot, snapshot_deleter>;
 
-// The allowlist status from the real sources (configuration, last error,
-// service, network). public_ip may be null.
-int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip, const wchar_t* cached_last_ip);
 // 0 with the state text, or -1 when the service control manager can't be
 // opened (the text is then "Not installed").
 int query_service_state(wchar_t* out, size_t cap);
 // 1 when the configuration loads with a token and a server URL, else 0.
 int config_present();
+// The addresses the agent would retry (its own reading of the queue file):
 // 0 with the count (0 when there is no file), -1 when the file can't be read.
 int count_pending_deletes(int* count);
 

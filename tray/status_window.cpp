@@ -5,8 +5,9 @@
 
 #include <cwchar>
 
-#include "data_folder.h"
 #include "config_file_dialog.h"
+#include "data_folder.h"
+#include "dpi.h"
 #include "config_transfer.h"
 #include "notify_icon.h"
 #include "notify_rules.h"
@@ -70,21 +71,34 @@ HWND create_child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD st
 }
 
 void create_status_controls(HWND window) {
-  ui_resources r = ui();
+  for (int i = 0; i < ROW_COUNT; ++i) {
+    create_child(window, L"STATIC", ROWS[i].label, WS_VISIBLE | SS_RIGHT, 0, 0, 0, 0, ROWS[i].label_id, nullptr);
+    create_child(window, L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX, 0, 0, 0, 0,
+                 ROWS[i].value_id, nullptr);
+  }
+  // Created left to right: the order of the Tab key.
+  for (const button& b : BUTTONS) create_child(window, L"BUTTON", b.text, WS_TABSTOP | b.style, 0, 0, 0, 0, b.id, nullptr);
+  show_export_button(window, config_present() != 0);
+  create_child(window, L"STATIC", TEXT_FOOTER, WS_VISIBLE | SS_LEFT, 0, 0, 0, 0, ID_FOOTER, nullptr);
+  layout_status_controls(window);
+}
+
+void layout_status_controls(HWND window) {
+  UINT dpi = window_dpi(window);
+  font_set fonts = fonts_for(dpi);
   for (int i = 0; i < ROW_COUNT; ++i) {
     int top = ROW_TOP + ROW_STEP * i;
-    create_child(window, L"STATIC", ROWS[i].label, WS_VISIBLE | SS_RIGHT, LABEL_LEFT, top, LABEL_WIDTH, ROW_HEIGHT,
-                 ROWS[i].label_id, r.small_font);
-    create_child(window, L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX, VALUE_LEFT, top,
-                 VALUE_WIDTH, ROW_HEIGHT, ROWS[i].value_id, r.body_font);
+    place_child(GetDlgItem(window, ROWS[i].label_id), {LABEL_LEFT, top, LABEL_WIDTH, ROW_HEIGHT}, dpi,
+                fonts.small_font);
+    place_child(GetDlgItem(window, ROWS[i].value_id), {VALUE_LEFT, top, VALUE_WIDTH, ROW_HEIGHT}, dpi,
+                fonts.body_font);
   }
-  for (const button& b : BUTTONS) {
-    create_child(window, L"BUTTON", b.text, WS_TABSTOP | b.style, b.left, BUTTON_TOP, BUTTON_WIDTH, BUTTON_HEIGHT,
-                 b.id, r.body_font);
-  }
-  show_export_button(window, config_present() != 0);
-  create_child(window, L"STATIC", TEXT_FOOTER, WS_VISIBLE | SS_LEFT, FOOTER_LEFT, FOOTER_TOP, FOOTER_WIDTH,
-               FOOTER_HEIGHT, ID_FOOTER, r.small_font);
+  for (const button& b : BUTTONS)
+    place_child(GetDlgItem(window, b.id), {b.left, BUTTON_TOP, BUTTON_WIDTH, BUTTON_HEIGHT}, dpi, fonts.body_font);
+  place_child(GetDlgItem(window, ID_FOOTER), {FOOTER_LEFT, FOOTER_TOP, FOOTER_WIDTH, FOOTER_HEIGHT}, dpi,
+              fonts.small_font);
+  if (status_tooltip)
+    SendMessageW(status_tooltip, TTM_SETMAXTIPWIDTH, 0, scale_for_dpi(TOOLTIP_MAX_WIDTH, static_cast<int>(dpi)));
 }
 
 void create_status_tooltip(HWND window) {
@@ -93,7 +107,8 @@ void create_status_tooltip(HWND window) {
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
                                    reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), nullptr);
   if (!status_tooltip) return;
-  SendMessageW(status_tooltip, TTM_SETMAXTIPWIDTH, 0, TOOLTIP_MAX_WIDTH);
+  SendMessageW(status_tooltip, TTM_SETMAXTIPWIDTH, 0,
+               scale_for_dpi(TOOLTIP_MAX_WIDTH, static_cast<int>(window_dpi(window))));
   TTTOOLINFOW tool{};
   tool.cbSize = sizeof tool;
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -104,7 +119,9 @@ void create_status_tooltip(HWND window) {
 }
 
 void redraw_status_panel(HWND window) {
-  RECT panel{PANEL_LEFT, PANEL_TOP, PANEL_RIGHT, PANEL_BOTTOM};
+  int dpi = static_cast<int>(window_dpi(window));
+  RECT panel{scale_for_dpi(PANEL_LEFT, dpi), scale_for_dpi(PANEL_TOP, dpi), scale_for_dpi(PANEL_RIGHT, dpi),
+             scale_for_dpi(PANEL_BOTTOM, dpi)};
   RedrawWindow(window, &panel, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
@@ -132,7 +149,7 @@ void show_snapshot(HWND window, const status_snapshot* s) {
   SetDlgItemTextW(window, ID_SERVER_VALUE, s->server);
   SetDlgItemTextW(window, ID_TOKEN_VALUE, s->token_display);
   SetDlgItemTextW(window, ID_PENDING_VALUE, s->pending_cleanup);
-  show_export_button(window, config_present() != 0);
+  show_export_button(window, s->configured);
   redraw_status_panel(window);
 }
 
@@ -157,29 +174,30 @@ void remember_last_error_as_notified() {
 
 HBRUSH color_static(HDC dc, HWND control) {
   ui_resources r = ui();
+  font_set f = fonts_for(window_dpi(control));
   SetBkMode(dc, OPAQUE);
   SetBkColor(dc, COLOR_WHITE);
   int id = GetDlgCtrlID(control);
   if (id == ID_STATUS_VALUE) {
     SetTextColor(dc, status_color);
-    SelectObject(dc, r.bold_font);
+    SelectObject(dc, f.bold_font);
   } else if (id == ID_SERVICE_VALUE) {
     wchar_t state[SERVICE_TEXT_READ] = {};
     GetWindowTextW(control, state, static_cast<int>(std::size(state)));
     SetTextColor(dc, is_running_text(state) ? COLOR_GREEN : COLOR_AMBER);
-    SelectObject(dc, r.bold_font);
+    SelectObject(dc, f.bold_font);
   } else if (id >= VALUE_RANGE_FIRST && id <= VALUE_RANGE_LAST) {
     SetTextColor(dc, COLOR_NEUTRAL);
-    SelectObject(dc, r.body_font);
+    SelectObject(dc, f.body_font);
   } else if (id == ID_FOOTER) {
     // The footer stands on the page, not the panel: a white text background would show as a band.
     SetBkColor(dc, COLOR_PAGE);
     SetTextColor(dc, COLOR_FOOTER_GREY);
-    SelectObject(dc, r.small_font);
+    SelectObject(dc, f.small_font);
     return r.page_brush;
   } else {
     SetTextColor(dc, COLOR_LABEL_GREY);
-    SelectObject(dc, r.small_font);
+    SelectObject(dc, f.small_font);
   }
   return r.white_brush;
 }

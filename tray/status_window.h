@@ -10,6 +10,8 @@
 HWND create_child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h,
                   int id, HFONT font, DWORD ex_style = 0);
 void create_status_controls(HWND window);
+// Places and sizes the controls, and sets their fonts, for the window's DPI.
+void layout_status_controls(HWND window);
 void create_status_tooltip(HWND window);
 // Invalidates, erases and repaints the panel with its children at once.
 void redraw_status_panel(HWND window);

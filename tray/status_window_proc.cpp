@@ -2,18 +2,41 @@
 
 #include "agent_launch.h"
 #include "config_window.h"
+#include "dialog_keys.h"
+#include "dpi.h"
 #include "notify_icon.h"
 #include "painting.h"
 #include "status_refresh.h"
 #include "status_snapshot.h"
 #include "status_window.h"
 #include "tray_constants.h"
+#include "ui_handles.h"
 
 using namespace tray;
 
 namespace {
+// Sent by the shell to every top-level window when the taskbar is created
+// again (Explorer restarted): the icons it showed are gone.
+const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
+HWND focused_control = nullptr;
+// The caption's icons at a DPI other than the system's are the window's own.
+icon_handle window_large_icon, window_small_icon;
+
+HICON load_icon_at(HWND window, int size, icon_handle& owner) {
+  owner.reset(static_cast<HICON>(LoadImageW(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)),
+                                            MAKEINTRESOURCEW(ICON_RESOURCE_ID), IMAGE_ICON, size, size,
+                                            LR_DEFAULTCOLOR)));
+  return owner.get();
+}
+
+void on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam) {
+  take_suggested_rect(window, wparam, lparam);
+  layout_status_controls(window);
+  set_status_window_icons(window);
+  InvalidateRect(window, nullptr, TRUE);
+}
+
 void on_create(HWND window) {
-  create_fonts();
   create_status_controls(window);
   create_status_tooltip(window);
   refresh_last_ip_cache();
@@ -25,6 +48,8 @@ void on_create(HWND window) {
 void on_destroy(HWND window) {
   KillTimer(window, REFRESH_TIMER_ID);
   remove_tray_icon();
+  window_large_icon.reset();
+  window_small_icon.reset();
   release_ui_resources();
   PostQuitMessage(0);
 }
@@ -57,6 +82,19 @@ void on_tray_callback(HWND window, LPARAM mouse_message) {
 }
 }  // namespace
 
+void set_status_window_icons(HWND window) {
+  UINT dpi = window_dpi(window);
+  ui_resources r = ui();
+  HICON large = r.large_icon, small = r.small_icon;
+  int large_size = system_metric_for_dpi(SM_CXICON, dpi), small_size = system_metric_for_dpi(SM_CXSMICON, dpi);
+  if (large_size != GetSystemMetrics(SM_CXICON) && load_icon_at(window, large_size, window_large_icon))
+    large = window_large_icon.get();
+  if (small_size != GetSystemMetrics(SM_CXSMICON) && load_icon_at(window, small_size, window_small_icon))
+    small = window_small_icon.get();
+  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
+  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+}
+
 void show_status_window(HWND window) {
   add_tray_icon(window);
   ShowWindow(window, SW_SHOW);
@@ -84,7 +122,16 @@ LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LP
     case WM_REFRESH_DONE: on_refresh_done(window, lparam); return 0;
     case WM_SYNC_DONE: on_sync_done(window, lparam); return 0;
     case WM_OPEN_SETUP: open_config_window(window, true); return 0;
-    default: break;
+    case WM_DPICHANGED: on_dpi_changed(window, wparam, lparam); return 0;
+    case WM_NEXTDLGCTL: move_dialog_focus(window, wparam, lparam); return 0;
+    case DM_GETDEFID: return default_button_answer(ID_SYNC_BUTTON);
+    case WM_ACTIVATE: keep_dialog_focus(window, wparam, focused_control); return 0;
+    default:
+      if (message == taskbar_created && taskbar_created != 0) {
+        readd_tray_icon(window);
+        return 0;
+      }
+      break;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }

@@ -16,8 +16,6 @@ inline constexpr wchar_t APP_SUBTITLE[] = L"Automatic IP allowlist for QOR proxy
 inline constexpr wchar_t FONT_FACE[] = L"Segoe UI";
 
 inline constexpr int ICON_RESOURCE_ID = 101;
-inline constexpr int LARGE_ICON_SIZE = 32;
-inline constexpr int SMALL_ICON_SIZE = 16;
 
 // Private window messages (WM_USER + n); lParam records are freed by the receiver.
 inline constexpr unsigned WM_USER_BASE = 0x0400;
@@ -26,6 +24,7 @@ inline constexpr unsigned WM_REFRESH_DONE = WM_USER_BASE + 101;
 inline constexpr unsigned WM_SYNC_DONE = WM_USER_BASE + 102;
 inline constexpr unsigned WM_OPEN_SETUP = WM_USER_BASE + 103;
 inline constexpr unsigned WM_DOWNLOAD_DONE = WM_USER_BASE + 104;
+inline constexpr unsigned WM_SAVE_SYNC_DONE = WM_USER_BASE + 105;  // to the configuration window
 
 // Notification icon.
 inline constexpr unsigned TRAY_ICON_ID = 1;
@@ -77,7 +76,7 @@ enum control_id : int {
 inline constexpr int VALUE_RANGE_FIRST = 203;
 inline constexpr int VALUE_RANGE_LAST = 218;
 
-// Geometry of the status window, in unscaled pixels.
+// Geometry of the status window in pixels at 96 DPI, scaled by the window's DPI.
 inline constexpr int CLIENT_WIDTH = 480;
 inline constexpr int CLIENT_HEIGHT = 388;
 inline constexpr int HEADER_HEIGHT = 56;
@@ -92,7 +91,7 @@ inline constexpr int SYNC_BUTTON_LEFT = 20, CONFIG_BUTTON_LEFT = 132, REFRESH_BU
 inline constexpr int FOOTER_LEFT = 20, FOOTER_TOP = 336, FOOTER_WIDTH = 440, FOOTER_HEIGHT = 36;
 inline constexpr int TOOLTIP_MAX_WIDTH = 360;
 
-// Fonts: heights in logical units, not scaled.
+// Fonts: heights in pixels at 96 DPI, scaled like the geometry.
 inline constexpr int SMALL_FONT_HEIGHT = -12;
 inline constexpr int BODY_FONT_HEIGHT = -13;
 inline constexpr int NORMAL_WEIGHT = 400;
@@ -124,7 +123,6 @@ inline constexpr size_t NOCASE_NEEDLE_CAPACITY = 256;
 inline constexpr size_t HTTP_EXCERPT_MAX = 79;
 inline constexpr size_t NOTIFIED_ERROR_CAPACITY = 512;
 inline constexpr size_t LAST_ERROR_TEXT_CAPACITY = 2048;
-inline constexpr size_t PENDING_READ_MAX = 4095;
 inline constexpr size_t EXPORT_PATH_CAPACITY = 260;
 
 // Row texts.
@@ -167,7 +165,7 @@ inline constexpr wchar_t EXPORT_DEFAULT_EXTENSION[] = L"config";
 inline constexpr wchar_t CONFIG_FILE_FILTER[] =
     L"Config files (*.config)\0*.config\0All files (*.*)\0*.*\0";
 
-// Configuration window: outer sizes, and the capacities of what is read from it.
+// Configuration window: outer sizes (at 96 DPI), and the capacities of what is read from it.
 inline constexpr int CONFIG_WINDOW_WIDTH = 448;
 inline constexpr int SETUP_WINDOW_HEIGHT = 300;
 inline constexpr int CONFIG_WINDOW_HEIGHT = 364;
@@ -180,6 +178,8 @@ inline constexpr wchar_t TEXT_DOWNLOAD_FILES[] = L"Download files";
 inline constexpr wchar_t TEXT_DOWNLOADING[] = L"Downloading...";
 inline constexpr wchar_t TEXT_PASTE_SETUP_COMMAND[] =
     L"Paste a full setup command from the plugin dashboard:\n\nwhitelist --token <token> --server-url <url>";
+inline constexpr wchar_t TEXT_TOKEN_TOO_LONG[] = L"The rule token is too long (at most 255 characters).";
+inline constexpr wchar_t TEXT_SERVER_URL_TOO_LONG[] = L"The server URL is too long (at most 511 characters).";
 inline constexpr wchar_t TEXT_TOKEN_AND_URL_NEEDED[] = L"Please enter both rule token and server URL.";
 inline constexpr wchar_t TEXT_IMPORT_FAILED[] = L"Could not import config file.";
 inline constexpr wchar_t TEXT_FILES_FIELDS_NEEDED[] = L"Please enter files customer name and files token.";

@@ -4,6 +4,8 @@
 #include <commctrl.h>
 
 #include "config_window.h"
+#include "dialog_keys.h"
+#include "dpi.h"
 #include "handles.h"
 #include "notify_icon.h"
 #include "painting.h"
@@ -36,17 +38,17 @@ void show_running_instance() {
 }
 
 void size_to_client_area(HWND window) {
-  RECT frame{0, 0, CLIENT_WIDTH, CLIENT_HEIGHT};
-  AdjustWindowRectEx(&frame, STATUS_STYLE, FALSE, 0);
+  int dpi = static_cast<int>(window_dpi(window));
+  RECT frame{0, 0, scale_for_dpi(CLIENT_WIDTH, dpi), scale_for_dpi(CLIENT_HEIGHT, dpi)};
+  adjust_window_rect_for_dpi(frame, STATUS_STYLE, 0, static_cast<UINT>(dpi));
   SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-int run_message_loop() {
+int run_message_loop(HWND status_window) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    HWND dialog = config_window();
-    if (dialog && IsDialogMessageW(dialog, &msg)) continue;
+    if (dialog_key_message(config_window(), msg) || dialog_key_message(status_window, msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -63,7 +65,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  create_fonts();
   create_brushes();
   load_icons(instance);
 
@@ -76,11 +77,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
   size_to_client_area(window);
-  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(r.large_icon));
-  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(r.small_icon));
+  set_status_window_icons(window);
   add_tray_icon(window);
   // The program lives in the notification area, whatever show command it got.
   ShowWindow(window, SW_HIDE);
 
-  return run_message_loop();
+  return run_message_loop(window);
 }

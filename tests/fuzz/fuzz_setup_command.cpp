@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (rc == 0) FUZZ_CHECK(token[0] != L'\0');
   const wchar_t* cursor = text.c_str();
   wchar_t word[4];
-  for (int words = 0; next_setup_token(&cursor, word, 4) == 0; ++words) {
+  for (int words = 0; next_setup_token(&cursor, word, 4) >= 0; ++words) {
     FUZZ_CHECK(word[0] != L'\0' && std::wcslen(word) < 4);
     FUZZ_CHECK(cursor >= text.c_str() && cursor <= text.c_str() + text.size());
     FUZZ_CHECK(words <= static_cast<int>(text.size()));

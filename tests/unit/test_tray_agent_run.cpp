@@ -163,21 +163,6 @@ TEST_F(agent_runs, a_child_that_outlives_the_bound_is_stopped_and_reported) {
   EXPECT_TRUE(DeleteFileW(program(L"whitelist.exe").c_str())) << GetLastError();
 }
 
-TEST_F(agent_runs, save_and_sync_saves_first_and_keeps_the_save_when_the_sync_fails) {
-  wchar_t text[CONFIG_MESSAGE_CAPACITY] = {};
-  EXPECT_EQ(save_and_sync(L"", L"https://h", L"", L"", text, CONFIG_MESSAGE_CAPACITY), -1);
-  EXPECT_STREQ(text, L"Rule token and server URL are required.");
-  EXPECT_FALSE(file_exists(data.file(L"whitelist.config")));
-
-  // Beside the test program there is no agent, so only the sync fails.
-  EXPECT_EQ(save_and_sync(L"tok", L"https://h", L"n", L"ft", text, CONFIG_MESSAGE_CAPACITY), -1);
-  EXPECT_STREQ(text, L"Could not find whitelist.exe in the install folder.");
-  wchar_t token[256] = {}, url[512] = {}, name[256] = {}, files_token[256] = {};
-  ASSERT_EQ(tray_config_load(token, 256, url, 512, name, 256, files_token, 256), 0);
-  EXPECT_STREQ(token, L"tok");
-  EXPECT_STREQ(files_token, L"ft");
-}
-
 TEST_F(agent_runs, import_replaces_the_configuration_whole_or_not_at_all) {
   std::wstring config = data.file(L"whitelist.config");
   std::wstring chosen = data.base() + L"\\chosen.config";

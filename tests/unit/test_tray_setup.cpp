@@ -34,7 +34,7 @@ std::vector<std::wstring> words(const wchar_t* text, size_t cap = 512) {
   const wchar_t* cursor = text;
   while (*cursor) {
     const wchar_t* before = cursor;
-    out.push_back(next_setup_token(&cursor, word.data(), cap) == 0 ? word.data() : L"<none>");
+    out.push_back(next_setup_token(&cursor, word.data(), cap) >= 0 ? word.data() : L"<none>");
     if (cursor == before) break;
   }
   return out;
@@ -105,11 +105,16 @@ TEST(setup_command, a_single_slash_url_is_found_and_left_empty_for_the_save_to_r
   EXPECT_EQ(p.url, L"");
 }
 
-TEST(setup_command, over_long_words_are_cut_and_their_rest_read_as_the_next_word) {
-  std::wstring long_token(300, L'k');
-  parsed p = parse((L"whitelist --token " + long_token + L" --server-url u").c_str());
-  EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(p.token, long_token.substr(0, 255));
+TEST(setup_command, over_long_values_are_refused_and_other_long_words_cut) {
+  std::wstring url(511, L'u');
+  parsed p = parse((L"whitelist --token " + std::wstring(255, L'k') + L" --server-url " + url).c_str());
+  EXPECT_EQ(p.result, 0) << "255 and 511 units fit";
+  EXPECT_EQ(p.url, url);
+  p = parse((L"whitelist --token " + std::wstring(256, L'k') + L" --server-url u").c_str());
+  EXPECT_EQ(p.result, SETUP_TOKEN_TOO_LONG);
+  EXPECT_EQ(p.token + p.url, L"");
+  p = parse((L"-t \"a b\" -s \"" + url + L"/\"").c_str());
+  EXPECT_EQ(p.result, SETUP_URL_TOO_LONG) << "quoted, and before its slash is removed";
   // An ignored word longer than 511 units: its tail is a word of its own.
   p = parse((std::wstring(511, L'x') + L"-t abc --server-url u").c_str());
   EXPECT_EQ(p.token, L"abc");

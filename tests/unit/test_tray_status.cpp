@@ -1,10 +1,14 @@
 // The tray's status rules: error classification, the allowlist status
-// decision, its colour and tooltip, and the small text rules around them.
+// decision, its colour and tooltip, the small text rules around them, and
+// the scaling of the 96-DPI design.
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "dpi_scale.h"
 #include "status_rules.h"
 #include "tray_constants.h"
 
@@ -237,19 +241,26 @@ TEST(service_state_text, names_the_four_states_and_numbers_the_rest) {
   EXPECT_FALSE(is_running_text(L"Running "));
 }
 
-TEST(count_pending_lines, counts_lines_with_content) {
-  auto count = [](const std::string& bytes) { return count_pending_lines(bytes.data(), bytes.size()); };
-  EXPECT_EQ(count("1.1.1.1\r\n2.2.2.2\r\n\r\n"), 2);
-  EXPECT_EQ(count("1.1.1.1\n \t \n2.2.2.2"), 2) << "blank lines do not count";
-  EXPECT_EQ(count("\r\r\n\n1.1.1.1\r"), 1);
-  EXPECT_EQ(count("  x"), 1);
-  EXPECT_EQ(count(""), 0);
-}
-
 TEST(shorten_token, first_eight_characters_then_an_ellipsis) {
   wchar_t out[TOKEN_DISPLAY_CAPACITY];
   shorten_token(L"abcde", out, TOKEN_DISPLAY_CAPACITY);
   EXPECT_STREQ(out, L"abcde...");
   shorten_token(std::wstring(40, L'z').c_str(), out, TOKEN_DISPLAY_CAPACITY);
   EXPECT_STREQ(out, L"zzzzzzzz...");
+}
+
+TEST(dpi_scale, rounds_as_the_system_does_and_keeps_neighbours_touching) {
+  // Font heights are negative, and halves occur from 120 DPI on.
+  for (int dpi : {96, 120, 144, 168, 192, 240, 288})
+    for (int v = -40; v <= 600; ++v) ASSERT_EQ(scale_for_dpi(v, dpi), MulDiv(v, dpi, 96)) << v << " at " << dpi;
+  EXPECT_EQ(scale_for_dpi(-13, 144), -20);
+
+  constexpr design_box left{20, 294, 104, 32}, right{124, 294, 104, 32}, below{20, 326, 104, 10};
+  for (int dpi : {96, 120, 144, 168}) {
+    design_box l = scale_box(left, dpi), r = scale_box(right, dpi), b = scale_box(below, dpi);
+    EXPECT_EQ(l.x + l.w, r.x) << dpi;
+    EXPECT_EQ(l.y + l.h, b.y) << dpi;
+  }
+  design_box at_144 = scale_box({168, 108, 280, 22}, 144);
+  EXPECT_EQ((std::vector<int>{at_144.x, at_144.y, at_144.w, at_144.h}), (std::vector<int>{252, 162, 420, 33}));
 }

@@ -1,0 +1,44 @@
+#include "dialog_keys.h"
+
+namespace {
+void focus_control(HWND control) {
+  if (!control) return;
+  SetFocus(control);
+  wchar_t cls[8] = {};
+  GetClassNameW(control, cls, 8);
+  if (lstrcmpiW(cls, L"Edit") == 0) SendMessageW(control, EM_SETSEL, 0, -1);
+}
+}  // namespace
+
+void move_dialog_focus(HWND window, WPARAM wparam, LPARAM lparam) {
+  if (LOWORD(lparam)) {
+    focus_control(reinterpret_cast<HWND>(wparam));
+    return;
+  }
+  HWND focus = GetFocus();
+  if (!focus || !IsChild(window, focus)) focus = nullptr;
+  focus_control(GetNextDlgTabItem(window, focus, wparam != 0 ? TRUE : FALSE));
+}
+
+void keep_dialog_focus(HWND window, WPARAM wparam, HWND& remembered) {
+  if (LOWORD(wparam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    if (focus && IsChild(window, focus)) remembered = focus;
+    return;
+  }
+  HWND target = remembered && IsChild(window, remembered) && IsWindowEnabled(remembered) ? remembered : nullptr;
+  if (!target) target = GetNextDlgTabItem(window, nullptr, FALSE);
+  if (target) SetFocus(target);
+  else SetFocus(window);
+}
+
+LRESULT default_button_answer(int id) { return MAKELRESULT(id, DC_HASDEFID); }
+
+bool dialog_key_message(HWND window, MSG& msg) {
+  if (!window || !IsWindowVisible(window) || !IsWindowEnabled(window)) return false;
+  // Only the window's own keys: IsDialogMessageW dispatches every message it
+  // is given, and the other window's keys belong to that window.
+  if (msg.hwnd != window && !IsChild(window, msg.hwnd)) return false;
+  if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+  return IsDialogMessageW(window, &msg) != FALSE;
+}

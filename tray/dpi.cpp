@@ -1,0 +1,55 @@
+#include "dpi.h"
+
+namespace {
+using get_dpi_for_window_fn = UINT(WINAPI*)(HWND);
+using adjust_for_dpi_fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+using metrics_for_dpi_fn = int(WINAPI*)(int, UINT);
+
+// Windows 10 1607 and later; null before.
+template <typename Function>
+Function user32_function(const char* name) {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  return user32 ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name))) : nullptr;
+}
+
+UINT system_dpi() {
+  static const UINT dpi = [] {
+    HDC screen = GetDC(nullptr);
+    int value = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+    return value > 0 ? static_cast<UINT>(value) : static_cast<UINT>(DESIGN_DPI);
+  }();
+  return dpi;
+}
+}  // namespace
+
+UINT window_dpi(HWND window) {
+  static const auto get_dpi_for_window = user32_function<get_dpi_for_window_fn>("GetDpiForWindow");
+  UINT dpi = get_dpi_for_window && window ? get_dpi_for_window(window) : 0;
+  return dpi ? dpi : system_dpi();
+}
+
+void adjust_window_rect_for_dpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi) {
+  static const auto adjust_for_dpi = user32_function<adjust_for_dpi_fn>("AdjustWindowRectExForDpi");
+  if (!adjust_for_dpi || !adjust_for_dpi(&rect, style, FALSE, ex_style, dpi)) AdjustWindowRectEx(&rect, style, FALSE, ex_style);
+}
+
+int system_metric_for_dpi(int index, UINT dpi) {
+  static const auto metrics_for_dpi = user32_function<metrics_for_dpi_fn>("GetSystemMetricsForDpi");
+  return metrics_for_dpi ? metrics_for_dpi(index, dpi) : GetSystemMetrics(index);
+}
+
+void place_child(HWND child, design_box box, UINT dpi, HFONT font) {
+  design_box b = scale_box(box, static_cast<int>(dpi));
+  SetWindowPos(child, nullptr, b.x, b.y, b.w, b.h, SWP_NOZORDER | SWP_NOACTIVATE);
+  if (font) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+UINT take_suggested_rect(HWND window, WPARAM wparam, LPARAM lparam) {
+  const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+  if (suggested)
+    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  UINT dpi = HIWORD(wparam);
+  return dpi ? dpi : window_dpi(window);
+}
