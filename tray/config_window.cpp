@@ -155,6 +155,7 @@ void on_destroy(HWND window) {
 void set_saving(HWND window, bool busy) {
   saving = busy;
   if (busy) {
+    keep_dialog_focus(window, WA_INACTIVE, focused_control);  // a disabled control loses it
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
       if (!IsWindowEnabled(child)) continue;
       EnableWindow(child, FALSE);
@@ -163,6 +164,7 @@ void set_saving(HWND window, bool busy) {
   } else {
     for (HWND child : disabled_by_save) EnableWindow(child, TRUE);
     disabled_by_save.clear();
+    if (GetActiveWindow() == window) keep_dialog_focus(window, WA_ACTIVE, focused_control);
   }
   SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
 }
@@ -318,7 +320,7 @@ void open_config_window(HWND owner, bool setup_form) {
   }
   ShowWindow(open_window, SW_SHOW);
   // The first field has the focus, as in a dialog.
-  move_dialog_focus(open_window, 0, 0);
+  focus_first_control(open_window);
 }
 
 void start_files_download(HWND window) {

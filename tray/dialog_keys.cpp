@@ -8,6 +8,15 @@ void focus_control(HWND control) {
   GetClassNameW(control, cls, 8);
   if (lstrcmpiW(cls, L"Edit") == 0) SendMessageW(control, EM_SETSEL, 0, -1);
 }
+// GetNextDlgTabItem with no control starts from the first one and so
+// returns the second: the first is looked for here.
+HWND first_tab_stop(HWND window) {
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    LONG style = GetWindowLongW(child, GWL_STYLE);
+    if ((style & WS_TABSTOP) && (style & WS_VISIBLE) && !(style & WS_DISABLED)) return child;
+  }
+  return nullptr;
+}
 }  // namespace
 
 void move_dialog_focus(HWND window, WPARAM wparam, LPARAM lparam) {
@@ -16,7 +25,10 @@ void move_dialog_focus(HWND window, WPARAM wparam, LPARAM lparam) {
     return;
   }
   HWND focus = GetFocus();
-  if (!focus || !IsChild(window, focus)) focus = nullptr;
+  if (!focus || !IsChild(window, focus)) {
+    focus_control(first_tab_stop(window));
+    return;
+  }
   focus_control(GetNextDlgTabItem(window, focus, wparam != 0 ? TRUE : FALSE));
 }
 
@@ -27,10 +39,12 @@ void keep_dialog_focus(HWND window, WPARAM wparam, HWND& remembered) {
     return;
   }
   HWND target = remembered && IsChild(window, remembered) && IsWindowEnabled(remembered) ? remembered : nullptr;
-  if (!target) target = GetNextDlgTabItem(window, nullptr, FALSE);
+  if (!target) target = first_tab_stop(window);
   if (target) SetFocus(target);
   else SetFocus(window);
 }
+
+void focus_first_control(HWND window) { focus_control(first_tab_stop(window)); }
 
 LRESULT default_button_answer(int id) { return MAKELRESULT(id, DC_HASDEFID); }
 

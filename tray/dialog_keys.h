@@ -14,6 +14,8 @@ void move_dialog_focus(HWND window, WPARAM wparam, LPARAM lparam);
 // message box, another program) and gives it back; the first tab stop when
 // none was kept. remembered is the window's own slot.
 void keep_dialog_focus(HWND window, WPARAM wparam, HWND& remembered);
+// The first tab stop gets the focus.
+void focus_first_control(HWND window);
 // DM_GETDEFID's answer: the control that Enter presses.
 LRESULT default_button_answer(int id);
 // Routes a message to window's dialog navigation when it is for window or

@@ -39,7 +39,7 @@ SERVER_IP = "198.51.100.20"
 TOKEN = "0123456789abcdefXYZ"
 WAIT = 90  # seconds: a bound for hangs, not a measured expectation
 
-WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND = 0x111, 0x10, 0x112
+WM_NULL, WM_COMMAND, WM_CLOSE, WM_SYSCOMMAND = 0x0, 0x111, 0x10, 0x112
 WM_OPEN_SETUP = 0x467
 ES_MULTILINE, ES_PASSWORD, ES_AUTOHSCROLL, WS_VSCROLL, WS_TABSTOP = 0x4, 0x20, 0x80, 0x200000, 0x10000
 BS_DEFPUSHBUTTON = 0x1
@@ -47,7 +47,8 @@ WS_EX_TOPMOST, WS_EX_DLGMODALFRAME = 0x8, 0x1
 PASTE_WARNING = "Paste a full setup command from the plugin dashboard:  whitelist --token <token> --server-url <url>"
 SC_MINIMIZE = 0xF020
 WM_TRAY_CALLBACK, WM_LBUTTONDBLCLK, WM_LBUTTONUP = 0x464, 0x203, 0x202
-IDOK = 1
+IDOK, IDCANCEL = 1, 2
+VK_TAB, VK_RETURN, VK_ESCAPE = 0x09, 0x0D, 0x1B
 SW_SHOWNORMAL, SW_SHOWMAXIMIZED, SW_SHOWMINIMIZED, SW_HIDE = 1, 3, 2, 0
 FILE_NAME_FIELDS = (0x47C, 0x480)  # the save dialog's file name: combo box, or edit in the old layout
 
@@ -271,6 +272,23 @@ class TrayTestCase(unittest.TestCase):
             driver("dialog-post", title, WM_COMMAND, IDOK, 0)
             wait_for("the dialog to close", lambda: self.dialog(title) is None)
 
+    def focus(self):
+        code, out = driver("focus")
+        return int(out.split("\t")[0]) if code == 0 else None
+
+    def key(self, vk):
+        self.assertEqual(driver("key", vk)[0], 0, "no control has the focus")
+
+    def tab_order(self, count):
+        """The focused control, then where each of count Tabs moves it."""
+        order = [wait_for("a focused control", self.focus)]
+        for _ in range(count):
+            before = order[-1]
+            self.key(VK_TAB)
+            order.append(wait_for("the focus to move", lambda: (lambda f: f if f not in (None, before) else None)(
+                self.focus())))
+        return order
+
     def show(self):
         driver("post", WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK)
         wait_for("the window to show", lambda: self.window()["visible"] == "1")
@@ -314,6 +332,10 @@ class StartAndExit(TrayTestCase):
         self.assertEqual((export["visible"], export["enabled"]), (False, False))
         code, out = driver("icon")
         self.assertEqual((code, out.strip()), (0, "1"), "the notification icon is registered")
+        # Explorer restarts: its new taskbar knows no icon until the tray adds it again.
+        code, out = driver("taskbar-created")
+        self.assertEqual((code, out.strip()), (0, "0"), "the shell had forgotten the icon")
+        wait_for("the icon back after TaskbarCreated", lambda: driver("icon")[1].strip() == "1")
 
         # A second start hands over to the running instance and ends.
         second = wine(DRIVER, "--desktop", desktop, "run", f"ProgramData={win_path(self.base)}", "--",
@@ -359,6 +381,7 @@ class Rows(TrayTestCase):
         self.assertEqual(self.window()["client"], "480x388")
         self.show()
         self.screenshot("up_to_date")
+        self.assertEqual(self.tab_order(4), [211, 212, 213, 220, 211], "the buttons from left to right, round")
 
         # Export through the save dialog: the stored file, byte for byte.
         target = self.tmp / "exported.config"
@@ -499,27 +522,37 @@ class AgentRuns(TrayTestCase):
         for i, (cls, text, *rect) in SETUP_LAYOUT.items():
             self.assertEqual((c[i]["class"], c[i]["text"], c[i]["rect"], c[i]["visible"]),
                              (cls, text, tuple(rect), True), i)
-            self.assertFalse(c[i]["style"] & WS_TABSTOP, i)
+            self.assertTrue(c[i]["style"] & WS_TABSTOP, i)
         self.assertEqual([(l["text"], l["rect"]) for l in c[0]], SETUP_LABELS)
         self.assertEqual(c[307]["style"] & (ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL),
                          ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL)
         self.assertTrue(c[303]["style"] & BS_DEFPUSHBUTTON)
+        self.assertEqual(self.tab_order(4), [307, 306, 303, 304, 307], "from the field, in visual order, round")
 
         # A command without a server URL: the warning, nothing saved, nothing run.
         self.config_set(307, "whitelist --token abc")
-        self.config_click(303)
+        self.key(VK_RETURN)  # Enter in the field presses Save
         self.close_box(TITLE, PASTE_WARNING)
         self.assertEqual(self.config_window()["title"], "Setup", "the form stays open")
         self.assertEqual(self.config_controls()[307]["text"], "whitelist --token abc", "the input stays")
+        # Over-long values are refused, not cut.
+        for command, warning in ((f"whitelist --token {'k' * 256} --server-url https://host",
+                                  "The rule token is too long (at most 255 characters)."),
+                                 (f"whitelist --token t --server-url https://{'h' * 504}",
+                                  "The server URL is too long (at most 511 characters).")):
+            self.config_set(307, command)
+            self.key(VK_RETURN)
+            self.close_box(TITLE, warning)
         self.assertFalse((self.data / "whitelist.config").exists())
         self.assertEqual(self.runs("whitelist.exe"), [])
 
-        # Short options in capitals, URL first, a quoted token with a blank, a trailing slash.
-        self.config_set(307, 'WHITELIST -S http://h.example:8080/ -T "tok en"')
-        self.config_click(303)
+        # Short options in capitals, URL first, a quoted token with a blank, two trailing slashes.
+        self.config_set(307, 'WHITELIST -S https://host// -T "tok en"')
+        self.assertEqual(self.focus(), 303, "the field's Enter moved to Save; the boxes gave the focus back")
+        self.key(VK_RETURN)
         self.wait_config_closed()
-        self.assertEqual(self.saved(), {"token": "tok en", "server_url": "http://h.example:8080",
-                                        "files_name": "", "files_token": ""})
+        self.assertEqual(self.saved(), {"token": "tok en", "server_url": "https://host/",
+                                        "files_name": "", "files_token": ""}, "one slash removed, not two")
         runs = self.runs("whitelist.exe")
         self.assertEqual([r["command_line"] for r in runs], [self.sync_line()])
         self.assertEqual(runs[0]["program_data"], win_path(self.base), "the child shares the data folder")
@@ -542,6 +575,7 @@ class AgentRuns(TrayTestCase):
         self.assertEqual([bool(c[i]["style"] & ES_PASSWORD) for i in (301, 302, 308, 309)],
                          [True, False, False, True], "both tokens are masked")
         self.screenshot("configuration_form")
+        self.assertEqual(self.tab_order(7), [301, 302, 308, 309, 310, 303, 304, 301])
 
         # Asking again, even for the other form, brings back the same window.
         self.assertEqual(driver("send", WM_OPEN_SETUP, 0, 0)[0], 0)
@@ -569,10 +603,34 @@ class AgentRuns(TrayTestCase):
         self.assertEqual(self.config_controls()[302]["text"], "http://other.example//")
         self.assertEqual(len(self.runs("whitelist.exe")), 1)
 
-        self.script("whitelist.exe", "exit 0")
+        # A slow sync: the window keeps answering, the form is disabled until it ends.
+        self.config_set(301, "k" * 256)
         self.config_click(303)
+        self.close_box(TITLE, "The rule token is too long (at most 255 characters).")
+        self.assertEqual(self.saved()["token"], "tok", "nothing saved")
+        self.config_set(301, "tok")
+        self.script("whitelist.exe", "hold", "exit 0")
+        self.config_click(303)
+        wait_for("the second sync to start", lambda: len(self.runs("whitelist.exe")) == 2)
+        trips = driver("ping", 3)[1].split()
+        self.assertEqual(len(trips), 3)
+        self.assertNotIn("timeout", trips, "the windows answer WM_NULL during the save")
+        c = self.config_controls()
+        self.assertEqual([c[i]["enabled"] for i in (301, 303, 304, 310)], [False] * 4, "the form is disabled")
+        driver("config-post", WM_COMMAND, IDCANCEL, 0)  # Escape
+        driver("config-post", WM_CLOSE, 0, 0)
+        self.assertEqual(driver("config-send", WM_NULL, 0, 0)[0], 0, "answers while the sync runs")
+        self.assertIsNotNone(self.config_window(), "stays open until the sync ends")
+        self.release("whitelist.exe")
         self.wait_config_closed()
         self.assertEqual([r["command_line"] for r in self.runs("whitelist.exe")], [self.sync_line()] * 2)
+
+        # Escape closes the form as its close box does.
+        driver("post", WM_COMMAND, 212, 0)
+        self.wait_config("Configuration")
+        wait_for("the focus in the first field", lambda: self.focus() == 301)
+        self.key(VK_ESCAPE)
+        self.wait_config_closed()
         self.exit_tray()
 
     def test_download_files(self):

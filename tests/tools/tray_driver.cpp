@@ -22,6 +22,10 @@
 //   tray_driver --desktop NAME post MSG WPARAM LPARAM    a message to the status window (posted)
 //   tray_driver --desktop NAME icon [HWND]     1 when the shell knows the tray's notification icon
 //                                              (of the status window, or of a window handle that may be gone)
+//   tray_driver --desktop NAME taskbar-created  the shell forgets the icon (printed: icon as after
+//                                              that), then "TaskbarCreated" goes to every top-level window
+//   tray_driver --desktop NAME focus           the control with the tray's keyboard focus: id, class
+//   tray_driver --desktop NAME key VK          a key press (WM_KEYDOWN, WM_KEYUP) posted to that control
 //   tray_driver --desktop NAME ping N          N round trips of WM_NULL to the status window
 //                                              (SendMessageTimeout, 30 s bound): one line of
 //                                              microseconds per trip, or "timeout"
@@ -199,6 +203,49 @@ int icon_known(HWND window) {
   return 0;
 }
 
+// What a restarted Explorer does: its new notification area knows no icon,
+// and it announces itself to every top-level window.
+int taskbar_created(HWND window) {
+  if (!window) return 1;
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = window;
+  data.uID = TRAY_ICON_ID;
+  Shell_NotifyIconW(NIM_DELETE, &data);
+  icon_known(window);  // "0": the shell has forgotten it
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG, 30000,
+                      &result);
+  return 0;
+}
+
+HWND focused_control(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  DWORD thread = window ? GetWindowThreadProcessId(window, nullptr) : 0;
+  return thread && GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+int describe_focus(HWND window) {
+  HWND focus = focused_control(window);
+  if (!focus) return 1;
+  wchar_t line[256];
+  format_bounded(line, std::size(line), L"%d\t%s", GetDlgCtrlID(focus), class_name(focus).c_str());
+  print_line(line);
+  return 0;
+}
+
+// The key arrives as the keyboard's would: posted to the focused control,
+// so the tray's message loop sees it.
+int press_key(HWND window, WPARAM key) {
+  HWND focus = focused_control(window);
+  if (!focus) return 1;
+  UINT scan = MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+  PostMessageW(focus, WM_KEYDOWN, key, 1 | (static_cast<LPARAM>(scan) << 16));
+  PostMessageW(focus, WM_KEYUP, key, 1 | (static_cast<LPARAM>(scan) << 16) | (3L << 30));
+  return 0;
+}
+
 // run: CreateProcess into the desktop with a show command and an edited environment.
 int run_program(int argc, wchar_t** argv, int i, const wchar_t* desktop) {
   int show = -1;
@@ -298,6 +345,9 @@ int dispatch(int argc, wchar_t** argv) {
   if (std::wcscmp(command, L"icon") == 0 && n <= 1)
     return icon_known(n == 1 ? reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(args[0], nullptr, 0)))
                              : status_window());
+  if (std::wcscmp(command, L"taskbar-created") == 0) return taskbar_created(status_window());
+  if (std::wcscmp(command, L"focus") == 0) return describe_focus(status_window());
+  if (std::wcscmp(command, L"key") == 0 && n == 1) return press_key(status_window(), number(args[0]));
   if (std::wcscmp(command, L"ping") == 0 && n == 1) return ping(status_window(), number(args[0]));
   if (std::wcscmp(command, L"click") == 0 && n == 1) return click(status_window(), args);
   if (std::wcscmp(command, L"post") == 0 && n == 3) return post_to(status_window(), args);
