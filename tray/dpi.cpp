@@ -2,7 +2,6 @@
 
 namespace {
 using get_dpi_for_window_fn = UINT(WINAPI*)(HWND);
-using adjust_for_dpi_fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
 using metrics_for_dpi_fn = int(WINAPI*)(int, UINT);
 
 // Windows 10 1607 and later; null before.
@@ -27,11 +26,6 @@ UINT window_dpi(HWND window) {
   static const auto get_dpi_for_window = user32_function<get_dpi_for_window_fn>("GetDpiForWindow");
   UINT dpi = get_dpi_for_window && window ? get_dpi_for_window(window) : 0;
   return dpi ? dpi : system_dpi();
-}
-
-void adjust_window_rect_for_dpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi) {
-  static const auto adjust_for_dpi = user32_function<adjust_for_dpi_fn>("AdjustWindowRectExForDpi");
-  if (!adjust_for_dpi || !adjust_for_dpi(&rect, style, FALSE, ex_style, dpi)) AdjustWindowRectEx(&rect, style, FALSE, ex_style);
 }
 
 int system_metric_for_dpi(int index, UINT dpi) {

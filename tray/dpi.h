@@ -9,8 +9,6 @@
 
 // The window's DPI (its monitor's under per-monitor awareness), else the system's.
 UINT window_dpi(HWND window);
-// The outer rectangle for a client rectangle at a DPI.
-void adjust_window_rect_for_dpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi);
 // GetSystemMetrics at a DPI (SM_CXICON, SM_CXSMICON, ...).
 int system_metric_for_dpi(int index, UINT dpi);
 // Moves a child to the scaled box of the design and gives it font.

@@ -37,12 +37,16 @@ void show_running_instance() {
   SetForegroundWindow(other);
 }
 
+// The frame is measured on the window itself, so the client area is exact
+// whatever the frame's metrics at the window's DPI.
 void size_to_client_area(HWND window) {
   int dpi = static_cast<int>(window_dpi(window));
-  RECT frame{0, 0, scale_for_dpi(CLIENT_WIDTH, dpi), scale_for_dpi(CLIENT_HEIGHT, dpi)};
-  adjust_window_rect_for_dpi(frame, STATUS_STYLE, 0, static_cast<UINT>(dpi));
-  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT outer{}, client{};
+  GetWindowRect(window, &outer);
+  GetClientRect(window, &client);
+  int width = scale_for_dpi(CLIENT_WIDTH, dpi) + (outer.right - outer.left) - (client.right - client.left);
+  int height = scale_for_dpi(CLIENT_HEIGHT, dpi) + (outer.bottom - outer.top) - (client.bottom - client.top);
+  SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int run_message_loop(HWND status_window) {

@@ -119,7 +119,7 @@ def setUpModule():
     wine("reg", "add", rf"HKCU\Software\Wine\Explorer\Desktops\{desktop}", "/v", "EnableShell", "/t", "REG_DWORD",
          "/d", "1", "/f", check=True)
     # The desktop lives while a program runs in it: the driver holds it open.
-    explorer = subprocess.Popen([WINE, "explorer", f"/desktop={desktop},800x600", win_path(DRIVER), "--desktop",
+    explorer = subprocess.Popen([WINE, "explorer", f"/desktop={desktop},1024x768", win_path(DRIVER), "--desktop",
                                  desktop, "hold"], env=wine_env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for("the virtual desktop", lambda: driver("window")[0] == 1)  # joined, no tray yet
@@ -422,6 +422,32 @@ class Rows(TrayTestCase):
         rows = wait_for("the reloaded last IP", lambda: (lambda r: r if r[206] == SERVER_IP else None)(
             self.refreshed()))
         self.assertEqual(rows[216], "Up to date")
+        self.exit_tray()
+
+    def test_at_144_dpi_the_windows_are_half_again_as_large(self):
+        # Wine takes the DPI from this value when a program starts.
+        key = r"HKCU\Control Panel\Desktop"
+        wine("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f", check=True)
+        self.addCleanup(wine, "reg", "delete", key, "/v", "LogPixels", "/f")
+        self.configure()
+        self.start_tray()
+        wait_for("the client area of 720x582", lambda: self.window()["client"] == "720x582")
+        self.refreshed()
+        c = self.controls()
+        self.assertEqual([c[i]["rect"] for i in (215, 216, 211, 220, 219)],
+                         [(48, 162, 198, 33), (252, 162, 420, 33), (30, 441, 156, 48), (534, 441, 156, 48),
+                          (30, 504, 660, 54)])
+        self.show()
+        self.screenshot("status_144_dpi")
+        driver("post", WM_COMMAND, 212, 0)
+        form = self.wait_config("Configuration")
+        self.assertEqual(form["outer"], "672x546")
+        c = self.config_controls()
+        self.assertEqual([c[i]["rect"] for i in (301, 303)], [(30, 138, 600, 39), (366, 432, 120, 45)])
+        self.assertEqual([l["rect"] for l in c[0]][0], (30, 108, 180, 27))
+        self.screenshot("configuration_144_dpi")
+        self.config_click(304)
+        self.wait_config_closed()
         self.exit_tray()
 
     def test_stopped_service(self):
