@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cwchar>
 #include <mutex>
 
 #include "config_store.h"
@@ -34,7 +35,12 @@ class snapshot_sources final : public status_sources {
   explicit snapshot_sources(const wchar_t* server_url) : server_url_(server_url) {}
   bool configured_value = false;
   bool configured() override { return configured_value; }
-  bool last_error(wchar_t* out, size_t cap) override { return tray_read_last_error(out, cap) == 0; }
+  bool last_error(wchar_t* out, size_t cap) override {
+    if (!error_read_) have_error_ = tray_read_last_error(error_, LAST_ERROR_TEXT_CAPACITY) == 0;
+    error_read_ = true;
+    if (have_error_) copy_bounded(out, cap, error_);
+    return have_error_;
+  }
   void service_state(wchar_t* out, size_t cap) override {
     if (!state_read_) query_service_state(state_, SERVICE_STATE_CAPACITY);
     state_read_ = true;
@@ -54,7 +60,8 @@ class snapshot_sources final : public status_sources {
   const wchar_t* server_url_;
   wchar_t state_[SERVICE_STATE_CAPACITY] = {};
   wchar_t ip_[SHORT_FIELD_CAPACITY] = {};
-  bool state_read_ = false, ip_detected_ = false, have_ip_ = false;
+  wchar_t error_[LAST_ERROR_TEXT_CAPACITY] = {};
+  bool state_read_ = false, ip_detected_ = false, have_ip_ = false, error_read_ = false, have_error_ = false;
 };
 }  // namespace
 
@@ -145,6 +152,11 @@ status_snapshot* build_status_snapshot() noexcept {
 
   compute_allowlist_status(s->allowlist_status, std::size(s->allowlist_status), have_ip ? detected : nullptr,
                            last_ip, sources);
+  // The balloons' error is this same reading; one that needs more than
+  // their 512 units counts as none, as a read into 512 units would.
+  wchar_t error[LAST_ERROR_TEXT_CAPACITY] = {};
+  s->has_last_error = sources.last_error(error, LAST_ERROR_TEXT_CAPACITY) && std::wcslen(error) < std::size(s->last_error);
+  if (s->has_last_error) copy_bounded(s->last_error, std::size(s->last_error), error);
 
   if (last_ip[0]) copy_bounded(s->last_whitelisted, std::size(s->last_whitelisted), last_ip);
   if (loaded) {

@@ -17,6 +17,8 @@ struct status_snapshot {
   wchar_t allowlist_status[tray::STATUS_TEXT_CAPACITY];
   wchar_t pending_cleanup[tray::SHORT_FIELD_CAPACITY];
   bool configured;  // token and server URL saved: "Export" is offered
+  bool has_last_error;  // last_error.txt holds a reason (read into 512 units)
+  wchar_t last_error[tray::NOTIFIED_ERROR_CAPACITY];
 };
 
 // A new zero-filled snapshot, filled in; null when memory is exhausted.

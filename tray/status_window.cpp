@@ -155,11 +155,10 @@ void show_snapshot(HWND window, const status_snapshot* s) {
 
 void notify_changes(HWND window, const status_snapshot* s) {
   if (!s) return;
-  wchar_t error[NOTIFIED_ERROR_CAPACITY] = {};
-  bool has_error = tray_read_last_error(error, NOTIFIED_ERROR_CAPACITY) == 0 && error[0];
+  bool has_error = s->has_last_error && s->last_error[0];
   bool hidden = window && IsWindow(window) && !IsWindowVisible(window);
   notify_plan plan =
-      plan_notifications(notified, s->last_whitelisted, s->allowlist_status, has_error ? error : nullptr, hidden);
+      plan_notifications(notified, s->last_whitelisted, s->allowlist_status, has_error ? s->last_error : nullptr, hidden);
   for (int i = 0; i < plan.count; ++i) {
     const balloon& b = plan.shown[i];
     show_balloon(b.title, b.text, b.kind == balloon_kind::error ? NIIF_ERROR : NIIF_INFO);

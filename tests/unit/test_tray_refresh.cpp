@@ -144,7 +144,15 @@ TEST_F(tray_snapshot, of_a_configured_folder) {
   EXPECT_STREQ(s->allowlist_status, L"Error: cannot reach server") << "a recorded error decides first";
   EXPECT_STREQ(s->pending_cleanup, L"2 old IP(s) waiting to remove");
   EXPECT_STRNE(s->service_state, L"");
+  EXPECT_TRUE(s->has_last_error) << "the balloons get the same reading";
+  EXPECT_EQ(std::wstring(s->last_error).rfind(L"WinHttpSendRequest failed: error 12029", 0), 0u);
   EXPECT_EQ(config_present(), 1);
+
+  // Too long for the balloons' 512 units: none for them, still the status's reason.
+  write_bytes(data.file(L"last_error.txt"), "Error: forbidden (403) " + std::string(600, 'x'));
+  s.reset(build_status_snapshot());
+  EXPECT_FALSE(s->has_last_error);
+  EXPECT_STREQ(s->allowlist_status, L"Error: invalid token");
 }
 
 TEST_F(tray_snapshot, without_configuration_and_the_cache_reload) {
