@@ -37,6 +37,9 @@ void on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam) {
 }
 
 void on_create(HWND window) {
+  // A tray started elevated (at the end of the install) would not receive
+  // the message from Explorer, which runs at a lower integrity level.
+  if (taskbar_created) ChangeWindowMessageFilterEx(window, taskbar_created, MSGFLT_ALLOW, nullptr);
   create_status_controls(window);
   create_status_tooltip(window);
   refresh_last_ip_cache();
