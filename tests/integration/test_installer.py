@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from harness import FakeServer, decrypt_config, run, wait_until, win_path
+from harness import FakeServer, allowlist_wire, decrypt_config, run, wait_until, win_path
 
 WINE = os.environ["WHITELIST_WINE"]
 PREFIX = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"])
@@ -58,6 +58,12 @@ def settings():
     text = decrypt_config(DATA / "whitelist.config").decode()
     return (re.search(r"^token=(.*)$", text, re.M).group(1),
             re.search(r"^server_url=(.*)$", text, re.M).group(1))
+
+
+def service_starts():
+    """How often the service has registered at its start."""
+    log = DATA / "service.log"
+    return log.read_bytes().count(b"Startup whitelist sync OK") if log.exists() else 0
 
 
 def files_holding(secret, since):
@@ -156,8 +162,8 @@ class Installers(unittest.TestCase):
         self.assertUninstalledKeepingData(token)
         wait_until(lambda: not INSTALL_DIR.exists(), "the install folder to go")
 
-    def test_msi_configured_install_upgrade_uninstall(self):
-        token = "msi-token-7d20b3"
+    def test_msi_configured_install_rotation_upgrade_uninstall(self):
+        token, new_token = "msi-token-7d20b3", "msi-token-rotated-52ae01"
         log = pathlib.Path(tempfile.mkdtemp(prefix="wl-msi-")) / "install.log"
         try:
             code = self.msiexec("/i", win_path(MSI), "/qn", f"TOKEN={token}", f"SERVER_URL={self.url}",
@@ -170,18 +176,29 @@ class Installers(unittest.TestCase):
         finally:
             shutil.rmtree(log.parent, ignore_errors=True)
 
+        # The same package again with a new token: the service restarts with it.
+        self.server.set_allowlist({})
+        self.server.clear_requests()
+        code = self.msiexec("/i", win_path(MSI), "/qn", f"TOKEN={new_token}", f"SERVER_URL={self.url}")
+        self.assertEqual(code, 0, "token rotation")
+        self.assertEqual(settings(), (new_token, self.url))
+        wait_until(lambda: service_starts() == 2, "the service to start again")
+        wait_until(lambda: allowlist_wire(self.server) == [f"POST {IP} {new_token}"] * 2,
+                   "the agent's and the restarted service's registration")
+        self.assertTokenNowhere(new_token)
+
         # A newer version replaces this one and keeps the settings.
         self.server.set_allowlist({})
         code = self.msiexec("/i", win_path(UPGRADE_MSI), "/qn")
         self.assertEqual(code, 0, "major upgrade")
-        self.assertRegex(reg(UNINSTALL_KEY, "/s"), r"DisplayVersion\s+REG_SZ\s+" +
-                         re.escape(UPGRADE_MSI.name.split("-")[-2]) + "\n")
-        self.assertEqual(reg(UNINSTALL_KEY, "/s").count("DisplayName    REG_SZ    QOR Whitelist IP Updater"), 1)
-        self.assertInstalledAndRunning(token, r"C:\Program Files\QOR Whitelist IP Updater\whitelist.exe")
+        products = reg(UNINSTALL_KEY, "/s")
+        self.assertEqual(products.count("DisplayName    REG_SZ    QOR Whitelist IP Updater"), 1, products)
+        self.assertRegex(products, r"DisplayVersion\s+REG_SZ\s+" + re.escape(UPGRADE_MSI.name.split("-")[-2]) + "\n")
+        self.assertInstalledAndRunning(new_token, r"C:\Program Files\QOR Whitelist IP Updater\whitelist.exe")
 
         code = self.msiexec("/x", win_path(UPGRADE_MSI), "/qn")
         self.assertEqual(code, 0)
-        self.assertUninstalledKeepingData(token)
+        self.assertUninstalledKeepingData(new_token)
 
     def test_32_bit_packages_hold_32_bit_programs(self):
         out = pathlib.Path(tempfile.mkdtemp(prefix="wl-inst32-"))
