@@ -131,8 +131,8 @@ class Installers(unittest.TestCase):
         wait_until(lambda: self.server.get_allowlist() == {token: [IP]}, "the address on the allowlist")
 
     def assertUninstalledKeepingData(self, token):
-        wait_until(lambda: service_state() is None and not (INSTALL_DIR / "whitelist.exe").exists(),
-                   "the uninstall to finish")
+        # The NSIS uninstaller runs on from a copy of itself.
+        wait_until(lambda: service_state() is None and not INSTALL_DIR.exists(), "the uninstall to finish")
         self.assertNotIn(RUN_VALUE, reg(RUN_KEY))
         self.assertNotIn("QOR Whitelist IP Updater", reg(UNINSTALL_KEY, "/s"))
         self.assertEqual(settings(), (token, self.url), "uninstall keeps the settings")
@@ -158,9 +158,7 @@ class Installers(unittest.TestCase):
 
         code = self.run_installer(INSTALL_DIR / "uninstall.exe", "/S")
         self.assertEqual(code, 0)
-        # The uninstaller runs on from a copy of itself.
         self.assertUninstalledKeepingData(token)
-        wait_until(lambda: not INSTALL_DIR.exists(), "the install folder to go")
 
     def test_msi_configured_install_rotation_upgrade_uninstall(self):
         token, new_token = "msi-token-7d20b3", "msi-token-rotated-52ae01"
@@ -225,10 +223,12 @@ class Installers(unittest.TestCase):
             return [line.split("\t") for line in text.splitlines()[3:]]
 
         # The token stays out of the log: a hidden property, and the action
-        # that passes it on hides its command line (0x2000). The actions that
-        # change the machine run deferred (0x400) as LocalSystem (0x800).
+        # that passes it on hides its command line (0x2000); it reaches a
+        # managed install's elevated part (secure). The actions that change
+        # the machine run deferred (0x400) as LocalSystem (0x800).
         properties = dict(row[:2] for row in table("Property"))
-        self.assertIn("TOKEN", properties["MsiHiddenProperties"].split(";"))
+        for listed in ("MsiHiddenProperties", "SecureCustomProperties"):
+            self.assertLessEqual({"TOKEN", "SERVER_URL"}, set(properties[listed].split(";")), listed)
         actions = {row[0]: (int(row[1]), row[3]) for row in table("CustomAction")}
         for action, hidden in [("Configure", True), ("SecureFolders", False), ("ServiceRecovery", False)]:
             kind, command = actions[action]
