@@ -127,11 +127,13 @@ Function .onInit
     StrCpy $configure 1
 FunctionEnd
 
-; Offered at the end; a silent install never starts the tray itself.
+; Offered at the end; a silent install never starts the tray itself. The
+; shell starts it as the logged-on user, not with the installer's elevation,
+; so that the files it writes first are not an administrator's.
 Function .onInstSuccess
   IfSilent done
   MessageBox MB_YESNO|MB_ICONQUESTION "${PRODUCT} is installed. Start the tray application now?" IDNO done
-    Exec '"$INSTDIR\tray.exe"'
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\tray.exe"'
   done:
 FunctionEnd
 
@@ -145,6 +147,15 @@ Section "Install"
   SetOverwrite on
   !insertmacro INSTALL_PROGRAMS
   WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; The program itself secures the data folder, "files" and a custom install
+  ; folder: the service re-asserts the same descriptor at its start.
+  nsExec::ExecToLog '"$INSTDIR\whitelist.exe" secure-folders "$INSTDIR"'
+  Pop $0
+  StrCmp $0 "0" secured
+    MessageBox MB_OK|MB_ICONSTOP "Could not secure the program and data folders (exit code $0)." /SD IDOK
+    Abort
+  secured:
 
   ; A new service is created; an existing one (an upgrade) is pointed at
   ; this folder again and keeps its registration.
@@ -200,7 +211,8 @@ Section "Uninstall"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   !insertmacro DELETE_PROGRAMS
   Delete "$INSTDIR\uninstall.exe"
-  ; Downloaded customer files stay: the folder goes only when it is empty.
+  ; Downloaded customer files stay: the folders go only when they are empty.
+  RMDir "$INSTDIR\files"
   RMDir "$INSTDIR"
 
   ; The settings stay unless the user asks to remove them (silent: kept).
