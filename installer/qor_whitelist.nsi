@@ -133,7 +133,7 @@ FunctionEnd
 Function .onInstSuccess
   IfSilent done
   MessageBox MB_YESNO|MB_ICONQUESTION "${PRODUCT} is installed. Start the tray application now?" IDNO done
-    Exec '"$WINDIR\explorer.exe" "$INSTDIR\tray.exe"'
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\${TRAY_PROGRAM}"'
   done:
 FunctionEnd
 
@@ -150,7 +150,7 @@ Section "Install"
 
   ; The program itself secures the data folder, "files" and a custom install
   ; folder: the service re-asserts the same descriptor at its start.
-  nsExec::ExecToLog '"$INSTDIR\whitelist.exe" secure-folders "$INSTDIR"'
+  nsExec::ExecToLog '"$INSTDIR\${SERVICE_PROGRAM}" secure-folders "$INSTDIR"'
   Pop $0
   StrCmp $0 "0" secured
     MessageBox MB_OK|MB_ICONSTOP "Could not secure the program and data folders (exit code $0)." /SD IDOK

@@ -127,6 +127,7 @@ class Installers(unittest.TestCase):
         self.assertRegex(key, r"ImagePath\s+REG_SZ\s+" + re.escape(image_path) + "\n")
         self.assertRegex(key, r"Description\s+REG_SZ\s+Keeps the proxy service's IP allowlist")
         self.assertIn(r'"C:\Program Files\QOR Whitelist IP Updater\tray.exe"', reg(RUN_KEY, "/v", RUN_VALUE))
+        self.assertTrue((INSTALL_DIR / "files").is_dir(), "the agent secured the install folder's files")
         self.assertEqual(settings(), (token, self.url))
         wait_until(lambda: self.server.get_allowlist() == {token: [IP]}, "the address on the allowlist")
 
