@@ -161,8 +161,15 @@ class Installers(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertUninstalledKeepingData(token)
 
-    def test_msi_configured_install_rotation_upgrade_uninstall(self):
+    def test_msi_refused_install_configured_install_rotation_upgrade_uninstall(self):
         token, new_token = "msi-token-7d20b3", "msi-token-rotated-52ae01"
+        # A token the agent refuses fails the install, which is rolled back.
+        code = self.msiexec("/i", win_path(MSI), "/qn", "TOKEN=" + "x" * 300, f"SERVER_URL={self.url}")
+        self.assertNotEqual(code, 0, "an over-long token fails the install")
+        self.assertIsNone(service_state())
+        self.assertFalse((INSTALL_DIR / "whitelist.exe").exists())
+        self.assertFalse((DATA / "whitelist.config").exists())
+
         log = pathlib.Path(tempfile.mkdtemp(prefix="wl-msi-")) / "install.log"
         try:
             code = self.msiexec("/i", win_path(MSI), "/qn", f"TOKEN={token}", f"SERVER_URL={self.url}",
@@ -170,7 +177,12 @@ class Installers(unittest.TestCase):
             self.assertEqual(code, 0, "silent configured install")
             # Windows Installer writes the service's path unquoted under Wine.
             self.assertInstalledAndRunning(token, r"C:\Program Files\QOR Whitelist IP Updater\whitelist.exe")
-            self.assertIn("Configure", log.read_bytes().decode("latin-1"), "the log holds the actions")
+            text = log.read_bytes().decode("latin-1")
+            self.assertIn("Configure", text, "the log holds the actions")
+            # Wine's closing list of properties ignores MsiHiddenProperties
+            # (Windows writes asterisks there); nothing else may show it.
+            self.assertEqual([line for line in text.splitlines() if token in line],
+                             [f"Property(S): TOKEN = {token}"])
             self.assertTokenNowhere(token)
         finally:
             shutil.rmtree(log.parent, ignore_errors=True)
