@@ -8,6 +8,7 @@ int status_command(int argc, wchar_t** argv);
 int configure_command(int argc, wchar_t** argv);
 int files_command(int argc, wchar_t** argv);
 int sync_command(int argc, wchar_t** argv);
+int secure_folders_command(int argc, wchar_t** argv);
 // The second half of configure mode, after the new settings were saved.
 int register_configuration();
 

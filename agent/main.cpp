@@ -25,6 +25,7 @@ constexpr command COMMANDS[] = {
     {L"-t", configure_command},
     {L"--server-url", configure_command},
     {L"-s", configure_command},
+    {L"secure-folders", secure_folders_command},
 };
 
 // Commands only offered when the program runs as sync.exe.

@@ -7,12 +7,14 @@
 #include <cwchar>
 
 #include "file_io.h"
+#include "folder_security.h"
 #include "text.h"
 
 agent_state agent;
 
 namespace {
 constexpr wchar_t DATA_PATH_FORMAT[] = L"%s\\%s\\%s";
+constexpr wchar_t DATA_FOLDER_FORMAT[] = L"%s\\%s";
 
 const wchar_t* program_data_dir() {
   const wchar_t* base = _wgetenv(L"ProgramData");
@@ -39,6 +41,10 @@ bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap) {
   return format_bounded(out, cap, DATA_PATH_FORMAT, program_data_dir(), DATA_FOLDER_NAME, file_name);
 }
 
+bool data_folder_path(wchar_t* out, size_t cap) {
+  return format_bounded(out, cap, DATA_FOLDER_FORMAT, program_data_dir(), DATA_FOLDER_NAME);
+}
+
 void init_paths() {
   data_file_path(CONFIG_FILE_NAME, agent.config_path, PATH_CAPACITY);
   data_file_path(LAST_IP_FILE_NAME, agent.last_ip_path, PATH_CAPACITY);
@@ -47,12 +53,15 @@ void init_paths() {
 }
 
 void ensure_data_folder(const wchar_t* path) {
+  if (state_files_guarded()) return;
   wchar_t folder[PATH_CAPACITY];
   copy_bounded(folder, PATH_CAPACITY, path);
   wchar_t* last = std::wcsrchr(folder, L'\\');
   if (!last) return;
   *last = L'\0';
-  CreateDirectoryW(folder, nullptr);
+  local_memory descriptor = descriptor_from_sddl(SHARED_FOLDER_DACL);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  CreateDirectoryW(folder, &attributes);
 }
 
 bool read_last_ip_file(wchar_t* out) {

@@ -30,9 +30,13 @@ extern agent_state agent;
 // fit); false when it was cut.
 bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap);
 
+// Formats "<ProgramData>\QOR Whitelist IP Updater" into out; false when cut.
+bool data_folder_path(wchar_t* out, size_t cap);
+
 // Agent: fills the four paths once, at the very start.
 void init_paths();
-// Creates the last folder level of path (an existing folder is the normal case).
+// Creates the last folder level of path (an existing folder is the normal
+// case) with the shared folders' DACL; nothing once the service guards it.
 void ensure_data_folder(const wchar_t* path);
 // Agent's reading rule: leaves last_ip unchanged when the file can't be read.
 void load_last_ip();

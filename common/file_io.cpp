@@ -1,9 +1,47 @@
 #include "file_io.h"
 
+#include <bcrypt.h>
+
 #include "text.h"
 
 namespace {
 constexpr size_t COPY_CHUNK_BYTES = 16384;
+
+// Set once at the service's start, before its threads, then only read.
+struct state_file_guard {
+  bool on = false;
+  file_handle folder;
+  refusal_report report = nullptr;
+} guard;
+
+const char* refused(const wchar_t* path, const char* why) {
+  if (why && guard.report) guard.report(path, why);
+  return why;
+}
+
+// An existing state file at path that may not be replaced; nullptr also
+// when there is none.
+const char* existing_file_problem(const wchar_t* path) {
+  if (!guard.on) return nullptr;
+  file_handle file(CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                               nullptr));
+  return file ? state_file_problem(file.get()) : nullptr;
+}
+
+bool random_hex(wchar_t* out, size_t digits) {
+  unsigned char bytes[16];
+  if (digits > 2 * sizeof bytes ||
+      BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(digits / 2), BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+    return false;
+  static const wchar_t hex[] = L"0123456789abcdef";
+  for (size_t i = 0; i < digits / 2; ++i) {
+    out[2 * i] = hex[bytes[i] >> 4];
+    out[2 * i + 1] = hex[bytes[i] & 15];
+  }
+  out[digits] = L'\0';
+  return true;
+}
 
 bool is_sharing_clash(DWORD error) {
   // Replacing a file that a reader holds without delete sharing reports
@@ -34,14 +72,43 @@ bool write_all(HANDLE file, const void* data, size_t size) {
 }
 }  // namespace
 
+void guard_state_files(file_handle data_folder, refusal_report report) {
+  guard.folder = std::move(data_folder);
+  guard.report = report;
+  guard.on = true;
+}
+
+bool state_files_guarded() { return guard.on; }
+
+DWORD state_file_flags() { return guard.on ? FILE_FLAG_OPEN_REPARSE_POINT : 0; }
+
+const char* state_file_problem(HANDLE file) {
+  if (!guard.on) return nullptr;
+  FILE_ATTRIBUTE_TAG_INFO folder{};
+  if (!guard.folder) return "the data folder is not in use";
+  if (!GetFileInformationByHandleEx(guard.folder.get(), FileAttributeTagInfo, &folder, sizeof folder) ||
+      (folder.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return "the data folder has become a link";
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return "its attributes can't be read";
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link";
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
+  if (info.nNumberOfLinks > 1) return "it has more than one hard link";
+  return nullptr;
+}
+
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode) {
   file_handle file;
   if (!path || !*path) return file;
   retry_sharing_clashes([&] {
     file.reset(CreateFileW(path, GENERIC_READ, share_mode, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+                           FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
     return static_cast<bool>(file);
   });
+  if (file && refused(path, state_file_problem(file.get()))) {
+    file.reset();
+    SetLastError(ERROR_ACCESS_DENIED);
+  }
   return file;
 }
 
@@ -57,32 +124,35 @@ long read_up_to(HANDLE file, char* buf, size_t max_bytes) {
 }
 
 file_replacement::file_replacement(const wchar_t* path) {
-  // A temporary name of this writer's own, so two writers never share one.
-  if (!path || !*path || !copy_bounded(path_, std::size(path_), path) ||
-      !format_bounded(temp_path_, std::size(temp_path_), L"%s.%lu-%lu.tmp", path, GetCurrentProcessId(),
-                      GetCurrentThreadId()))
+  // A name nobody can guess and that this writer creates itself: no other
+  // writer shares it and nobody can plant a file or link under it first.
+  wchar_t suffix[17];
+  if (!path || !*path || !copy_bounded(path_, std::size(path_), path) || !random_hex(suffix, 16) ||
+      !format_bounded(temp_path_, std::size(temp_path_), L"%s.%s.tmp", path, suffix))
     return;
-  retry_sharing_clashes([&] {
-    temp_.reset(CreateFileW(temp_path_, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr));
-    return static_cast<bool>(temp_);
-  });
+  if (refused(path, existing_file_problem(path))) return;
+  temp_.reset(CreateFileW(temp_path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
+  if (temp_ && refused(path, state_file_problem(temp_.get()))) temp_.reset();
 }
 
 file_replacement::~file_replacement() {
-  if (committed_ || !temp_path_[0]) return;
-  temp_.reset();
-  DeleteFileW(temp_path_);
+  if (committed_ || !temp_) return;
+  // Removed through the handle this writer created, not by name.
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  SetFileInformationByHandle(temp_.get(), FileDispositionInfo, &dispose, sizeof dispose);
 }
 
 bool file_replacement::write(const void* data, size_t size) { return temp_ && write_all(temp_.get(), data, size); }
 
 bool file_replacement::commit() {
   if (!temp_ || !FlushFileBuffers(temp_.get())) return false;
+  if (refused(path_, existing_file_problem(path_))) return false;
   temp_.reset();
   committed_ = retry_sharing_clashes([&] {
     return MoveFileExW(temp_path_, path_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
   });
+  if (!committed_) DeleteFileW(temp_path_);
   return committed_;
 }
 

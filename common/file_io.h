@@ -12,6 +12,20 @@
 inline constexpr DWORD SHARING_RETRY_TOTAL_MS = 200;
 inline constexpr DWORD SHARING_RETRY_STEP_MS = 20;
 
+// The LocalSystem service works in a folder users can fill. From
+// guard_state_files() on, this process opens state files without following
+// links and refuses one that is a link, a folder or has more than one hard
+// link, and writes nothing while the held data folder is missing or has
+// become a link. report (may be null) hears of each refused file.
+using refusal_report = void (*)(const wchar_t* path, const char* why);
+void guard_state_files(file_handle data_folder, refusal_report report);
+bool state_files_guarded();
+// Extra CreateFileW flags for a state file: FILE_FLAG_OPEN_REPARSE_POINT when guarded.
+DWORD state_file_flags();
+// When guarded: nullptr for an open state file that may be used, else why
+// not. Unguarded: always nullptr.
+const char* state_file_problem(HANDLE file);
+
 // CreateFileW for an existing file, retrying sharing clashes.
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode);
 
@@ -19,9 +33,10 @@ file_handle open_for_reading(const wchar_t* path, DWORD share_mode);
 // count, or -1 when a read fails.
 long read_up_to(HANDLE file, char* buf, size_t max_bytes);
 
-// Builds the new content of a file beside it and moves it over the old file
-// only on commit(); dropped without commit, it removes what it wrote and the
-// old file stays as it was.
+// Builds the new content of a file beside it, under a new unpredictable name
+// that it creates itself, and moves it over the old file only on commit();
+// dropped without commit, it removes what it wrote and the old file stays as
+// it was.
 class file_replacement {
  public:
   explicit file_replacement(const wchar_t* path);
@@ -35,7 +50,7 @@ class file_replacement {
 
  private:
   wchar_t path_[MAX_PATH + 1] = {};
-  wchar_t temp_path_[MAX_PATH + 32] = {};
+  wchar_t temp_path_[MAX_PATH + 40] = {};
   file_handle temp_;
   bool committed_ = false;
 };

@@ -1,16 +1,18 @@
 ; Installer of the whitelist agent, its service and the tray application.
-; makensis -DVERSION=x.y.z -DARCH=x86|x64 -DBIN_DIR=<folder with the three programs> -DOUT_FILE=<installer>
+; makensis -DVERSION=x.y.z -DARCH=x86|x64 -DBIN_DIR=<folder with the three programs>
+;          -DGENERATED_DIR=<folder with product.nsh> -DOUT_FILE=<installer>
+; setup.exe [/S] [/TOKEN=<rule token> /SERVER_URL=<url>] configures the PC too.
 Unicode true
 !if "${ARCH}" == "x64"
   Target amd64-unicode
 !endif
 
-!define PRODUCT "QOR Whitelist IP Updater"
-!define SERVICE "QORWhitelistIPUpdater"
+!include "${GENERATED_DIR}\product.nsh"
+!include "FileFunc.nsh"
+!include "StrFunc.nsh"
+${StrStr}
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${SERVICE}"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
-!define RUN_VALUE "QOR Whitelist IP Updater Tray"
-!define SERVICE_DESCRIPTION "Keeps the proxy service's IP allowlist in step with this PC's public address."
 
 Name "${PRODUCT}"
 OutFile "${OUT_FILE}"
@@ -49,18 +51,89 @@ ShowInstDetails show
 ; "net stop" waits until the service has stopped, so its files can be replaced.
 !macro STOP_SERVICE_AND_TRAY
   ExecWait '"$SYSDIR\net.exe" stop ${SERVICE}'
-  ExecWait '"$SYSDIR\taskkill.exe" /F /IM tray.exe'
+  ExecWait '"$SYSDIR\taskkill.exe" /F /IM ${TRAY_PROGRAM}'
 !macroend
+
+Var configure  ; not empty when /TOKEN or /SERVER_URL was given
+Var token
+Var server_url
+Var configure_exit
+Var configure_output
+
+; Pops an option name ("/TOKEN="), pushes its value from the command line
+; and sets the error flag when the option is absent. FileFunc's GetOptions
+; ends a value at the next "/", which cuts every URL: here a value ends at the
+; next " /" (neither a token nor a URL holds a blank) and may be quoted.
+Function command_line_option
+  Exch $R1
+  Push $R0
+  Push $R2
+  Push $R3
+  Push $R4
+  ${GetParameters} $R0
+  StrCpy $R0 " $R0"
+  StrCpy $R1 " $R1"
+  StrLen $R2 $R1
+  StrCpy $R3 0
+  ClearErrors
+  find:
+    StrCpy $R4 $R0 $R2 $R3
+    StrCmp $R4 "" absent
+    StrCmp $R4 $R1 found  ; StrCmp ignores case
+    IntOp $R3 $R3 + 1
+    Goto find
+  found:
+    IntOp $R3 $R3 + $R2
+    StrCpy $R0 $R0 "" $R3
+    StrCpy $R3 0
+  value_end:
+    StrCpy $R4 $R0 2 $R3
+    StrCmp $R4 "" cut
+    StrCmp $R4 " /" cut
+    IntOp $R3 $R3 + 1
+    Goto value_end
+  cut:
+    StrCpy $R1 $R0 $R3
+    StrCpy $R4 $R1 1
+    StrCmp $R4 '"' 0 done
+    StrCpy $R4 $R1 1 -1
+    StrCmp $R4 '"' 0 done
+    StrCpy $R1 $R1 -1 1
+    Goto done
+  absent:
+    StrCpy $R1 ""
+    SetErrors
+  done:
+  Pop $R4
+  Pop $R3
+  Pop $R2
+  Pop $R0
+  Exch $R1
+FunctionEnd
 
 Function .onInit
   !insertmacro MACHINE_CONTEXT
+  ; Either option asks for a configuration; an empty value is then refused by
+  ; the agent like an empty one in configure mode.
+  Push "/TOKEN="
+  Call command_line_option
+  Pop $token
+  IfErrors +2
+    StrCpy $configure 1
+  Push "/SERVER_URL="
+  Call command_line_option
+  Pop $server_url
+  IfErrors +2
+    StrCpy $configure 1
 FunctionEnd
 
-; Offered at the end; a silent install never starts the tray itself.
+; Offered at the end; a silent install never starts the tray itself. The
+; shell starts it as the logged-on user, not with the installer's elevation,
+; so that the files it writes first are not an administrator's.
 Function .onInstSuccess
   IfSilent done
   MessageBox MB_YESNO|MB_ICONQUESTION "${PRODUCT} is installed. Start the tray application now?" IDNO done
-    Exec '"$INSTDIR\tray.exe"'
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\${TRAY_PROGRAM}"'
   done:
 FunctionEnd
 
@@ -72,30 +145,63 @@ Section "Install"
   !insertmacro STOP_SERVICE_AND_TRAY
   SetOutPath "$INSTDIR"
   SetOverwrite on
-  File "${BIN_DIR}\tray.exe"
-  File "${BIN_DIR}\whitelist.exe"
-  File "${BIN_DIR}\sync.exe"
+  !insertmacro INSTALL_PROGRAMS
   WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; The program itself secures the data folder, "files" and a custom install
+  ; folder: the service re-asserts the same descriptor at its start.
+  nsExec::ExecToLog '"$INSTDIR\${SERVICE_PROGRAM}" secure-folders "$INSTDIR"'
+  Pop $0
+  StrCmp $0 "0" secured
+    MessageBox MB_OK|MB_ICONSTOP "Could not secure the program and data folders (exit code $0)." /SD IDOK
+    Abort
+  secured:
 
   ; A new service is created; an existing one (an upgrade) is pointed at
   ; this folder again and keeps its registration.
-  ExecWait `"$SYSDIR\sc.exe" create ${SERVICE} binPath= "\"$INSTDIR\whitelist.exe\"" start= auto DisplayName= "${PRODUCT}"`
-  ExecWait `"$SYSDIR\sc.exe" config ${SERVICE} binPath= "\"$INSTDIR\whitelist.exe\"" start= auto`
+  ExecWait `"$SYSDIR\sc.exe" create ${SERVICE} binPath= "\"$INSTDIR\${SERVICE_PROGRAM}\"" start= auto DisplayName= "${PRODUCT}"`
+  ExecWait `"$SYSDIR\sc.exe" config ${SERVICE} binPath= "\"$INSTDIR\${SERVICE_PROGRAM}\"" start= auto`
   ExecWait `"$SYSDIR\sc.exe" description ${SERVICE} "${SERVICE_DESCRIPTION}"`
   ExecWait '"$SYSDIR\sc.exe" failure ${SERVICE} reset= 86400 actions= restart/60000/restart/60000/restart/300000'
-  ExecWait '"$SYSDIR\sc.exe" start ${SERVICE}'
 
-  WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\tray.exe"'
+  WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${TRAY_PROGRAM}"'
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\tray.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\${TRAY_PROGRAM}"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+  ; /TOKEN and /SERVER_URL go through the agent's configure mode before the
+  ; service starts, so it starts with them. nsExec keeps the command line
+  ; (the token) out of the details list. A failed save fails the install,
+  ; after the service has started with the settings it had; a failed
+  ; registration is reported and left to the service's retries.
+  StrCmp $configure "" start_service
+    DetailPrint "Saving the rule token and server URL"
+    nsExec::ExecToStack '"$INSTDIR\${SERVICE_PROGRAM}" --token "$token" --server-url "$server_url"'
+    Pop $configure_exit
+    Pop $configure_output
+    StrCpy $token ""
+    DetailPrint "$configure_output"
+  start_service:
+  ExecWait '"$SYSDIR\sc.exe" start ${SERVICE}'
+  StrCmp $configure "" configured
+  StrCmp $configure_exit 0 0 configure_failed
+    ; The agent prints "Warning: ..." when the address is not registered yet.
+    ${StrStr} $0 $configure_output "Warning:"
+    StrCmp $0 "" configured
+    MessageBox MB_ICONEXCLAMATION "The settings are saved, but the address is not registered yet; the service keeps trying.$\r$\n$\r$\n$configure_output" /SD IDOK
+    Goto configured
+  configure_failed:
+    MessageBox MB_ICONSTOP "The settings could not be saved:$\r$\n$\r$\n$configure_output" /SD IDOK
+    SetErrorLevel 2
+    Abort "The settings could not be saved."
+  configured:
 SectionEnd
 
 Section "Uninstall"
@@ -103,11 +209,10 @@ Section "Uninstall"
   ExecWait '"$SYSDIR\sc.exe" delete ${SERVICE}'
   DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  Delete "$INSTDIR\tray.exe"
-  Delete "$INSTDIR\whitelist.exe"
-  Delete "$INSTDIR\sync.exe"
+  !insertmacro DELETE_PROGRAMS
   Delete "$INSTDIR\uninstall.exe"
-  ; Downloaded customer files stay: the folder goes only when it is empty.
+  ; Downloaded customer files stay: the folders go only when they are empty.
+  RMDir "$INSTDIR\files"
   RMDir "$INSTDIR"
 
   ; The settings stay unless the user asks to remove them (silent: kept).

@@ -1,0 +1,50 @@
+// "secure-folders <install folder>": run by the elevated installers after
+// copying the programs. Gives the data folder, the install folder's "files"
+// and an install folder outside Program Files their security.
+#include <windows.h>
+
+#include "commands.h"
+#include "console.h"
+#include "data_folder.h"
+#include "folder_security.h"
+#include "text.h"
+
+namespace {
+constexpr wchar_t FILES_FOLDER_NAME[] = L"files";
+
+bool secured(const wchar_t* folder, folder_problem problem) {
+  if (problem) {
+    console_print(L"Failed to secure %s: %S (error %lu).\n", folder, problem, GetLastError());
+    return false;
+  }
+  console_print(L"Secured %s\n", folder);
+  return true;
+}
+}  // namespace
+
+int secure_folders_command(int argc, wchar_t** argv) {
+  if (argc != 3 || !argv[2][0]) {
+    console_print(L"Usage: whitelist secure-folders \"<install folder>\"\n");
+    return EXIT_FAILED;
+  }
+  wchar_t install[PATH_CAPACITY];
+  DWORD len = GetFullPathNameW(argv[2], PATH_CAPACITY, install, nullptr);
+  wchar_t files[PATH_CAPACITY];
+  if (len == 0 || len >= PATH_CAPACITY || !format_bounded(files, PATH_CAPACITY, L"%s\\%s", install, FILES_FOLDER_NAME)) {
+    console_print(L"Install folder path is too long: %s\n", argv[2]);
+    return EXIT_FAILED;
+  }
+  wchar_t data[PATH_CAPACITY];
+  if (!data_folder_path(data, PATH_CAPACITY)) {
+    console_print(L"Data folder path is too long.\n");
+    return EXIT_FAILED;
+  }
+
+  file_handle held;
+  bool ok = secured(data, secure_data_folder(held));
+  // The install folder first: its protected DACL reaches the programs, and
+  // "files" then gets its own.
+  if (!is_under_program_files(install)) ok = secured(install, secure_folder(install, PROGRAM_FOLDER_SDDL, held)) && ok;
+  ok = secured(files, secure_folder(files, SHARED_FOLDER_SDDL, held)) && ok;
+  return ok ? EXIT_OK : EXIT_FAILED;
+}

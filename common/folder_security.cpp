@@ -1,0 +1,138 @@
+#include "folder_security.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cwchar>
+
+#include "data_folder.h"
+#include "text.h"
+
+namespace {
+// Taking ownership of a folder someone else created first needs these; a
+// process that doesn't hold them goes on without (its apply then fails).
+void enable_privilege(const wchar_t* name) {
+  kernel_handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
+  TOKEN_PRIVILEGES privileges{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+  if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) return;
+  AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+}
+
+bool is_link_attribute(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool apply_descriptor(HANDLE folder, const wchar_t* sddl) {
+  local_memory descriptor = descriptor_from_sddl(sddl);
+  if (!descriptor) return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present ||
+      !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) || !owner)
+    return false;
+  DWORD error = SetSecurityInfo(folder, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                    PROTECTED_DACL_SECURITY_INFORMATION,
+                                owner, nullptr, dacl, nullptr);
+  SetLastError(error);
+  return error == ERROR_SUCCESS;
+}
+
+bool current_user_sid(char* buffer, DWORD size, PSID* sid) {
+  kernel_handle token;
+  DWORD needed = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+      !GetTokenInformation(token.get(), TokenUser, buffer, size, &needed))
+    return false;
+  *sid = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+  return true;
+}
+
+bool is_inside(const wchar_t* path, const wchar_t* folder) {
+  size_t len = std::wcslen(folder);
+  while (len > 0 && folder[len - 1] == L'\\') --len;
+  return len > 0 && _wcsnicmp(path, folder, len) == 0 && (path[len] == L'\\' || path[len] == L'\0');
+}
+}  // namespace
+
+local_memory descriptor_from_sddl(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr);
+  return local_memory(descriptor);
+}
+
+file_handle open_folder_unfollowed(const wchar_t* path, DWORD access) {
+  return file_handle(CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+folder_problem plain_folder_problem(HANDLE folder, const wchar_t* path) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof tag))
+    return "its attributes can't be read";
+  // The path is asked too: Wine shows a Unix link to a folder only there.
+  if (is_link_attribute(tag.FileAttributes) || (path && is_link_attribute(GetFileAttributesW(path))))
+    return "it is a link or mount point";
+  if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return "it is not a folder";
+  return nullptr;
+}
+
+folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_handle& held) {
+  enable_privilege(SE_TAKE_OWNERSHIP_NAME);
+  enable_privilege(SE_RESTORE_NAME);
+  local_memory descriptor = descriptor_from_sddl(sddl);
+  if (!descriptor) return "its security descriptor can't be built";
+  if (!is_link_attribute(GetFileAttributesW(path))) {
+    // Created without an owner of our choosing: only the DACL part counts here.
+    const wchar_t* dacl_only = std::wcsstr(sddl, L"D:");
+    local_memory creation = descriptor_from_sddl(dacl_only ? dacl_only : sddl);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, creation.get(), FALSE};
+    CreateDirectoryW(path, &attributes);
+  }
+  file_handle folder = open_folder_unfollowed(
+      path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+  if (!folder) return "it can't be opened";
+  if (folder_problem problem = plain_folder_problem(folder.get(), path)) return problem;
+  if (!apply_descriptor(folder.get(), sddl)) return "its security can't be set";
+  held = std::move(folder);
+  return nullptr;
+}
+
+bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &raw) !=
+      ERROR_SUCCESS)
+    return false;
+  local_memory descriptor(raw);
+  if (!owner) return false;
+  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
+  char buffer[256];
+  PSID self = nullptr;
+  return current_user_sid(buffer, sizeof buffer, &self) && EqualSid(owner, self);
+}
+
+bool is_under_program_files(const wchar_t* path) {
+  // A 32-bit process sees the x86 folder as ProgramFiles; ProgramW6432 names
+  // the 64-bit one.
+  for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
+    const wchar_t* folder = _wgetenv(name);
+    if (folder && *folder && is_inside(path, folder)) return true;
+  }
+  return false;
+}
+
+folder_problem secure_data_folder(file_handle& held) {
+  wchar_t folder[PATH_CAPACITY];
+  if (!data_folder_path(folder, PATH_CAPACITY)) return "its path is too long";
+  return secure_folder(folder, SHARED_FOLDER_SDDL, held);
+}
+
+folder_problem guard_data_folder(refusal_report report) {
+  file_handle held;
+  folder_problem problem = secure_data_folder(held);
+  guard_state_files(std::move(held), report);
+  return problem;
+}

@@ -1,0 +1,64 @@
+// Who may do what in the folders that the LocalSystem service, the elevated
+// installer and standard users share. The one definition of each folder's
+// security: the installer (through "whitelist.exe secure-folders") and the
+// service at its start apply the same descriptors.
+#pragma once
+
+#include <windows.h>
+#include <accctrl.h>
+
+#include <cstddef>
+
+#include "file_io.h"
+#include "handles.h"
+
+// Folders users fill (the data folder and the install folder's "files"):
+// SYSTEM and Administrators full control; Users list the folder and add
+// files (no subfolders), read, write, replace and delete the files in it,
+// but can't delete, rename or re-secure the folder itself. The owner-rights
+// entry keeps a file's creator from changing the file's security.
+#define SHARED_FOLDER_DACL                                                                                   \
+  L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x13019f;;;BU)(A;OIIO;0x13019f;;;OW)"
+// An install folder outside Program Files gets what Program Files has:
+// Users read and execute only.
+#define PROGRAM_FOLDER_DACL L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+// Applied folders are owned by Administrators.
+#define FOLDER_OWNER L"O:BA"
+
+inline constexpr wchar_t SHARED_FOLDER_SDDL[] = FOLDER_OWNER SHARED_FOLDER_DACL;
+inline constexpr wchar_t PROGRAM_FOLDER_SDDL[] = FOLDER_OWNER PROGRAM_FOLDER_DACL;
+
+// Why a folder was refused or could not be secured; nullptr means it is fine.
+using folder_problem = const char*;
+
+// A self-relative descriptor built from SDDL text; empty when the text is bad.
+local_memory descriptor_from_sddl(const wchar_t* sddl);
+
+// Opens a folder itself, never what a link or mount point leads to, sharing
+// reading and writing (renames in it go on) but not deletion (it can be
+// neither deleted nor renamed while the handle is open).
+file_handle open_folder_unfollowed(const wchar_t* path, DWORD access);
+
+// nullptr for a plain folder (no link, no mount point) at path, else why not.
+folder_problem plain_folder_problem(HANDLE folder, const wchar_t* path);
+
+// Creates path when it is missing with the DACL of sddl (the owner stays the
+// creator: a standard user can't name another owner), then opens it
+// unfollowed, checks it is a plain folder and applies sddl's owner and
+// protected DACL through that handle. held receives the handle on success.
+folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_handle& held);
+
+// True when the owner of an object (a file or kernel object handle opened
+// with READ_CONTROL) is SYSTEM, Administrators or this process's own user.
+bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type);
+
+// True when path lies inside one of the Program Files folders.
+bool is_under_program_files(const wchar_t* path);
+
+// Creates the data folder when missing, or takes it as it is, and gives it
+// owner Administrators and the shared folders' protected DACL.
+folder_problem secure_data_folder(file_handle& held);
+// The service's start: secures the data folder, keeps it open (so it can be
+// neither deleted, renamed nor swapped while the service runs) and guards
+// every state file from then on. nullptr, or why the folder is not used.
+folder_problem guard_data_folder(refusal_report report);
