@@ -21,6 +21,8 @@ RUN_VALUE = "QOR Whitelist IP Updater Tray"
 DATA_FOLDERS = [PREFIX / "drive_c" / "ProgramData" / "QOR Whitelist IP Updater",
                 PREFIX / "drive_c" / "users" / "Public" / "QOR Whitelist IP Updater"]
 PROGRAMS = ["sync.exe", "tray.exe", "whitelist.exe"]
+CUSTOM_DIR_WINE = r"C:\QOR Custom"
+CUSTOM_DIR = PREFIX / "drive_c" / "QOR Custom"
 
 
 def wine(*args, timeout=120):
@@ -63,7 +65,8 @@ class Installer(unittest.TestCase):
 
     def test_install_reinstall_uninstall(self):
         self.install()
-        self.assertEqual(sorted(p.name for p in INSTALL_DIR.iterdir()), sorted(PROGRAMS + ["uninstall.exe"]))
+        self.assertEqual(sorted(p.name for p in INSTALL_DIR.iterdir()),
+                         sorted(PROGRAMS + ["files", "uninstall.exe"]))
         wait_for(lambda: service_state() == "RUNNING", "the service to run")
         self.assertIn("tray.exe", run_key_value() or "")
         # Wine's sc has no "qc": the registration is read from the registry.
@@ -88,6 +91,15 @@ class Installer(unittest.TestCase):
         self.assertIsNone(run_key_value())
         for folder in DATA_FOLDERS:
             self.assertEqual((folder / "last_ip.txt").read_bytes(), b"203.0.113.7", "uninstall keeps the data")
+
+        # A folder outside Program Files: the installer's folder-securing step
+        # must succeed there too, or it stops the install.
+        code, _ = wine(str(INSTALLER), "/S", "/D=" + CUSTOM_DIR_WINE, timeout=300)
+        self.assertEqual(code, 0, "silent install into a custom folder")
+        self.assertTrue((CUSTOM_DIR / "files").is_dir())
+        wait_for(lambda: service_state() == "RUNNING", "the service to run from the custom folder")
+        wine(str(CUSTOM_DIR / "uninstall.exe"), "/S")
+        wait_for(lambda: service_state() is None and not CUSTOM_DIR.exists(), "the custom uninstall to finish")
 
     def test_32_bit_installer_holds_32_bit_programs(self):
         listing = subprocess.run(["7z", "l", INSTALLER32], capture_output=True, text=True, check=True).stdout
