@@ -21,6 +21,7 @@ std::mutex log_lock;
 // may also delete the log, so that the size cap removes the very file that
 // was checked, never whatever the name leads to by then.
 file_handle open_log(const wchar_t* path, DWORD disposition) {
+  if (state_folder_problem()) return {};
   file_handle log(CreateFileW(path, FILE_APPEND_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, disposition, FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
   if (log && state_file_problem(log.get())) log.reset();

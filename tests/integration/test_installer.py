@@ -21,8 +21,8 @@ RUN_VALUE = "QOR Whitelist IP Updater Tray"
 DATA_FOLDERS = [PREFIX / "drive_c" / "ProgramData" / "QOR Whitelist IP Updater",
                 PREFIX / "drive_c" / "users" / "Public" / "QOR Whitelist IP Updater"]
 PROGRAMS = ["sync.exe", "tray.exe", "whitelist.exe"]
-CUSTOM_DIR_WINE = r"C:\QOR Custom"
-CUSTOM_DIR = PREFIX / "drive_c" / "QOR Custom"
+CUSTOM_DIR_WINE = r"C:\QORCustom"
+CUSTOM_DIR = PREFIX / "drive_c" / "QORCustom"
 
 
 def wine(*args, timeout=120):
@@ -45,6 +45,12 @@ def wait_for(predicate, what, seconds=60):
             return
         time.sleep(0.5)
     raise AssertionError(f"timed out waiting for {what}")
+
+
+def manifest_of(exe):
+    """The application manifest in a program's resources."""
+    return subprocess.run(["7z", "x", "-so", str(exe), ".rsrc/MANIFEST/1"], capture_output=True,
+                          check=True).stdout.decode()
 
 
 def run_key_value():
@@ -111,6 +117,12 @@ class Installer(unittest.TestCase):
             header = subprocess.run(["i686-w64-mingw32-objdump", "-f", str(out / name)], capture_output=True,
                                     text=True, check=True).stdout
             self.assertIn("pei-i386", header, name)
+            # Without a manifest, 32-bit Windows virtualizes a denied write.
+            for exe in (out / name, INSTALLER.parent.parent / "bin" / name):
+                manifest = manifest_of(exe)
+                self.assertIn('requestedExecutionLevel level="asInvoker"', manifest, exe)
+                self.assertEqual(manifest.count("<supportedOS "), 4, exe)
+                self.assertIn("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", manifest, exe)  # Windows 10 and 11
         subprocess.run(["rm", "-rf", str(out)], check=True)
 
 
