@@ -49,7 +49,8 @@ folder_problem plain_folder_problem(HANDLE folder, const wchar_t* path);
 folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_handle& held);
 
 // True when the owner of an object (a file or kernel object handle opened
-// with READ_CONTROL) is SYSTEM, Administrators or this process's own user.
+// with READ_CONTROL) is SYSTEM, Administrators, this process's own user or
+// the owner this process gives what it creates.
 bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type);
 
 // True when path lies inside one of the Program Files folders.
