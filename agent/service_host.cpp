@@ -71,7 +71,7 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   if (!status_handle) return;
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
   if (folder_problem refused = guard_data_folder(log_refused_file))
-    service_log("Data folder not used: %s", refused);
+    service_log("Data folder not secured: %s", refused);
 
   stop_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop_event) {

@@ -98,9 +98,14 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
       path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
   if (!folder) return "it can't be opened";
   if (folder_problem problem = plain_folder_problem(folder.get(), path)) return problem;
-  if (!apply_descriptor(folder.get(), sddl)) return "its security can't be set";
+  folder_problem problem = nullptr;
+  if (!apply_descriptor(folder.get(), sddl)) {
+    problem = "its security can't be set";
+    // Still usable as it is when nobody else owns it.
+    if (!owned_by_trusted(folder.get(), SE_FILE_OBJECT)) return problem;
+  }
   held = std::move(folder);
-  return nullptr;
+  return problem;
 }
 
 bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type) {
