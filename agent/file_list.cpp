@@ -33,10 +33,12 @@ bool is_reserved_device_name(std::string_view name) {
   for (char c : stem) upper += ascii_upper(c);
   for (const char* reserved : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (upper == reserved) return true;
-  if (upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '0' &&
-      upper[3] <= '9')
-    return true;
-  return false;
+  if (!upper.starts_with("COM") && !upper.starts_with("LPT")) return false;
+  std::string_view digit = std::string_view(upper).substr(3);
+  // Windows reserves COM1-9 and LPT1-9 written with the superscripts 1, 2
+  // and 3 too (UTF-8 C2 B9, C2 B2, C2 B3); COM0 and LPT0 stay reserved here.
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xc2\xb9" ||
+         digit == "\xc2\xb2" || digit == "\xc2\xb3";
 }
 }  // namespace
 
@@ -46,28 +48,39 @@ long find_first_id(const char* body) {
 }
 
 bool file_list_walker::next(file_entry& entry) {
-  if (!cursor_) return false;
-  const char* match = std::strstr(cursor_, ID_KEY);
-  cursor_ = nullptr;  // any stop below ends the walk
-  if (!match || static_cast<size_t>(match - body_) >= capacity_ - FILES_MATCH_TAIL_BYTES) return false;
-  const char* after_id = match + std::strlen(ID_KEY);
-  long id = read_positive_number(after_id);
-  if (id < 1) return false;
-  const char* key = std::strstr(after_id, ORIGINAL_NAME_KEY);
-  size_t key_len = std::strlen(ORIGINAL_NAME_KEY);
-  if (!key) {
-    key = std::strstr(after_id, FILE_NAME_KEY);
-    key_len = std::strlen(FILE_NAME_KEY);
+  while (cursor_) {
+    const char* match = std::strstr(cursor_, ID_KEY);
+    const char* from = cursor_;
+    cursor_ = nullptr;  // any stop below ends the walk
+    if (!match || static_cast<size_t>(match - body_) >= capacity_ - FILES_MATCH_TAIL_BYTES) return false;
+    // The record around the id: its name comes from there whatever the
+    // order of the keys, never from a neighbour.
+    const char* start = match;
+    while (start > from && *start != '{') --start;
+    const char* end = std::strchr(match, '}');
+    std::string_view record(start, end ? static_cast<size_t>(end - start) : std::strlen(start));
+    const char* after = record.data() + record.size();
+    long id = read_positive_number(match + std::strlen(ID_KEY));
+    size_t key = record.find(ORIGINAL_NAME_KEY);
+    size_t key_len = std::strlen(ORIGINAL_NAME_KEY);
+    if (key == std::string_view::npos) {
+      key = record.find(FILE_NAME_KEY);
+      key_len = std::strlen(FILE_NAME_KEY);
+    }
+    if (key == std::string_view::npos || id < 1) {
+      cursor_ = after;  // no usable id or name: the next record
+      continue;
+    }
+    const char* name = record.data() + key + key_len;
+    const char* close = std::strchr(name, '"');
+    if (!close) return false;
+    size_t len = static_cast<size_t>(close - name);
+    if (len > FILE_NAME_MAX_BYTES) return false;
+    entry = {id, std::string_view(name, len)};
+    cursor_ = after > close ? after : close + 1;
+    return true;
   }
-  if (!key) return false;
-  const char* name = key + key_len;
-  const char* close = std::strchr(name, '"');
-  if (!close) return false;
-  size_t len = static_cast<size_t>(close - name);
-  if (len > FILE_NAME_MAX_BYTES) return false;
-  entry = {id, std::string_view(name, len)};
-  cursor_ = close + 1;
-  return true;
+  return false;
 }
 
 bool is_empty_file_list(const char* body) {

@@ -20,8 +20,10 @@ struct file_entry {
   std::string_view name;  // raw bytes between the quotes, escapes not decoded
 };
 
-// Walks "id": ... "original_name":"<name>" (or "file_name":"<name>") records
-// in order; stops at the first record it cannot read.
+// Walks the records that hold an "id": key, in order, each with the
+// "original_name" (else "file_name") of the same record, in whatever order
+// the keys come. A record without a positive id or a name is skipped; the
+// walk stops at an id near the buffer's end, an unterminated or too long name.
 class file_list_walker {
  public:
   explicit file_list_walker(const char* body, size_t buffer_capacity = FILES_RESPONSE_CAPACITY)

@@ -95,7 +95,11 @@ int files_command(int argc, wchar_t** argv) {
   std::memset(response, 0, sizeof response);
   std::wstring encoded_name = utf8_to_wstring(percent_encode(wstring_to_utf8(o.name)).c_str());
   wchar_t request[REQUEST_PATH_CAPACITY];
-  format_bounded(request, REQUEST_PATH_CAPACITY, L"/api/auth/customers/name/%s", encoded_name.c_str());
+  // A cut path would ask the server for somebody else.
+  if (!format_bounded(request, REQUEST_PATH_CAPACITY, L"/api/auth/customers/name/%s", encoded_name.c_str())) {
+    console_print(L"Customer name is too long.\n");
+    return EXIT_FAILED;
+  }
   if (customer_api_get(o.server_url, request, o.token, response, sizeof response) != 0) {
     console_print(L"Failed to fetch customer (check name and token).\n");
     return EXIT_FAILED;

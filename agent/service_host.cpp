@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "agent_constants.h"
+#include "folder_security.h"
 #include "last_ip.h"
 #include "service_log.h"
 #include "service_names.h"
@@ -41,13 +42,7 @@ void report(DWORD state, DWORD controls, DWORD wait_hint, DWORD exit_code = NO_E
   report_locked(state, controls, wait_hint, exit_code);
 }
 
-void open_reload_event() {
-  everyone_access access;
-  if (!access.init()) return;
-  reload_event.reset(CreateEventW(access.attributes(), TRUE, FALSE, RELOAD_EVENT_NAME));
-  if (!reload_event && GetLastError() == ERROR_ALREADY_EXISTS)
-    reload_event.reset(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT_NAME));
-}
+void open_reload_event() { reload_event = create_shared_event(RELOAD_EVENT_NAME, foreign_objects::refuse); }
 }  // namespace
 
 void reset_reload_event() noexcept {
@@ -75,6 +70,8 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   status_handle = RegisterServiceCtrlHandlerW(SERVICE_NAME, service_ctrl_handler);
   if (!status_handle) return;
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
+  if (folder_problem refused = guard_data_folder(log_refused_file))
+    service_log("Data folder not secured: %s", refused);
 
   stop_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop_event) {

@@ -8,6 +8,7 @@
 
 #include "agent_constants.h"
 #include "data_folder.h"
+#include "file_io.h"
 #include "handles.h"
 #include "text.h"
 
@@ -16,9 +17,15 @@ namespace {
 // check, the deletion and the append of one line happen as one step.
 std::mutex log_lock;
 
+// Checked like every state file once the service guards them; the handle
+// may also delete the log, so that the size cap removes the very file that
+// was checked, never whatever the name leads to by then.
 file_handle open_log(const wchar_t* path, DWORD disposition) {
-  return file_handle(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (state_folder_problem()) return {};
+  file_handle log(CreateFileW(path, FILE_APPEND_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
+  if (log && state_file_problem(log.get())) log.reset();
+  return log;
 }
 }  // namespace
 
@@ -50,12 +57,14 @@ void service_log(const char* format, ...) {
   if (!log) return;
   LARGE_INTEGER size;
   if (GetFileSizeEx(log.get(), &size) && size.QuadPart > LOG_MAX_BYTES) {
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    SetFileInformationByHandle(log.get(), FileDispositionInfo, &dispose, sizeof dispose);
     log.reset();
-    DeleteFileW(path);
-    // Create-always also empties a file that another open handle kept alive.
-    log = open_log(path, CREATE_ALWAYS);
+    log = open_log(path, OPEN_ALWAYS);
     if (!log) return;
   }
   DWORD written = 0;
   WriteFile(log.get(), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
 }
+
+void log_refused_file(const wchar_t* path, const char* why) { service_log("Refused %S: %s", path, why); }

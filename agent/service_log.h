@@ -13,3 +13,5 @@ int log_path(wchar_t* buf, size_t cap);
 // 8-bit format (Microsoft meaning: "%S" takes a UTF-16 text). Never fails
 // towards the caller: a line that can't be written is lost.
 void service_log(const char* format, ...);
+// For the state-file guard: a line naming a file the service refused.
+void log_refused_file(const wchar_t* path, const char* why);

@@ -1,18 +1,39 @@
 #include "shared_objects.h"
 
-bool everyone_access::init() noexcept {
-  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE))
-    return false;
-  attributes_.nLength = sizeof attributes_;
-  attributes_.lpSecurityDescriptor = &descriptor_;
-  attributes_.bInheritHandle = FALSE;
-  return true;
+#include "file_io.h"
+#include "folder_security.h"
+
+namespace {
+template <typename Create>
+kernel_handle create_shared(foreign_objects rule, DWORD use, Create create) {
+  local_memory descriptor = descriptor_from_sddl(SHARED_OBJECT_SDDL);
+  if (!descriptor) return {};
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  // The owner can only be read with READ_CONTROL, which only the service asks for.
+  DWORD access = use | (rule == foreign_objects::refuse ? READ_CONTROL : 0);
+  kernel_handle object(create(&attributes, access));
+  if (object && GetLastError() == ERROR_ALREADY_EXISTS && rule == foreign_objects::refuse &&
+      !owned_by_trusted(object.get(), SE_KERNEL_OBJECT))
+    object.reset();
+  return object;
+}
+}  // namespace
+
+kernel_handle create_shared_event(const wchar_t* name, foreign_objects rule) {
+  return create_shared(rule, SYNCHRONIZE | EVENT_MODIFY_STATE, [&](SECURITY_ATTRIBUTES* attributes, DWORD access) {
+    return CreateEventExW(attributes, name, CREATE_EVENT_MANUAL_RESET, access);
+  });
+}
+
+kernel_handle create_shared_mutex(const wchar_t* name, foreign_objects rule) {
+  return create_shared(rule, SYNCHRONIZE | MUTEX_MODIFY_STATE, [&](SECURITY_ATTRIBUTES* attributes, DWORD access) {
+    return CreateMutexExW(attributes, name, 0, access);
+  });
 }
 
 machine_lock::machine_lock(const wchar_t* name, DWORD wait_ms) noexcept {
-  everyone_access access;
-  mutex_.reset(CreateMutexW(access.init() ? access.attributes() : nullptr, FALSE, name));
+  // Only the service guards its state files: it is the one that refuses.
+  mutex_ = create_shared_mutex(name, state_files_guarded() ? foreign_objects::refuse : foreign_objects::adopt);
   if (!mutex_) return;
   DWORD waited = WaitForSingleObject(mutex_.get(), wait_ms);
   owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;

@@ -82,13 +82,19 @@ bool state_files_guarded() { return guard.on; }
 
 DWORD state_file_flags() { return guard.on ? FILE_FLAG_OPEN_REPARSE_POINT : 0; }
 
-const char* state_file_problem(HANDLE file) {
+const char* state_folder_problem() {
   if (!guard.on) return nullptr;
   FILE_ATTRIBUTE_TAG_INFO folder{};
   if (!guard.folder) return "the data folder is not in use";
   if (!GetFileInformationByHandleEx(guard.folder.get(), FileAttributeTagInfo, &folder, sizeof folder) ||
       (folder.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return "the data folder has become a link";
+  return nullptr;
+}
+
+const char* state_file_problem(HANDLE file) {
+  if (!guard.on) return nullptr;
+  if (const char* problem = state_folder_problem()) return problem;
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info)) return "its attributes can't be read";
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link";
@@ -99,7 +105,7 @@ const char* state_file_problem(HANDLE file) {
 
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode) {
   file_handle file;
-  if (!path || !*path) return file;
+  if (!path || !*path || refused(path, state_folder_problem())) return file;
   retry_sharing_clashes([&] {
     file.reset(CreateFileW(path, GENERIC_READ, share_mode, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
@@ -130,7 +136,7 @@ file_replacement::file_replacement(const wchar_t* path) {
   if (!path || !*path || !copy_bounded(path_, std::size(path_), path) || !random_hex(suffix, 16) ||
       !format_bounded(temp_path_, std::size(temp_path_), L"%s.%s.tmp", path, suffix))
     return;
-  if (refused(path, existing_file_problem(path))) return;
+  if (refused(path, state_folder_problem()) || refused(path, existing_file_problem(path))) return;
   temp_.reset(CreateFileW(temp_path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
   if (temp_ && refused(path, state_file_problem(temp_.get()))) temp_.reset();

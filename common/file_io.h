@@ -22,8 +22,11 @@ void guard_state_files(file_handle data_folder, refusal_report report);
 bool state_files_guarded();
 // Extra CreateFileW flags for a state file: FILE_FLAG_OPEN_REPARSE_POINT when guarded.
 DWORD state_file_flags();
-// When guarded: nullptr for an open state file that may be used, else why
-// not. Unguarded: always nullptr.
+// When guarded: nullptr while the data folder may be used (asked before
+// anything is opened or created in it), else why not. Unguarded: nullptr.
+const char* state_folder_problem();
+// When guarded: nullptr for an open state file that may be used (the folder
+// included), else why not. Unguarded: always nullptr.
 const char* state_file_problem(HANDLE file);
 
 // CreateFileW for an existing file, retrying sharing clashes.

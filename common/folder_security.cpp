@@ -40,14 +40,17 @@ bool apply_descriptor(HANDLE folder, const wchar_t* sddl) {
   return error == ERROR_SUCCESS;
 }
 
-bool current_user_sid(char* buffer, DWORD size, PSID* sid) {
+// This process's user, or the owner it gives the objects it creates.
+bool is_own_sid(PSID sid) {
   kernel_handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  alignas(void*) char buffer[256];
   DWORD needed = 0;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
-      !GetTokenInformation(token.get(), TokenUser, buffer, size, &needed))
-    return false;
-  *sid = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
-  return true;
+  if (GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &needed) &&
+      EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid))
+    return true;
+  return GetTokenInformation(token.get(), TokenOwner, buffer, sizeof buffer, &needed) &&
+         EqualSid(sid, reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner);
 }
 
 bool is_inside(const wchar_t* path, const wchar_t* folder) {
@@ -95,9 +98,14 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
       path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
   if (!folder) return "it can't be opened";
   if (folder_problem problem = plain_folder_problem(folder.get(), path)) return problem;
-  if (!apply_descriptor(folder.get(), sddl)) return "its security can't be set";
+  folder_problem problem = nullptr;
+  if (!apply_descriptor(folder.get(), sddl)) {
+    problem = "its security can't be set";
+    // Still usable as it is when nobody else owns it.
+    if (!owned_by_trusted(folder.get(), SE_FILE_OBJECT)) return problem;
+  }
   held = std::move(folder);
-  return nullptr;
+  return problem;
 }
 
 bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type) {
@@ -108,10 +116,8 @@ bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type) {
     return false;
   local_memory descriptor(raw);
   if (!owner) return false;
-  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
-  char buffer[256];
-  PSID self = nullptr;
-  return current_user_sid(buffer, sizeof buffer, &self) && EqualSid(owner, self);
+  return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+         is_own_sid(owner);
 }
 
 bool is_under_program_files(const wchar_t* path) {

@@ -45,11 +45,14 @@ folder_problem plain_folder_problem(HANDLE folder, const wchar_t* path);
 // Creates path when it is missing with the DACL of sddl (the owner stays the
 // creator: a standard user can't name another owner), then opens it
 // unfollowed, checks it is a plain folder and applies sddl's owner and
-// protected DACL through that handle. held receives the handle on success.
+// protected DACL through that handle. held receives the handle on success,
+// and also when only the apply failed but SYSTEM, Administrators or this
+// process owns the folder (the problem is returned all the same).
 folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_handle& held);
 
 // True when the owner of an object (a file or kernel object handle opened
-// with READ_CONTROL) is SYSTEM, Administrators or this process's own user.
+// with READ_CONTROL) is SYSTEM, Administrators, this process's own user or
+// the owner this process gives what it creates.
 bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type);
 
 // True when path lies inside one of the Program Files folders.
@@ -60,5 +63,6 @@ bool is_under_program_files(const wchar_t* path);
 folder_problem secure_data_folder(file_handle& held);
 // The service's start: secures the data folder, keeps it open (so it can be
 // neither deleted, renamed nor swapped while the service runs) and guards
-// every state file from then on. nullptr, or why the folder is not used.
+// every state file from then on. nullptr, or why the folder could not be
+// secured (it is then not used unless a trusted account owns it).
 folder_problem guard_data_folder(refusal_report report);

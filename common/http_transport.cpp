@@ -17,6 +17,10 @@ bool http_exchange::open(const http_target& target, const wchar_t* method, const
   request_.reset(WinHttpOpenRequest(connection_.get(), method, path, nullptr, WINHTTP_NO_REFERER,
                                     WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!request_) return fail(http_step::open_request);
+  // Never followed: the token and the body go only where they were sent,
+  // and a 3xx comes back to the caller as the failure it is.
+  DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  WinHttpSetOption(request_.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects);
   if (target.secure) {
     DWORD flags = RELAXED_SECURITY_FLAGS;
     WinHttpSetOption(request_.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
@@ -39,6 +43,8 @@ bool http_exchange::receive() {
   if (!WinHttpReceiveResponse(request_.get(), nullptr)) return fail(http_step::receive);
   return true;
 }
+
+bool http_exchange::redirected() { return status_code() / 100 == 3; }
 
 DWORD http_exchange::status_code() {
   DWORD status = 0, size = sizeof status;

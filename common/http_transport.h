@@ -48,6 +48,8 @@ class http_exchange {
   bool receive();
   // The status code, or 0 when it can't be read.
   DWORD status_code();
+  // A 3xx answer: redirects are never followed, so this is no answer.
+  bool redirected();
   // The Content-Length the server announced, or -1 when there is none.
   long long content_length();
   // Bytes announced as available now (0 at the end); -1 when the question fails.

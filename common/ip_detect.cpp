@@ -39,7 +39,8 @@ int http_get_text(const wchar_t* server_url, const wchar_t* path, char* out, siz
   int port = 0, secure = 0;
   if (split_server_url(server_url, host, HOST_CAPACITY, &port, &secure) != 0) return -1;
   http_exchange http;
-  if (!http.open({host, port, secure != 0}, L"GET", path) || !http.send() || !http.receive()) return -1;
+  if (!http.open({host, port, secure != 0}, L"GET", path) || !http.send() || !http.receive() || http.redirected())
+    return -1;
   out[0] = '\0';
   bool broken = false;
   size_t got = http.read_body(out, cap, &broken);
@@ -59,7 +60,7 @@ int query_ip_echo_service(wchar_t* out, size_t cap) {
   {
     http_exchange http;
     if (!http.open({build_settings::ECHO_HOST, build_settings::ECHO_PORT, true}, L"GET", ECHO_PATH) ||
-        !http.send() || !http.receive())
+        !http.send() || !http.receive() || http.redirected())
       return -1;
     long count = http.available();
     // One read of a short answer: anything longer is no address.

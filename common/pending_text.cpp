@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ip_text.h"
 #include "text.h"
 
 bool same_ip(const wchar_t* a, const wchar_t* b) { return equals_ignore_case(a, b); }
@@ -41,9 +42,15 @@ void parse_pending_text(const char* text, pending_list& out, int max) {
     while (end > start && (end[-1] == ' ' || end[-1] == '\t')) --end;
     p = next;
 
+    // Anyone may write this file and the service sends a DELETE with the
+    // rule token for each entry: only a plain address is one.
+    size_t len_ip = static_cast<size_t>(end - start);
+    if (len_ip == 0 || len_ip > IP_TEXT_MAX_BYTES) continue;
+    char text_ip[IP_TEXT_MAX_BYTES + 1];
+    std::memcpy(text_ip, start, len_ip);
+    text_ip[len_ip] = '\0';
     wchar_t ip[IP_CAPACITY];
-    if (start == end || !utf8_to_wide(start, static_cast<int>(end - start), ip, IP_CAPACITY) || !ip[0])
-      continue;
+    if (!is_ip_address_text(text_ip) || !utf8_to_wide(text_ip, -1, ip, IP_CAPACITY)) continue;
     if (pending_find(out, ip) >= 0) continue;
     pending_append(out, ip, max);
   }

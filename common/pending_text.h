@@ -25,8 +25,8 @@ bool pending_append(pending_list& list, const wchar_t* ip, int max = PENDING_MAX
 void pending_drop_all(pending_list& list, const pending_list& dropped);
 
 // Reads the file text leniently: CR, LF or any run of both end a line, blanks
-// around an address are removed; empty lines, lines that need 64 or more
-// UTF-16 units and repeated addresses are skipped; at most max entries.
+// around an address are removed; lines that are not a plain IPv4 or IPv6
+// address and repeated addresses are skipped; at most max entries.
 void parse_pending_text(const char* text, pending_list& out, int max = PENDING_MAX);
 // One UTF-8 address per line, each line ending in one LF.
 std::string format_pending_text(const pending_list& list);

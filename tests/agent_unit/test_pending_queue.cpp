@@ -2,8 +2,10 @@
 #include <string>
 
 #include "agent_test_support.h"
+#include "folder_security.h"
 #include "handles.h"
 #include "pending_queue.h"
+#include "shared_objects.h"
 
 using queue_files = agent_test;
 using retry_pass = agent_test;
@@ -31,6 +33,20 @@ TEST_F(queue_files, hand_written_file_is_rewritten_clean) {
   write_bytes(pending_file(), "  192.0.2.1\r\n\r\n\t192.0.2.2 \r\n192.0.2.1\r\n" + std::string(70, '9') + "\r\n");
   EXPECT_EQ(pending_add(L"192.0.2.3"), 0);
   EXPECT_EQ(pending_text(), "192.0.2.1\n192.0.2.2\n192.0.2.3\n");
+}
+
+// The queue's lock as the service takes it: an object someone else created
+// first (and so controls) is not adopted; one's own is.
+TEST(queue_lock, the_service_never_adopts_a_mutex_another_owner_created) {
+  local_memory foreign = descriptor_from_sddl(L"O:BUD:(A;;GA;;;WD)");
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, foreign.get(), FALSE};
+  kernel_handle planted(CreateMutexW(&attributes, FALSE, L"Local\\wl-test-planted"));
+  ASSERT_TRUE(planted);
+  EXPECT_FALSE(create_shared_mutex(L"Local\\wl-test-planted", foreign_objects::refuse));
+  EXPECT_TRUE(create_shared_mutex(L"Local\\wl-test-planted", foreign_objects::adopt));
+  kernel_handle own = create_shared_mutex(L"Local\\wl-test-own", foreign_objects::refuse);
+  ASSERT_TRUE(own);
+  EXPECT_TRUE(create_shared_mutex(L"Local\\wl-test-own", foreign_objects::refuse));
 }
 
 TEST_F(queue_files, cap_of_32) {

@@ -115,14 +115,15 @@ class Files(AgentTestCase):
                 self.assertEqual((r.code, r.out), (0, crlf(line)), r)
         self.assertEqual(list(self.files.iterdir()), [])
 
-    def test_scan_of_odd_lists(self):
-        # No original_name in the first record: it takes the second's name;
-        # a name key before its id gives the name to the record before.
-        self.list_answers('[{"id":11,"file_name":"x"},{"id":12,"original_name":"second.bin"},'
-                          '{"original_name":"third.txt","id":13}]')
+    def test_each_file_under_its_own_name_whatever_the_key_order(self):
+        self.customers([("a", b"alpha"), ("b", b"beta"), ("c", b"gamma")])
+        self.list_answers('[{"file_name":"one.txt","id":11},{"id":99},{"size":4,"id":12,"original_name":"two.bin"},'
+                          '{"original_name":"three.txt","id":13}]')
         r = self.fetch()
-        self.assertEqual((r.code, r.out), (0, crlf("Downloaded: second.bin", self.folder_line())), r)
-        self.assertEqual((self.files / "second.bin").read_bytes(), b"alpha", "file 11 under the later name")
+        self.assertEqual((r.code, r.out), (0, crlf("Downloaded: one.txt", "Downloaded: two.bin",
+                                                   "Downloaded: three.txt", self.folder_line())), r)
+        self.assertEqual({p.name: p.read_bytes() for p in self.files.iterdir()},
+                         {"one.txt": b"alpha", "two.bin": b"beta", "three.txt": b"gamma"})
 
     def test_only_the_first_32767_bytes_of_the_list_count(self):
         filler = '{"pad":"' + "p" * 32720 + '"},'
@@ -159,6 +160,18 @@ class Files(AgentTestCase):
         r = self.fetch(name=name)
         self.assertEqual(r.code, 0, r)
         self.assertEqual(server.get_requests()[0]["path"], "/api/auth/customers/name/A%2FB%3Fc%23d%25e%20f")
+
+        # Fits its field, but not the request path once encoded: never sent cut.
+        server.clear_requests()
+        r = self.fetch(name="\u00e9" * 255)
+        self.assertEqual((r.code, r.out), (1, crlf("Customer name is too long.")), r)
+        self.assertEqual(server.get_requests(), [])
+
+    def test_redirect_is_a_failure_and_is_never_followed(self):
+        server.set_script("GET", "/api/auth/customers/name/", [{"status": 302, "headers": {"Location": "/elsewhere"}}])
+        r = self.fetch()
+        self.assertEqual((r.code, r.out), (1, crlf("Failed to fetch customer (check name and token).")), r)
+        self.assertNotIn("/elsewhere", [q["path"] for q in server.get_requests()], "the token went elsewhere")
 
 
 if __name__ == "__main__":

@@ -33,6 +33,7 @@ PUBLIC = "C:\\users\\Public"
 DATA = PREFIX / "drive_c" / "users" / "Public" / "QOR Whitelist IP Updater"
 PROGRAMS = ["sync.exe", "tray.exe", "whitelist.exe"]
 IP = "198.51.100.77"
+CUSTOM_DIR = PREFIX / "drive_c" / "QORCustom"
 
 
 def wine(*args, timeout=120):
@@ -58,6 +59,12 @@ def settings():
     text = decrypt_config(DATA / "whitelist.config").decode()
     return (re.search(r"^token=(.*)$", text, re.M).group(1),
             re.search(r"^server_url=(.*)$", text, re.M).group(1))
+
+
+def manifest_of(exe):
+    """The application manifest in a program's resources."""
+    return subprocess.run(["7z", "x", "-so", str(exe), ".rsrc/MANIFEST/1"], capture_output=True,
+                          check=True).stdout.decode()
 
 
 def service_starts():
@@ -107,6 +114,7 @@ class Installers(unittest.TestCase):
         for package in (MSI, UPGRADE_MSI):
             wine("msiexec", "/x", win_path(package), "/qn", timeout=300)
         shutil.rmtree(INSTALL_DIR, ignore_errors=True)
+        shutil.rmtree(CUSTOM_DIR, ignore_errors=True)
         shutil.rmtree(DATA, ignore_errors=True)
 
     def run_installer(self, program, *args):
@@ -160,6 +168,15 @@ class Installers(unittest.TestCase):
         code = self.run_installer(INSTALL_DIR / "uninstall.exe", "/S")
         self.assertEqual(code, 0)
         self.assertUninstalledKeepingData(token)
+
+        # A folder outside Program Files: the installer's folder-securing step
+        # must succeed there too, or it stops the install.
+        code = self.run_installer(INSTALLER, "/S", "/D=C:\\QORCustom")
+        self.assertEqual(code, 0, "silent install into a custom folder")
+        self.assertTrue((CUSTOM_DIR / "files").is_dir())
+        wait_until(lambda: service_state() == "RUNNING", "the service to run from the custom folder")
+        self.assertEqual(self.run_installer(CUSTOM_DIR / "uninstall.exe", "/S"), 0)
+        wait_until(lambda: service_state() is None and not CUSTOM_DIR.exists(), "the custom uninstall to finish")
 
     def test_msi_refused_install_configured_install_rotation_upgrade_uninstall(self):
         token, new_token = "msi-token-7d20b3", "msi-token-rotated-52ae01"
@@ -227,6 +244,12 @@ class Installers(unittest.TestCase):
                 header = subprocess.run(["i686-w64-mingw32-objdump", "-f", str(program)], capture_output=True,
                                         text=True, check=True).stdout
                 self.assertIn("pei-i386", header, program)
+                # Without a manifest, 32-bit Windows virtualizes a denied write.
+                for exe in (program, INSTALLER.parent.parent / "bin" / program.name):
+                    manifest = manifest_of(exe)
+                    self.assertIn('requestedExecutionLevel level="asInvoker"', manifest, exe)
+                    self.assertEqual(manifest.count("<supportedOS "), 4, exe)
+                    self.assertIn("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", manifest, exe)  # Windows 10 and 11
         finally:
             shutil.rmtree(out, ignore_errors=True)
 

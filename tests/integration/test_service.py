@@ -1,5 +1,8 @@
 """The agent as a real service under Wine's service control manager, against
 the loopback server."""
+import pathlib
+import shutil
+import tempfile
 import time
 import unittest
 
@@ -116,6 +119,34 @@ class Service(ServiceTestCase):
         self.assertEqual(self.log(), [NO_CONFIG, "Last IP reloaded from file after external sync: (none)"],
                          "the log restarted and nothing else happened")
         self.assertEqual(server.get_requests(), [])
+
+    def test_links_are_never_followed_and_the_event_is_secured(self):
+        # Wine shows a Unix link to a folder as a reparse point (by its path)
+        # and counts hard links: both are real objects here.
+        elsewhere = pathlib.Path(tempfile.mkdtemp())
+        self.addCleanup(shutil.rmtree, elsewhere, True)
+        SERVICE_DATA.parent.mkdir(parents=True, exist_ok=True)
+        SERVICE_DATA.symlink_to(elsewhere, target_is_directory=True)
+        try:
+            self.start()
+            self.poke("cycles", "1")  # the worker has logged a line meanwhile
+            self.assertEqual(list(elsewhere.iterdir()), [], "the service wrote through a linked data folder")
+            # Users may wait on and signal the event, never re-secure it.
+            self.assertEqual(self.poke("security").strip().split("D:")[1],
+                             "P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100003;;;AU)(A;;0x100003;;;OW)")
+        finally:
+            sc("stop", SERVICE)
+            self.wait_for(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop")
+            SERVICE_DATA.unlink()
+
+        victim = elsewhere / "victim.txt"
+        victim.write_bytes(b"not the log")
+        SERVICE_DATA.mkdir()
+        (SERVICE_DATA / "service.log").hardlink_to(victim)
+        self.start()
+        self.poke("cycles", "1")
+        self.assertEqual(victim.read_bytes(), b"not the log", "the service appended to a hard-linked log")
+        self.assertEqual(sorted(p.name for p in SERVICE_DATA.iterdir()), ["service.log"], "no temporary left")
 
     def test_change_is_noticed_by_the_timed_poll(self):
         # The one test that waits for a real poll interval.

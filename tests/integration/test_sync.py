@@ -108,6 +108,18 @@ class SyncCommand(SyncTestCase):
         self.assertEqual((r.code, r.out), (1, crlf(f"Current public IP: {IP_A}", "Unauthorized" + LONG_HINT)), r)
         self.assertEqual(self.last_error(), ("Unauthorized" + LONG_HINT).encode())
 
+    def test_redirect_is_a_failure_and_is_never_followed(self):
+        self.configure()
+        server.set_ip(IP_B, ECHO_IP)
+        server.clear_requests()
+        server.set_script("POST", "/api/public/whitelist",
+                          [{"status": 307, "headers": {"Location": "/elsewhere"}, "body": "moved"}])
+        r = self.agent("sync")
+        self.assertEqual(r.code, 1, r)
+        self.assertIn(b"HTTP 307: moved", r.out)
+        self.assertNotIn("/elsewhere", [q["path"] for q in server.get_requests()], "the token went elsewhere")
+        self.assertEqual(self.data_file("last_ip.txt").read_bytes(), IP_A.encode(), "nothing is recorded")
+
     def test_configuration_without_server_url_uses_the_echo_and_fails(self):
         encrypt_config(self.data_file("whitelist.config"), b"token=tok\nserver_url=\n")
         r = self.agent("sync")
@@ -136,7 +148,8 @@ class SyncCommand(SyncTestCase):
 
     def test_retry_pass_drops_the_current_address_and_removes_the_rest(self):
         self.configure()
-        self.write_state("pending_delete_ips.txt", f"{IP_B}\r\n{IP_A.upper()}\r\n".encode())
+        # Lines that are no address never leave the PC (anyone may write the file).
+        self.write_state("pending_delete_ips.txt", f"{IP_B}\r\nexample.com\r\n../x\r\n{IP_A.upper()}\r\n".encode())
         server.clear_requests()
         r = self.agent("sync")
         self.assertEqual((r.code, r.out), (0, crlf(

@@ -7,12 +7,15 @@
 //                                at most S seconds each (default 120)
 //   service_control stats        prints "pid=P handles=H working_set=W" of the
 //                                running service, seen from another process
+//   service_control security     prints the reload event's owner and DACL as SDDL
 // Exit 0 on success, else the system error code, which is also printed to
 // stderr: a failure without that line means the program never ran (Wine
 // could not start it). `sc control` can't send user-defined codes under Wine.
 #include <windows.h>
 
+#include <aclapi.h>
 #include <psapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -104,6 +107,21 @@ int print_stats() {
               static_cast<unsigned long long>(memory.WorkingSetSize));
   return 0;
 }
+int print_event_security() {
+  kernel_handle event(OpenEventW(READ_CONTROL, FALSE, RELOAD_EVENT_NAME));
+  if (!event) return failed("OpenEventW");
+  constexpr SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  DWORD error = GetSecurityInfo(event.get(), SE_KERNEL_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &raw);
+  if (error) return failed("GetSecurityInfo", error);
+  local_memory descriptor(raw);
+  wchar_t* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(raw, SDDL_REVISION_1, parts, &text, nullptr))
+    return failed("ConvertSecurityDescriptorToStringSecurityDescriptorW");
+  local_memory text_memory(text);
+  std::printf("%ls\n", text);
+  return 0;
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -124,9 +142,10 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (argc == 2 && std::wcscmp(argv[1], L"stats") == 0) return print_stats();
+  if (argc == 2 && std::wcscmp(argv[1], L"security") == 0) return print_event_security();
   if ((argc == 3 || (argc == 4 && std::iswdigit(argv[3][0]))) && std::wcscmp(argv[1], L"cycles") == 0 &&
       std::iswdigit(argv[2][0]))
     return run_cycles(std::wcstoul(argv[2], nullptr, 10), argc == 4 ? std::wcstoul(argv[3], nullptr, 10) : 120);
-  std::fputs("usage: service_control event | control <code> | cycles <n> [<seconds>] | stats\n", stderr);
+  std::fputs("usage: service_control event | control <code> | cycles <n> [<seconds>] | stats | security\n", stderr);
   return 87;
 }

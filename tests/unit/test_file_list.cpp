@@ -23,13 +23,12 @@ TEST(file_list, walk_rules) {
             (entries{{1, "a.txt"}, {2, "b.txt"}}));
   EXPECT_EQ(walk(R"([{"id":1,"file_name":"f","original_name":"o"}])"), (entries{{1, "o"}}))
       << "original_name wins";
-  // A record without original_name takes the next record's; the one between is skipped.
-  EXPECT_EQ(walk(R"([{"id":1,"file_name":"x"},{"id":2,"original_name":"y"},{"id":3,"original_name":"z"}])"),
-            (entries{{1, "y"}, {3, "z"}}));
-  EXPECT_EQ(walk(R"([{"id":"1","original_name":"a"}])"), entries{}) << "a quoted id stops the walk";
-  EXPECT_EQ(walk(R"([{"id":1,"original_name":"a"},{"id":0,"original_name":"b"}])"), (entries{{1, "a"}}));
-  // A name key before its id gives the name to the record before.
-  EXPECT_EQ(walk(R"([{"original_name":"a","id":1},{"original_name":"b","id":2}])"), (entries{{1, "b"}}));
+  // Each id with its own record's name, whatever the key order; a record
+  // without a usable id or name is skipped and never lends its name.
+  EXPECT_EQ(walk(R"([{"file_name":"a","id":1},{"size":3,"id":2,"x":"y","original_name":"b"},)"
+                 R"({"id":"3","original_name":"c"},{"id":0,"original_name":"d"},{"id":5},)"
+                 R"({"original_name":"f","id":6}])"),
+            (entries{{1, "a"}, {2, "b"}, {6, "f"}}));
   EXPECT_EQ(walk(R"([{"id":1,"original_name":"unterminated)"), entries{});
   EXPECT_EQ(walk(R"({"id":1,"original_name":")" + std::string(260, 'n') + R"("})"), entries{});
   EXPECT_EQ(walk(R"({"id":1,"original_name":")" + std::string(259, 'n') + R"("})").size(), 1u);
@@ -59,7 +58,8 @@ TEST(file_list, only_plain_names_are_written) {
     EXPECT_TRUE(is_plain_file_name(ok)) << ok;
   for (const char* bad : {"", ".", "..", "..\\evil.txt", "../evil.txt", "a/b", "a\\b", "C:\\x", "C:x", "x:stream",
                           "CON", "con.txt", "Lpt1", "NUL .txt", "aux", "COM3.log", "a?b", "a*b", "a|b", "a<b",
-                          "a\"b", "tab\there", "trail.", "trail "})
+                          "a\"b", "tab\there", "trail.", "trail ", "COM\xc2\xb9", "lpt\xc2\xb3.txt",
+                          "Com\xc2\xb2 .log"})
     EXPECT_FALSE(is_plain_file_name(bad)) << bad;
 }
 

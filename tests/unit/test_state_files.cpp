@@ -7,6 +7,7 @@
 
 #include "data_folder.h"
 #include "file_io.h"
+#include "folder_security.h"
 #include "handles.h"
 #include "test_support.h"
 
@@ -120,6 +121,29 @@ TEST_F(state_files, replace_that_cannot_finish_keeps_the_old_file_whole) {
   }
   EXPECT_EQ(read_bytes(path), "old text");
   EXPECT_EQ(list_folder(data.folder()), L"last_error.txt") << "the temporary file is removed";
+}
+
+// The service's guard, on a state file planted as a hard link to a file
+// elsewhere (Wine counts hard links; it shows no link to a file).
+TEST_F(state_files, guarded_state_files_refuse_hard_links) {
+  static std::string refusals;
+  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }), nullptr);
+  std::wstring victim = data.base() + L"\\victim.txt";
+  write_bytes(victim, "elsewhere");
+  std::wstring path = data.file(L"last_ip.txt");
+  ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
+  wchar_t ip[IP_CAPACITY];
+  EXPECT_FALSE(read_last_ip_file(ip));
+  wcscpy(agent.last_ip, L"198.51.100.9");
+  EXPECT_EQ(write_last_ip_file(), -1);
+  EXPECT_EQ(read_bytes(victim), "elsewhere");
+  EXPECT_EQ(refusals, "it has more than one hard linkit has more than one hard link");
+
+  DeleteFileW(path.c_str());
+  EXPECT_EQ(write_last_ip_file(), 0);
+  EXPECT_TRUE(read_last_ip_file(ip));
+  EXPECT_STREQ(ip, L"198.51.100.9");
+  EXPECT_EQ(list_folder(data.folder()), L"last_ip.txt") << "no temporary file is left";
 }
 
 TEST_F(state_files, reader_waits_out_a_brief_writer) {
