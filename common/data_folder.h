@@ -9,6 +9,9 @@ inline constexpr wchar_t CONFIG_FILE_NAME[] = L"whitelist.config";
 inline constexpr wchar_t LAST_IP_FILE_NAME[] = L"last_ip.txt";
 inline constexpr wchar_t PENDING_FILE_NAME[] = L"pending_delete_ips.txt";
 inline constexpr wchar_t LAST_ERROR_FILE_NAME[] = L"last_error.txt";
+// Held open by the service so that its folder never becomes empty: an empty
+// folder is what a mount point needs.
+inline constexpr wchar_t FOLDER_ANCHOR_FILE_NAME[] = L"service.lock";
 
 inline constexpr size_t PATH_CAPACITY = 260;
 inline constexpr size_t IP_CAPACITY = 64;

@@ -136,9 +136,30 @@ folder_problem secure_data_folder(file_handle& held) {
   return secure_folder(folder, SHARED_FOLDER_SDDL, held);
 }
 
+namespace {
+// A file in the folder that no one can delete while it is held: the folder
+// then can't be emptied and turned into a mount point between the checks of
+// the held folder and the opens that follow them.
+file_handle open_folder_anchor() {
+  wchar_t path[PATH_CAPACITY];
+  if (!data_file_path(FOLDER_ANCHOR_FILE_NAME, path, PATH_CAPACITY)) return {};
+  // Read access, not only attributes: an open without data access takes no
+  // part in sharing checks, so it would not keep anyone from deleting.
+  file_handle anchor(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (anchor && state_file_problem(anchor.get())) anchor.reset();
+  return anchor;
+}
+}  // namespace
+
 folder_problem guard_data_folder(refusal_report report) {
   file_handle held;
   folder_problem problem = secure_data_folder(held);
+  bool usable = static_cast<bool>(held);
   guard_state_files(std::move(held), report);
+  // Kept for the life of the process, like the folder handle.
+  static file_handle anchor;
+  if (usable) anchor = open_folder_anchor();
+  if (usable && !anchor && !problem) problem = "its anchor file can't be held";
   return problem;
 }

@@ -146,7 +146,8 @@ class Service(ServiceTestCase):
         self.start()
         self.poke("cycles", "1")
         self.assertEqual(victim.read_bytes(), b"not the log", "the service appended to a hard-linked log")
-        self.assertEqual(sorted(p.name for p in SERVICE_DATA.iterdir()), ["service.log"], "no temporary left")
+        self.assertEqual(sorted(p.name for p in SERVICE_DATA.iterdir()), ["service.lock", "service.log"],
+                         "no temporary left; the anchor is held")
 
     def test_change_is_noticed_by_the_timed_poll(self):
         # The one test that waits for a real poll interval.

@@ -143,7 +143,9 @@ TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   EXPECT_EQ(write_last_ip_file(), 0);
   EXPECT_TRUE(read_last_ip_file(ip));
   EXPECT_STREQ(ip, L"198.51.100.9");
-  EXPECT_EQ(list_folder(data.folder()), L"last_ip.txt") << "no temporary file is left";
+  EXPECT_EQ(list_folder(data.folder()), L"last_ip.txt service.lock")
+      << "no temporary file is left; the anchor that keeps the folder from being emptied is held";
+  EXPECT_FALSE(DeleteFileW(data.file(L"service.lock").c_str())) << "the anchor can't be deleted while held";
 }
 
 TEST_F(state_files, reader_waits_out_a_brief_writer) {
