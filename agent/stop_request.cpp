@@ -14,7 +14,9 @@ bool stop_request_init() noexcept {
   return static_cast<bool>(stop_event);
 }
 
-HANDLE stop_request_event() noexcept { return stop_event.get(); }
+HANDLE stop_request_event() noexcept {
+  return stop_event.get();
+}
 
 void request_stop() noexcept {
   if (stop_event) SetEvent(stop_event.get());

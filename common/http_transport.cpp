@@ -6,7 +6,9 @@ std::mutex list_lock;
 http_exchange* open_list = nullptr;
 bool all_cancelled = false;
 
-void CALLBACK deadline_passed(void* exchange, BOOLEAN) noexcept { static_cast<http_exchange*>(exchange)->cancel(); }
+void CALLBACK deadline_passed(void* exchange, BOOLEAN) noexcept {
+  static_cast<http_exchange*>(exchange)->cancel();
+}
 }  // namespace
 
 void http_cancel_all() noexcept {
@@ -19,8 +21,10 @@ http_exchange::~http_exchange() {
   {
     std::lock_guard lock(list_lock);
     if (listed_) {
-      if (prev_) prev_->next_ = next_;
-      else open_list = next_;
+      if (prev_)
+        prev_->next_ = next_;
+      else
+        open_list = next_;
       if (next_) next_->prev_ = prev_;
     }
   }
@@ -57,7 +61,7 @@ bool http_exchange::fail(http_step step) {
 
 // Lists the exchange for http_cancel_all() and arms its deadline; from here
 // on the handles are touched only under lock_.
-bool http_exchange::start_deadline() {
+bool http_exchange::start_deadline(DWORD deadline_ms) {
   {
     std::lock_guard lock(list_lock);
     if (all_cancelled) {
@@ -73,13 +77,14 @@ bool http_exchange::start_deadline() {
     SetLastError(ERROR_WINHTTP_TIMEOUT);
     return false;
   }
-  if (!CreateTimerQueueTimer(deadline_.put(), nullptr, deadline_passed, this, HTTP_EXCHANGE_DEADLINE_MS, 0,
+  if (!CreateTimerQueueTimer(deadline_.put(), nullptr, deadline_passed, this, deadline_ms, 0,
                              WT_EXECUTEONLYONCE))
     return false;
   return true;
 }
 
-bool http_exchange::open(const http_target& target, const wchar_t* method, const wchar_t* path) {
+bool http_exchange::open(const http_target& target, const wchar_t* method, const wchar_t* path,
+                         DWORD deadline_ms) {
   session_.reset(WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) return fail(http_step::open_session);
@@ -94,7 +99,7 @@ bool http_exchange::open(const http_target& target, const wchar_t* method, const
     DWORD flags = RELAXED_SECURITY_FLAGS;
     WinHttpSetOption(request_.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
   }
-  if (!start_deadline()) return fail(http_step::open_request);
+  if (!start_deadline(deadline_ms)) return fail(http_step::open_request);
   return true;
 }
 

@@ -27,6 +27,9 @@ inline constexpr int HTTP_RECEIVE_TIMEOUT_MS = 30000;
 // never trips them), so every exchange also ends this long after it opened,
 // whatever the server does: the same cancellation as a stop.
 inline constexpr DWORD HTTP_EXCHANGE_DEADLINE_MS = 60000;
+// A file download streams a body of any size: its deadline is a bound against
+// a server that never ends it, below the tray's 30 minutes for a download.
+inline constexpr DWORD HTTP_DOWNLOAD_DEADLINE_MS = 25 * 60000;
 
 // Cancels every exchange in progress in this process and fails every later
 // one at its start: a stopping service must not wait for a server. Any thread.
@@ -66,8 +69,10 @@ class http_exchange {
   http_exchange(const http_exchange&) = delete;
   http_exchange& operator=(const http_exchange&) = delete;
 
-  // Session, connection and request, with the relaxed TLS checks for https.
-  bool open(const http_target& target, const wchar_t* method, const wchar_t* path);
+  // Session, connection and request, with the relaxed TLS checks for https;
+  // the exchange is cancelled deadline_ms after this.
+  bool open(const http_target& target, const wchar_t* method, const wchar_t* path,
+            DWORD deadline_ms = HTTP_EXCHANGE_DEADLINE_MS);
   // Adds one "Name: value\r\n" header; its result is not needed by callers.
   void add_header(const wchar_t* header);
   bool send(const void* body = nullptr, DWORD size = 0);
@@ -95,7 +100,7 @@ class http_exchange {
   // The request handle, or null once cancelled.
   HINTERNET request() noexcept;
   bool cancelled() noexcept;
-  bool start_deadline();
+  bool start_deadline(DWORD deadline_ms);
 
   // Destroyed in reverse order: request, then connection, then session.
   winhttp_handle session_;
