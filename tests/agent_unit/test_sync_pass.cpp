@@ -4,6 +4,7 @@
 #include <string>
 
 #include "agent_test_support.h"
+#include "commands.h"
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "sync_pass.h"
@@ -166,4 +167,23 @@ TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   EXPECT_EQ(std::count(log.begin(), log.end(),
                        "Warning: could not write last_ip.txt; 198.51.100.2 kept in memory and queued for removal"),
             1);
+}
+
+// The sync command's form of the same: exit 1 and the reason for the tray.
+TEST_F(sync_pass_test, the_sync_command_fails_when_it_cannot_record_its_registration) {
+  wchar_t message[128];
+  ASSERT_EQ(tray_config_save(L"token-A", L"https://allowlist.test", L"", L"", message, 128), 0);
+  std::wstring path = data.file(L"last_ip.txt");
+  write_bytes(path, "198.51.100.1");
+  fake_net.public_ip = L"198.51.100.2";
+  {
+    file_handle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(sync_command(0, nullptr), EXIT_FAILED);
+  }
+  EXPECT_EQ(read_bytes(data.file(L"last_error.txt")), "IP whitelisted, but last_ip.txt could not be written.");
+  EXPECT_EQ(pending_text(), "198.51.100.2\n");
+  wchar_t registered[IP_CAPACITY];
+  last_ip_reload(registered);  // the file can be written again
+  EXPECT_EQ(read_bytes(path), "198.51.100.2");
 }
