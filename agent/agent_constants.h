@@ -8,6 +8,18 @@
 inline constexpr unsigned long POLL_INTERVAL_MS = 60000;
 inline constexpr unsigned long START_WAIT_HINT_MS = 2000;
 inline constexpr unsigned long STOP_WAIT_HINT_MS = 5000;
+// A stop cancels the worker's exchange and wakes its waits; a worker still
+// busy after this (a call its cancellation did not end) is not waited for.
+inline constexpr unsigned long STOP_GRACE_MS = 1500;
+inline constexpr unsigned long STOP_CHECKPOINT_MS = 250;
+// Reloads are taken at most this often by the network part of a cycle (any
+// account may set the reload event); the sets meanwhile are taken together.
+inline constexpr unsigned long RELOAD_CYCLE_GAP_MS = 5000;
+// A reload waits this long for the rest of its burst.
+inline constexpr unsigned long RELOAD_SETTLE_MS = 1000;
+// A last_ip.txt that another process holds open is tried again this often.
+inline constexpr int LAST_IP_WRITE_ATTEMPTS = 6;
+inline constexpr unsigned long LAST_IP_WRITE_RETRY_MS = 200;
 
 // Service log
 inline constexpr wchar_t LOG_FILE_NAME[] = L"service.log";

@@ -12,5 +12,6 @@ int secure_folders_command(int argc, wchar_t** argv);
 // The second half of configure mode, after the new settings were saved.
 int register_configuration();
 
-// Hands the process to the service control manager.
-int service_dispatch();
+// Hands the process to the service control manager; a console start gets
+// the usage (with the files command when running as sync.exe).
+int service_dispatch(bool sync_program);

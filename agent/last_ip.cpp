@@ -2,39 +2,92 @@
 
 #include <mutex>
 
+#include "agent_constants.h"
 #include "config_store.h"
 #include "data_folder.h"
 #include "pending_queue.h"
+#include "stop_request.h"
 #include "text.h"
 
 namespace {
 std::mutex last_ip_lock;
+// True while last_ip names a registration that last_ip.txt does not: the
+// file still names stale_on_file, and memory is the truth.
+bool unwritten = false;
+wchar_t stale_on_file[IP_CAPACITY];
+
+// Caller holds last_ip_lock.
+bool write_with_retries() {
+  for (int attempt = 1;; ++attempt) {
+    if (write_last_ip_file() == 0) return true;
+    if (attempt >= LAST_IP_WRITE_ATTEMPTS) return false;
+    HANDLE stop = stop_request_event();
+    if (stop ? WaitForSingleObject(stop, LAST_IP_WRITE_RETRY_MS) == WAIT_OBJECT_0
+             : (Sleep(LAST_IP_WRITE_RETRY_MS), false))
+      return false;
+  }
+}
+
+// Caller holds the queue lock, then last_ip_lock. Writes the address that
+// memory holds, unless another process recorded its own registration since:
+// then the file is the truth again (ours was queued when its write failed).
+void catch_up() {
+  if (!unwritten) return;
+  wchar_t on_file[IP_CAPACITY] = {};
+  read_last_ip_file(on_file);
+  if (!same_ip(on_file, stale_on_file)) {
+    unwritten = false;
+    load_last_ip();
+  } else if (write_last_ip_file() == 0) {
+    unwritten = false;
+  }
+}
 }  // namespace
 
-void last_ip_copy(wchar_t* out) {
+bool last_ip_copy(wchar_t* out) {
   std::lock_guard lock(last_ip_lock);
   copy_bounded(out, IP_CAPACITY, agent.last_ip);
+  return !unwritten;
 }
 
 void last_ip_reload(wchar_t* out) {
+  pending_queue_lock machine_wide;
   std::lock_guard lock(last_ip_lock);
-  load_last_ip();
+  catch_up();
+  if (!unwritten) load_last_ip();
   copy_bounded(out, IP_CAPACITY, agent.last_ip);
 }
 
-void record_registered_ip(const wchar_t* old_ip, const wchar_t* ip) {
+int record_registered_ip(const wchar_t* old_ip, const wchar_t* ip) {
   // Machine-wide first, then this process's guard: reading the file and
   // replacing it must not interleave with another process doing the same.
   pending_queue_lock machine_wide;
-  wchar_t on_file[IP_CAPACITY] = {};
-  if (read_last_ip_file(on_file) && on_file[0] && !same_ip(on_file, old_ip) && !same_ip(on_file, ip))
-    pending_add(on_file);  // a full queue leaves it, as for a failed removal
   std::lock_guard lock(last_ip_lock);
+  wchar_t on_file[IP_CAPACITY] = {};
+  bool own_stale = false;  // the file still names what our unwritten record replaced
+  if (read_last_ip_file(on_file) && on_file[0] && !same_ip(on_file, old_ip) && !same_ip(on_file, ip) &&
+      !(own_stale = unwritten && same_ip(on_file, stale_on_file)))
+    pending_add(on_file);  // a full queue leaves it, as for a failed removal
   copy_bounded(agent.last_ip, IP_CAPACITY, ip);
-  write_last_ip_file();  // not reported: the registration itself succeeded
+  unwritten = !write_with_retries();
+  if (!unwritten) return 0;
+  if (!own_stale) {
+    read_last_ip_file(on_file);
+    copy_bounded(stale_on_file, IP_CAPACITY, on_file);
+  }
+  pending_add(ip);
+  return -1;
 }
 
 int config_load_guarded() {
+  pending_queue_lock machine_wide;
   std::lock_guard lock(last_ip_lock);
-  return config_load();
+  wchar_t kept[IP_CAPACITY];
+  copy_bounded(kept, IP_CAPACITY, agent.last_ip);
+  int result = config_load();
+  if (unwritten) {
+    copy_bounded(agent.last_ip, IP_CAPACITY, kept);
+    catch_up();
+  }
+  return result;
 }

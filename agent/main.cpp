@@ -50,10 +50,11 @@ const command* find_command(std::span<const command> table, const wchar_t* word)
 
 int wmain(int argc, wchar_t** argv) {
   init_paths();
-  if (argc < 2) return service_dispatch();
-  if (running_as_sync_program()) {
+  const bool sync_program = running_as_sync_program();
+  if (argc < 2) return service_dispatch(sync_program);
+  if (sync_program) {
     if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return c->run(argc, argv);
   }
   if (const command* c = find_command(COMMANDS, argv[1])) return c->run(argc, argv);
-  return service_dispatch();
+  return service_dispatch(sync_program);
 }

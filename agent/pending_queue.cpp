@@ -10,6 +10,7 @@
 #include "ip_detect.h"
 #include "last_ip.h"
 #include "shared_objects.h"
+#include "stop_request.h"
 
 namespace {
 enum class queue_file { read, missing, unreadable };
@@ -30,6 +31,18 @@ queue_file read_queue_file(pending_list& out, int max) {
   text[got] = '\0';
   parse_pending_text(text, out, max);
   return queue_file::read;
+}
+
+// Addresses whose queueing failed to write: kept until a pass queues them.
+pending_list unsaved;
+
+int add_to_file(const wchar_t* ip) {
+  pending_queue_lock lock;
+  pending_list queue;
+  if (read_queue_file(queue, PENDING_MAX) == queue_file::unreadable) return PENDING_WRITE_FAILED;
+  if (pending_find(queue, ip) >= 0) return 0;
+  if (!pending_append(queue, ip)) return -1;
+  return pending_save(queue) == 0 ? 0 : PENDING_WRITE_FAILED;
 }
 
 void retry_report(pass_mode mode, const wchar_t* console_format, const char* log_format, const wchar_t* ip) {
@@ -58,12 +71,9 @@ int pending_save(const pending_list& list) {
 
 int pending_add(const wchar_t* ip) {
   if (!ip || !*ip) return -1;
-  pending_queue_lock lock;
-  pending_list queue;
-  if (read_queue_file(queue, PENDING_MAX) == queue_file::unreadable) return -1;
-  if (pending_find(queue, ip) >= 0) return 0;
-  if (!pending_append(queue, ip)) return -1;
-  return pending_save(queue);
+  int result = add_to_file(ip);
+  if (result == PENDING_WRITE_FAILED && pending_find(unsaved, ip) < 0) pending_append(unsaved, ip);
+  return result;
 }
 
 int pending_remove(const wchar_t* ip) {
@@ -82,6 +92,10 @@ int pending_remove(const wchar_t* ip) {
 void pending_retry_pass(pass_mode mode) {
   const config_record& c = agent_config;
   if (!c.token[0] || !c.server_url[0] || !agent.pending_path[0]) return;
+  pending_list kept;
+  for (int i = 0; i < unsaved.count; ++i)
+    if (add_to_file(unsaved.entries[i]) == PENDING_WRITE_FAILED) pending_append(kept, unsaved.entries[i]);
+  unsaved = kept;
   pending_list queue;
   pending_load(queue);
   if (queue.count == 0) return;
@@ -89,15 +103,15 @@ void pending_retry_pass(pass_mode mode) {
   wchar_t current[IP_CAPACITY] = {};
   bool detected = detect_public_ip(current, IP_CAPACITY, c.server_url) == 0;
   wchar_t registered[IP_CAPACITY];
-  last_ip_copy(registered);
+  bool recorded = last_ip_copy(registered);
   pending_list done;  // removed or dropped; everything else stays queued
-  for (int i = 0; i < queue.count; ++i) {
+  for (int i = 0; i < queue.count && !stop_requested(); ++i) {
     const wchar_t* ip = queue.entries[i];
     if (detected && same_ip(ip, current)) {
       // The address in use is not removed. It leaves the queue only once it
-      // is the registered one: should the address change again before a
-      // registration records it, nothing else would track it.
-      if (!same_ip(ip, registered)) continue;
+      // is the registered one and recorded so: should the address change
+      // again before last_ip.txt names it, nothing else would track it.
+      if (!same_ip(ip, registered) || !recorded) continue;
       retry_report(mode, L"Dropped pending delete (matches current public IP): %s\n",
                    "Pending delete dropped (same as current public IP): %S", ip);
       pending_append(done, ip);

@@ -18,11 +18,15 @@ class pending_queue_lock : public machine_lock {
 int pending_load(pending_list& out, int max = PENDING_MAX);
 // Replaces the file with the list, or deletes it for an empty list. 0 or -1.
 int pending_save(const pending_list& list);
-// 0 when ip is queued (added or already there); -1 for an empty ip, a full
-// queue or a file that can't be written.
+inline constexpr int PENDING_WRITE_FAILED = -2;
+// 0 when ip is queued (added or already there); -1 for an empty ip or a full
+// queue; PENDING_WRITE_FAILED when the file can't be read or written. In
+// that case the address is kept in this process and queued again by the
+// next retry pass, so that a service never drops it.
 int pending_add(const wchar_t* ip);
 // Removes ip if queued; 0, or the save's result when the file was rewritten.
 int pending_remove(const wchar_t* ip);
 // Sends the removal of every queued address again; drops an entry equal to
-// the current public address without a request.
+// the current public address without a request once it is recorded as the
+// registered one. Ends early when a stop is requested.
 void pending_retry_pass(pass_mode mode);

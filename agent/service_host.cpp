@@ -6,22 +6,20 @@
 
 #include "agent_constants.h"
 #include "folder_security.h"
-#include "last_ip.h"
 #include "service_log.h"
 #include "service_names.h"
 #include "shared_objects.h"
-
-kernel_handle stop_event;
-kernel_handle reload_event;
+#include "stop_request.h"
 
 namespace {
-// service_main's thread and the handler's thread both report; the record,
-// the checkpoint counter and the events are used under this lock.
+// service_main's thread and the handler's thread both report; the record
+// and the checkpoint counter are used under this lock.
 std::mutex status_lock;
 SERVICE_STATUS_HANDLE status_handle = nullptr;
 SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, 0, 0, 0, 0, 0, 0};
 DWORD checkpoint = 1;
 bool stopped_reported = false;
+kernel_handle control_reload;  // auto-reset; set by control code 128
 
 // Caller holds status_lock. Pending states count checkpoints; nothing is
 // reported after "stopped", when the process may already be going away.
@@ -42,24 +40,32 @@ void report(DWORD state, DWORD controls, DWORD wait_hint, DWORD exit_code = NO_E
   report_locked(state, controls, wait_hint, exit_code);
 }
 
-void open_reload_event() { reload_event = create_shared_event(RELOAD_EVENT_NAME, foreign_objects::refuse); }
-}  // namespace
+kernel_handle open_reload_event() { return create_shared_event(RELOAD_EVENT_NAME, foreign_objects::refuse); }
 
-void reset_reload_event() noexcept {
-  std::lock_guard lock(status_lock);
-  if (reload_event) ResetEvent(reload_event.get());
+// Waits for the worker; once a stop was requested, only for a bound, with the
+// checkpoint advancing. A worker still inside a call that its cancellation
+// did not end is left to the process's exit. True when the worker ended.
+bool wait_for_worker(HANDLE worker) {
+  const HANDLE waits[] = {worker, stop_request_event()};
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
+  for (DWORD waited = 0; waited < STOP_GRACE_MS; waited += STOP_CHECKPOINT_MS) {
+    if (WaitForSingleObject(worker, STOP_CHECKPOINT_MS) == WAIT_OBJECT_0) return true;
+    report(SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP, STOP_WAIT_HINT_MS);
+  }
+  return false;
 }
+}  // namespace
 
 void WINAPI service_ctrl_handler(DWORD control) noexcept {
   switch (control) {
-    case SERVICE_CONTROL_STOP: {
-      std::lock_guard lock(status_lock);
-      report_locked(SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP, STOP_WAIT_HINT_MS, NO_ERROR);
-      if (stop_event) SetEvent(stop_event.get());
+    case SERVICE_CONTROL_STOP:
+      report(SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP, STOP_WAIT_HINT_MS);
+      request_stop();
       break;
-    }
     case SERVICE_CONTROL_RELOAD_LAST_IP:
-      reload_last_ip();
+      // The worker reloads: the settings are its own, and a burst of
+      // reloads is taken together there.
+      SetEvent(control_reload.get());
       break;
     default:
       break;  // interrogate and the rest: nothing, no report
@@ -73,25 +79,24 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   if (folder_problem refused = guard_data_folder(log_refused_file))
     service_log("Data folder not secured: %s", refused);
 
-  stop_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!stop_event) {
+  control_reload.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!stop_request_init() || !control_reload) {
     DWORD error = GetLastError();
     report(SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 0, error);
     return;
   }
-  open_reload_event();
+  // Kept until the process ends, like the stop event: a worker that
+  // outlived the stop may still wait on it.
+  static kernel_handle reload_event = open_reload_event();
   if (!reload_event)
     service_log("Reload-last-IP event unavailable; external sync will not refresh service memory until next poll");
-  if (config_load_guarded() != 0)
-    service_log("No config - service will do nothing until whitelist --token X --server-url Y is run");
 
   report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0);
-  kernel_handle worker(CreateThread(nullptr, 0, service_worker, nullptr, 0, nullptr));
-  if (worker) WaitForSingleObject(worker.get(), INFINITE);
-  worker.reset();
-
-  std::lock_guard lock(status_lock);
-  stop_event.reset();
-  reload_event.reset();
-  report_locked(SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 0, NO_ERROR);
+  static reload_signals signals{reload_event.get(), control_reload.get()};
+  kernel_handle worker(CreateThread(nullptr, 0, service_worker, &signals, 0, nullptr));
+  bool ended = !worker || wait_for_worker(worker.get());
+  report(SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 0);
+  // A worker still blocked in a call must not run on while the process's
+  // globals are torn down: the process ends here, as it may after STOPPED.
+  if (!ended) ExitProcess(NO_ERROR);
 }

@@ -9,14 +9,13 @@
 void WINAPI service_main(DWORD argc, LPWSTR* argv) noexcept;
 void WINAPI service_ctrl_handler(DWORD control) noexcept;
 
-// Signalled once by the stop control; never reset.
-extern kernel_handle stop_event;
-// "Global\QORWhitelistIPUpdaterReloadLastIp", or none when unavailable.
-extern kernel_handle reload_event;
-// Resets reload_event when present; safe against the events' closing.
-void reset_reload_event() noexcept;
+// What wakes the worker for a reload: "Global\QORWhitelistIPUpdaterReloadLastIp"
+// (null when unavailable) and the private event that control code 128 sets.
+struct reload_signals {
+  HANDLE named;
+  HANDLE control;
+};
 
-// The worker thread: start-up sync, then one poll cycle per wait.
-DWORD WINAPI service_worker(LPVOID) noexcept;
-// Re-reads last_ip.txt after a command-line registration and logs it.
-void reload_last_ip() noexcept;
+// The worker thread: start-up sync, then one poll cycle per wait; a reload
+// re-reads the settings and last_ip.txt first. Ends when a stop is requested.
+DWORD WINAPI service_worker(LPVOID signals) noexcept;

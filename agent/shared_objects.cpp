@@ -2,6 +2,7 @@
 
 #include "file_io.h"
 #include "folder_security.h"
+#include "stop_request.h"
 
 namespace {
 template <typename Create>
@@ -35,8 +36,10 @@ machine_lock::machine_lock(const wchar_t* name, DWORD wait_ms) noexcept {
   // Only the service guards its state files: it is the one that refuses.
   mutex_ = create_shared_mutex(name, state_files_guarded() ? foreign_objects::refuse : foreign_objects::adopt);
   if (!mutex_) return;
-  DWORD waited = WaitForSingleObject(mutex_.get(), wait_ms);
-  owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  // A stopping service does not wait for another process's registration.
+  const HANDLE waits[] = {mutex_.get(), stop_request_event()};
+  DWORD waited = WaitForMultipleObjects(waits[1] ? 2 : 1, waits, FALSE, wait_ms);
+  owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED_0;
 }
 
 machine_lock::~machine_lock() {

@@ -26,7 +26,7 @@ kernel_handle create_shared_mutex(const wchar_t* name, foreign_objects rule);
 // A named mutex held for the object's lifetime; the owning thread may take it
 // again. When it can't be had within wait_ms (no rights, a holder that hangs,
 // an object the service refuses) the work goes on without it: nothing may
-// stop working for a lock's sake.
+// stop working for a lock's sake. A service stop ends the wait at once.
 class machine_lock {
  public:
   machine_lock(const wchar_t* name, DWORD wait_ms) noexcept;

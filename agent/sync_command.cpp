@@ -17,6 +17,7 @@ namespace {
 constexpr char MSG_NO_CONFIG[] = "No configuration found. Open Settings and enter your rule token and server URL.";
 constexpr char MSG_NO_PUBLIC_IP[] = "Failed to detect public IP (check internet connection).";
 constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist.";
+constexpr char MSG_NOT_RECORDED[] = "IP whitelisted, but last_ip.txt could not be written.";
 
 void record_add_failure() { write_last_error(last_api_error[0] ? last_api_error : MSG_ADD_FAILED); }
 
@@ -42,7 +43,15 @@ int sync_command(int, wchar_t**) {
     return EXIT_FAILED;
   }
   console_print(L"Current public IP: %s\n", ip);
-  if (sync_pass(ip, pass_mode::console) != 0) {
+  int pass = sync_pass(ip, pass_mode::console);
+  if (pass == 2) {
+    // Registered but not recorded: the allowlist changed, so the service
+    // hears of it; the failure is the command's result.
+    write_last_error(MSG_NOT_RECORDED);
+    signal_service_reload();
+    return EXIT_FAILED;
+  }
+  if (pass != 0) {
     console_print_failure(L"Failed to add IP to whitelist.");
     record_add_failure();
     return EXIT_FAILED;
@@ -64,9 +73,12 @@ bool replace_registration(const wchar_t* ip) {
     if (removal != old_ip_removal::removed)
       console_print(L"Warning: failed to remove old IP; queued for retry.\n");
     if (removal == old_ip_removal::queue_full) console_print(L"Warning: pending delete queue full.\n");
+    if (removal == old_ip_removal::queue_unwritten)
+      console_print(L"Warning: could not write the pending delete queue; %s may remain on the whitelist.\n",
+                    old_ip);
   }
   if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) != 0) return false;
-  record_registered_ip(old_ip, ip);
+  if (record_registered_ip(old_ip, ip) != 0) report_unrecorded(ip, pass_mode::console);
   return true;
 }
 }  // namespace

@@ -8,6 +8,7 @@
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "shared_objects.h"
+#include "stop_request.h"
 
 old_ip_removal remove_old_ip(const wchar_t* old_ip) {
   const config_record& c = agent_config;
@@ -15,44 +16,70 @@ old_ip_removal remove_old_ip(const wchar_t* old_ip) {
     pending_remove(old_ip);
     return old_ip_removal::removed;
   }
-  return pending_add(old_ip) == 0 ? old_ip_removal::queued : old_ip_removal::queue_full;
+  switch (pending_add(old_ip)) {
+    case 0:
+      return old_ip_removal::queued;
+    case PENDING_WRITE_FAILED:
+      return old_ip_removal::queue_unwritten;
+    default:
+      return old_ip_removal::queue_full;
+  }
+}
+
+void report_removal(old_ip_removal removal, const wchar_t* old_ip, pass_mode mode) {
+  if (removal == old_ip_removal::removed) return;
+  const bool console = mode == pass_mode::console;
+  if (console)
+    console_print(L"Warning: failed to remove old IP (may not exist); queued for retry.\n");
+  else
+    service_log("Warning: failed to remove old IP (may not exist); queued for retry");
+  if (removal == old_ip_removal::queue_full) {
+    if (console)
+      console_print(L"Warning: pending delete queue full; straggler may remain until manual remove.\n");
+    else
+      service_log("Warning: pending delete queue full");
+  } else if (removal == old_ip_removal::queue_unwritten) {
+    if (console)
+      console_print(L"Warning: could not write the pending delete queue; %s may remain on the whitelist.\n",
+                    old_ip);
+    else
+      service_log("Warning: could not write the pending delete queue; %S kept for the next retry", old_ip);
+  }
+}
+
+void report_unrecorded(const wchar_t* ip, pass_mode mode) {
+  if (mode == pass_mode::console)
+    console_print(L"Warning: could not write last_ip.txt; %s stays queued for removal once no longer current.\n",
+                  ip);
+  else
+    service_log("Warning: could not write last_ip.txt; %S kept in memory and queued for removal", ip);
 }
 
 int sync_pass(const wchar_t* ip, pass_mode mode) {
   const config_record& c = agent_config;
   if (!c.token[0] || !c.server_url[0]) return -1;
-  const bool console = mode == pass_mode::console;
 
   // One registration at a time on this machine, and the address to replace
   // is what last_ip.txt names now: another agent process may have replaced
   // it since this one read it.
   machine_lock registering(REGISTRATION_MUTEX_NAME, REGISTRATION_MUTEX_WAIT_MS);
+  if (stop_requested()) return 1;
   wchar_t old_ip[IP_CAPACITY];
   last_ip_reload(old_ip);
   if (old_ip[0] && !same_ip(old_ip, ip)) {
-    if (console)
+    if (mode == pass_mode::console)
       console_print(L"IP changed from %s. Removing old IP...\n", old_ip);
     else
       service_log("IP changed from %S to %S - removing old IP", old_ip, ip);
-    old_ip_removal removal = remove_old_ip(old_ip);
-    if (removal != old_ip_removal::removed) {
-      if (console)
-        console_print(L"Warning: failed to remove old IP (may not exist); queued for retry.\n");
-      else
-        service_log("Warning: failed to remove old IP (may not exist); queued for retry");
-    }
-    if (removal == old_ip_removal::queue_full) {
-      if (console)
-        console_print(L"Warning: pending delete queue full; straggler may remain until manual remove.\n");
-      else
-        service_log("Warning: pending delete queue full");
-    }
+    report_removal(remove_old_ip(old_ip), old_ip, mode);
   }
 
   if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) == 0) {
-    record_registered_ip(old_ip, ip);
-    return 0;
+    if (record_registered_ip(old_ip, ip) == 0) return 0;
+    report_unrecorded(ip, mode);
+    return 2;
   }
-  if (!console && last_api_error[0]) write_last_error(last_api_error);
+  // A stop's cancellation is no failure to show.
+  if (mode == pass_mode::log && last_api_error[0] && !stop_requested()) write_last_error(last_api_error);
   return 1;
 }

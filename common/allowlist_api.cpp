@@ -101,7 +101,10 @@ int allowlist_request(const wchar_t* method, const wchar_t* server_url, const wc
   if (!http.send(body, body_size) || !http.receive()) return fail_step(http, host8, port);
   DWORD status = http.status_code();
   char response[ALLOWLIST_RESPONSE_CAPACITY];
-  http.read_body(response, sizeof response);
+  bool broken = false;
+  http.read_body(response, sizeof response, &broken);
+  // An answer cut off by the deadline or a stop is no answer.
+  if (broken && http.error() == ERROR_WINHTTP_TIMEOUT) return fail_step(http, host8, port);
 
   if (allowlist_answer_accepted(status, response)) return 0;
   allowlist_refusal_text(status, response, last_api_error, LAST_API_ERROR_CAPACITY);

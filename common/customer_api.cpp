@@ -12,11 +12,11 @@ constexpr DWORD HTTP_OK = 200;
 
 // Session, bearer header, send, receive and status 200; false otherwise.
 bool open_customer_request(http_exchange& http, const wchar_t* server_url, const wchar_t* path,
-                           const wchar_t* token) {
+                           const wchar_t* token, DWORD deadline_ms = HTTP_EXCHANGE_DEADLINE_MS) {
   wchar_t host[HOST_CAPACITY];
   int port = 0, secure = 0;
   if (split_server_url(server_url, host, HOST_CAPACITY, &port, &secure) != 0) return false;
-  if (!http.open({host, port, secure != 0}, L"GET", path)) return false;
+  if (!http.open({host, port, secure != 0}, L"GET", path, deadline_ms)) return false;
   wchar_t header[AUTHORIZATION_HEADER_CHARS];
   format_bounded(header, AUTHORIZATION_HEADER_CHARS, L"Authorization: Bearer %s\r\n", token ? token : L"");
   http.add_header(header);
@@ -39,7 +39,7 @@ int customer_api_get(const wchar_t* server_url, const wchar_t* path, const wchar
 int customer_api_download(const wchar_t* server_url, const wchar_t* path, const wchar_t* token,
                           const wchar_t* file_path) {
   http_exchange http;
-  if (!open_customer_request(http, server_url, path, token)) return -1;
+  if (!open_customer_request(http, server_url, path, token, HTTP_DOWNLOAD_DEADLINE_MS)) return -1;
   long long expected = http.content_length();
 
   // The file is replaced only by a complete body: a transfer that breaks

@@ -1,12 +1,90 @@
 #include "http_transport.h"
 
+namespace {
+// The open exchanges of this process, and whether a stop ended them all.
+std::mutex list_lock;
+http_exchange* open_list = nullptr;
+bool all_cancelled = false;
+
+void CALLBACK deadline_passed(void* exchange, BOOLEAN) noexcept {
+  static_cast<http_exchange*>(exchange)->cancel();
+}
+}  // namespace
+
+void http_cancel_all() noexcept {
+  std::lock_guard lock(list_lock);
+  all_cancelled = true;
+  for (http_exchange* e = open_list; e; e = e->next_) e->cancel();
+}
+
+http_exchange::~http_exchange() {
+  {
+    std::lock_guard lock(list_lock);
+    if (listed_) {
+      if (prev_)
+        prev_->next_ = next_;
+      else
+        open_list = next_;
+      if (next_) next_->prev_ = prev_;
+    }
+  }
+  deadline_.reset();  // waits for a deadline callback that is running
+}
+
+void http_exchange::cancel() noexcept {
+  std::lock_guard lock(lock_);
+  if (cancelled_) return;
+  cancelled_ = true;
+  // Closing the request handle is what makes a call pending on the owner's
+  // thread return; the connection and session go with it.
+  request_.reset();
+  connection_.reset();
+  session_.reset();
+}
+
+bool http_exchange::cancelled() noexcept {
+  std::lock_guard lock(lock_);
+  return cancelled_;
+}
+
+HINTERNET http_exchange::request() noexcept {
+  std::lock_guard lock(lock_);
+  return request_.get();
+}
+
 bool http_exchange::fail(http_step step) {
-  error_ = GetLastError();
+  DWORD error = GetLastError();
+  error_ = cancelled() ? ERROR_WINHTTP_TIMEOUT : error;
   failed_step_ = step;
   return false;
 }
 
-bool http_exchange::open(const http_target& target, const wchar_t* method, const wchar_t* path) {
+// Lists the exchange for http_cancel_all() and arms its deadline; from here
+// on the handles are touched only under lock_.
+bool http_exchange::start_deadline(DWORD deadline_ms) {
+  {
+    std::lock_guard lock(list_lock);
+    if (all_cancelled) {
+      cancel();
+    } else {
+      next_ = open_list;
+      if (open_list) open_list->prev_ = this;
+      open_list = this;
+      listed_ = true;
+    }
+  }
+  if (cancelled()) {
+    SetLastError(ERROR_WINHTTP_TIMEOUT);
+    return false;
+  }
+  if (!CreateTimerQueueTimer(deadline_.put(), nullptr, deadline_passed, this, deadline_ms, 0,
+                             WT_EXECUTEONLYONCE))
+    return false;
+  return true;
+}
+
+bool http_exchange::open(const http_target& target, const wchar_t* method, const wchar_t* path,
+                         DWORD deadline_ms) {
   session_.reset(WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) return fail(http_step::open_session);
@@ -25,22 +103,23 @@ bool http_exchange::open(const http_target& target, const wchar_t* method, const
     DWORD flags = RELAXED_SECURITY_FLAGS;
     WinHttpSetOption(request_.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
   }
+  if (!start_deadline(deadline_ms)) return fail(http_step::open_request);
   return true;
 }
 
 void http_exchange::add_header(const wchar_t* header) {
-  WinHttpAddRequestHeaders(request_.get(), header, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
+  WinHttpAddRequestHeaders(request(), header, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
 }
 
 bool http_exchange::send(const void* body, DWORD size) {
-  if (!WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<void*>(body), size, size,
+  if (!WinHttpSendRequest(request(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<void*>(body), size, size,
                           0))
     return fail(http_step::send);
   return true;
 }
 
 bool http_exchange::receive() {
-  if (!WinHttpReceiveResponse(request_.get(), nullptr)) return fail(http_step::receive);
+  if (!WinHttpReceiveResponse(request(), nullptr)) return fail(http_step::receive);
   return true;
 }
 
@@ -48,7 +127,7 @@ bool http_exchange::redirected() { return status_code() / 100 == 3; }
 
 DWORD http_exchange::status_code() {
   DWORD status = 0, size = sizeof status;
-  if (!WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttpQueryHeaders(request(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
     return 0;
   return status;
@@ -57,7 +136,7 @@ DWORD http_exchange::status_code() {
 long long http_exchange::content_length() {
   wchar_t text[32];
   DWORD size = sizeof text;
-  if (!WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+  if (!WinHttpQueryHeaders(request(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
                            WINHTTP_NO_HEADER_INDEX))
     return -1;
   long long value = 0;
@@ -70,13 +149,19 @@ long long http_exchange::content_length() {
 
 long http_exchange::available() {
   DWORD count = 0;
-  if (!WinHttpQueryDataAvailable(request_.get(), &count)) return -1;
+  if (!WinHttpQueryDataAvailable(request(), &count)) {
+    fail(http_step::receive);
+    return -1;
+  }
   return static_cast<long>(count);
 }
 
 long http_exchange::read(void* buffer, DWORD size) {
   DWORD got = 0;
-  if (!WinHttpReadData(request_.get(), buffer, size, &got)) return -1;
+  if (!WinHttpReadData(request(), buffer, size, &got)) {
+    fail(http_step::receive);
+    return -1;
+  }
   return static_cast<long>(got);
 }
 

@@ -6,6 +6,7 @@
 #include <winhttp.h>
 
 #include <cstddef>
+#include <mutex>
 
 #include "handles.h"
 
@@ -22,6 +23,17 @@ inline constexpr int HTTP_RESOLVE_TIMEOUT_MS = 15000;
 inline constexpr int HTTP_CONNECT_TIMEOUT_MS = 15000;
 inline constexpr int HTTP_SEND_TIMEOUT_MS = 30000;
 inline constexpr int HTTP_RECEIVE_TIMEOUT_MS = 30000;
+// WinHTTP's time-outs above are not enforced everywhere (a trickling server
+// never trips them), so every exchange also ends this long after it opened,
+// whatever the server does: the same cancellation as a stop.
+inline constexpr DWORD HTTP_EXCHANGE_DEADLINE_MS = 60000;
+// A file download streams a body of any size: its deadline is a bound against
+// a server that never ends it, below the tray's 30 minutes for a download.
+inline constexpr DWORD HTTP_DOWNLOAD_DEADLINE_MS = 25 * 60000;
+
+// Cancels every exchange in progress in this process and fails every later
+// one at its start: a stopping service must not wait for a server. Any thread.
+void http_cancel_all() noexcept;
 
 struct winhttp_handle_traits {
   using pointer = HINTERNET;
@@ -29,6 +41,14 @@ struct winhttp_handle_traits {
   static void close(pointer h) noexcept { WinHttpCloseHandle(h); }
 };
 using winhttp_handle = unique_handle<winhttp_handle_traits>;
+
+// A timer-queue timer; deleting it waits for a callback that is running.
+struct deadline_timer_traits {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { DeleteTimerQueueTimer(nullptr, h, INVALID_HANDLE_VALUE); }
+};
+using deadline_timer = unique_handle<deadline_timer_traits>;
 
 enum class http_step { none, open_session, connect, open_request, send, receive };
 
@@ -38,10 +58,21 @@ struct http_target {
   bool secure;
 };
 
+// One exchange. Its owner makes the calls on one thread; cancel() may come
+// from any other (the deadline's timer, a stop): it closes the handles, which
+// makes a pending WinHTTP call return, and every later call fails. A
+// cancelled exchange reports ERROR_WINHTTP_TIMEOUT.
 class http_exchange {
  public:
-  // Session, connection and request, with the relaxed TLS checks for https.
-  bool open(const http_target& target, const wchar_t* method, const wchar_t* path);
+  http_exchange() = default;
+  ~http_exchange();
+  http_exchange(const http_exchange&) = delete;
+  http_exchange& operator=(const http_exchange&) = delete;
+
+  // Session, connection and request, with the relaxed TLS checks for https;
+  // the exchange is cancelled deadline_ms after this.
+  bool open(const http_target& target, const wchar_t* method, const wchar_t* path,
+            DWORD deadline_ms = HTTP_EXCHANGE_DEADLINE_MS);
   // Adds one "Name: value\r\n" header; its result is not needed by callers.
   void add_header(const wchar_t* header);
   bool send(const void* body = nullptr, DWORD size = 0);
@@ -63,8 +94,15 @@ class http_exchange {
   http_step failed_step() const { return failed_step_; }
   DWORD error() const { return error_; }
 
+  void cancel() noexcept;
+
  private:
+  friend void http_cancel_all() noexcept;
   bool fail(http_step step);
+  // The request handle, or null once cancelled.
+  HINTERNET request() noexcept;
+  bool cancelled() noexcept;
+  bool start_deadline(DWORD deadline_ms);
 
   // Destroyed in reverse order: request, then connection, then session.
   winhttp_handle session_;
@@ -72,4 +110,12 @@ class http_exchange {
   winhttp_handle request_;
   http_step failed_step_ = http_step::none;
   DWORD error_ = 0;
+
+  std::mutex lock_;  // the handles and cancelled_, against cancel()
+  bool cancelled_ = false;
+  deadline_timer deadline_;
+  // The process's list of open exchanges, for http_cancel_all().
+  http_exchange* next_ = nullptr;
+  http_exchange* prev_ = nullptr;
+  bool listed_ = false;
 };

@@ -72,9 +72,13 @@ TEST_F(queue_files, a_file_that_cannot_be_read_is_not_overwritten) {
   write_bytes(pending_file(), "192.0.2.1\n");
   file_handle holder(CreateFileW(pending_file().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
-  EXPECT_EQ(pending_add(L"192.0.2.2"), -1);
+  EXPECT_EQ(pending_add(L"192.0.2.2"), PENDING_WRITE_FAILED);
   holder.reset();
   EXPECT_EQ(pending_text(), "192.0.2.1\n");
+  // The address it could not queue is not dropped: the next pass queues it.
+  fake_net.answer = [](const recorded_request&) -> std::optional<std::string> { return "unreachable"; };
+  pending_retry_pass(pass_mode::log);
+  EXPECT_EQ(pending_text(), "192.0.2.1\n192.0.2.2\n");
 }
 
 TEST_F(retry_pass, each_entry_by_its_case) {

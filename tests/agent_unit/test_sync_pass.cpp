@@ -1,8 +1,11 @@
 // One replacement of the registered address: what is sent, what is recorded,
 // and what is never overwritten.
+#include <algorithm>
 #include <string>
 
 #include "agent_test_support.h"
+#include "commands.h"
+#include "last_ip.h"
 #include "pending_queue.h"
 #include "sync_pass.h"
 
@@ -129,4 +132,58 @@ TEST_F(sync_pass_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
   EXPECT_EQ(request_lines(), (std::vector<std::wstring>{L"DELETE 198.51.100.2", L"POST 198.51.100.3"}));
   EXPECT_FALSE(file_exists(pending_file()));
   EXPECT_STREQ(agent.last_ip, L"198.51.100.3");
+}
+
+// last_ip.txt held open by another process (any user may read it; a reader
+// without delete sharing blocks its replacement) across a registration and
+// the next address change: the address registered meanwhile is never left on
+// the allowlist with nothing tracking it, and the failure is reported.
+TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
+  std::wstring path = data.file(L"last_ip.txt");
+  write_bytes(path, "198.51.100.1");
+  wcscpy(agent.last_ip, L"198.51.100.1");
+  file_handle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
+  EXPECT_EQ(sync_pass(L"198.51.100.2", pass_mode::log), 2);
+  EXPECT_EQ(read_bytes(path), "198.51.100.1");
+  EXPECT_EQ(pending_text(), "198.51.100.2\n") << "queued until last_ip.txt names it";
+  fake_net.public_ip = L"198.51.100.2";
+  pending_retry_pass(pass_mode::log);
+  EXPECT_EQ(pending_text(), "198.51.100.2\n") << "current, but not recorded: kept";
+
+  EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 2) << "still held: memory named the address to replace";
+  holder.reset();
+  fake_net.public_ip = L"198.51.100.3";
+  pending_retry_pass(pass_mode::log);
+  wchar_t registered[IP_CAPACITY];
+  last_ip_reload(registered);
+  EXPECT_STREQ(registered, L"198.51.100.3");
+  EXPECT_EQ(read_bytes(path), "198.51.100.3") << "written once it could be";
+  pending_retry_pass(pass_mode::log);
+  EXPECT_FALSE(file_exists(pending_file()));
+  EXPECT_EQ(request_lines(), (std::vector<std::wstring>{L"DELETE 198.51.100.1", L"POST 198.51.100.2",
+                                                        L"DELETE 198.51.100.2", L"POST 198.51.100.3"}));
+  std::vector<std::string> log = log_messages();
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "Warning: could not write last_ip.txt; 198.51.100.2 kept in memory and queued for removal"),
+            1);
+}
+
+// The sync command's form of the same: exit 1 and the reason for the tray.
+TEST_F(sync_pass_test, the_sync_command_fails_when_it_cannot_record_its_registration) {
+  wchar_t message[128];
+  ASSERT_EQ(tray_config_save(L"token-A", L"https://allowlist.test", L"", L"", message, 128), 0);
+  std::wstring path = data.file(L"last_ip.txt");
+  write_bytes(path, "198.51.100.1");
+  fake_net.public_ip = L"198.51.100.2";
+  {
+    file_handle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(sync_command(0, nullptr), EXIT_FAILED);
+  }
+  EXPECT_EQ(read_bytes(data.file(L"last_error.txt")), "IP whitelisted, but last_ip.txt could not be written.");
+  EXPECT_EQ(pending_text(), "198.51.100.2\n");
+  wchar_t registered[IP_CAPACITY];
+  last_ip_reload(registered);  // the file can be written again
+  EXPECT_EQ(read_bytes(path), "198.51.100.2");
 }

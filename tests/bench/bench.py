@@ -4,7 +4,11 @@
             delay) with the loopback server delaying every request: 1.0 would
             be a sync that costs nothing beyond waiting for the network
   service   CPU time and wake-ups (context switches of all threads) per idle
-            minute; working set after 1,000 cycles relative to after 10
+            minute; working set after 40 cycles relative to after 10 (reloads
+            start at most one cycle per 5 s); server requests and log lines
+            per 100 reload sets in a burst; time from a stop request to
+            STOPPED while the server holds a request open, relative to a stop
+            at rest
   tray      round trip of WM_NULL to the status window while a refresh waits
             on a slow server, relative to the round trip at rest
   sizes     whitelist.exe and tray.exe for x86 and x64, and the x86/x64 ratio
@@ -30,6 +34,7 @@ TOOLS = pathlib.Path(os.environ["WHITELIST_LAUNCHER"]).parent
 ADDRESS = "198.51.100.77"
 REPEATS = int(os.environ.get("BENCH_REPEATS", "7"))
 IDLE_SECONDS = float(os.environ.get("BENCH_IDLE_SECONDS", "60"))
+CYCLES = 40
 
 
 def say(text):
@@ -102,20 +107,63 @@ def bench_service():
             after10 = process_sample(pid)
             server.clear_requests()
             start = time.monotonic()
-            cycles(990)
+            cycles(CYCLES - 10)
             took = time.monotonic() - start
-            after1000 = process_sample(pid)
+            after = process_sample(pid)
             asked = len(server.get_requests())
-            say(f"service cycles: 990 in {took:.1f} s ({took / 990 * 1000:.1f} ms each, {asked} address "
-                f"questions answered); working set after 1,000 "
-                f"cycles / after 10: {after1000['working_set'] / after10['working_set']:.3f} "
-                f"({after10['working_set'] // 1024} -> {after1000['working_set'] // 1024} KiB), RSS "
-                f"{after1000['rss_kib'] / after10['rss_kib']:.3f}, handles {after10['handles']} -> "
-                f"{after1000['handles']}")
+            say(f"service cycles: {CYCLES - 10} in {took:.1f} s ({took / (CYCLES - 10):.1f} s each, {asked} "
+                f"address questions answered); working set after {CYCLES} "
+                f"cycles / after 10: {after['working_set'] / after10['working_set']:.3f} "
+                f"({after10['working_set'] // 1024} -> {after['working_set'] // 1024} KiB), RSS "
+                f"{after['rss_kib'] / after10['rss_kib']:.3f}, handles {after10['handles']} -> "
+                f"{after['handles']}")
+
+            time.sleep(6)  # past the last cycle's coalescing window
+            server.clear_requests()
+            lines = log_bytes().count(b"\r\n")
+            code, out, err = control("event", "100")
+            assert code == 0, f"service_control event 100: {code} {out}{err}"
+            time.sleep(12)  # two coalescing windows: every cycle the burst started has run
+            logged = log_bytes().count(b"\r\n") - lines
+            say(f"service reloads: 100 sets in a burst -> {len(server.get_requests())} server requests, "
+                f"{logged} log lines (one cycle per set: 100 and 100)")
+
+            sc("stop", SERVICE)
+            wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop", 120)
+            bench_stop(server)
         finally:
             remove_service()
             shutil.rmtree(SERVICE_DATA, ignore_errors=True)
             shutil.rmtree(tmp, ignore_errors=True)
+
+
+def bench_stop(server):
+    """The installed, stopped service: stop to STOPPED at rest and while the
+    server holds the start-up addition open."""
+    rest = [stop_after(lambda: None, server) for _ in range(3)]
+    server.set_script("POST", "/api/public/whitelist", [{"action": "hang", "always": True}])
+    hung = [stop_after(lambda: wait_until(lambda: any(r["method"] == "POST" for r in server.get_requests()),
+                                          "the held addition"), server) for _ in range(3)]
+    server.clear_scripts()
+    say(f"service stop to STOPPED while the server holds the addition open: median "
+        f"{statistics.median(hung):.2f} s, at rest {statistics.median(rest):.2f} s -> ratio "
+        f"{statistics.median(hung) / statistics.median(rest):.2f}")
+
+
+def stop_after(ready, server):
+    """Starts the service, waits for ready(), and times a stop request to
+    STOPPED as sc query shows it."""
+    server.clear_requests()
+    code, out = sc("start", SERVICE)
+    assert code == 0, out
+    wait_until(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
+    wait_until(lambda: server.get_requests(), "the service's first request")
+    ready()
+    time.sleep(1)
+    start = time.monotonic()
+    sc("stop", SERVICE)
+    wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop", 120)
+    return time.monotonic() - start
 
 
 def log_bytes():

@@ -14,14 +14,20 @@ NO_PUBLIC_IP = crlf("Warning: could not get public IP.")
 
 
 class Dispatch(AgentTestCase):
-    def test_console_start_is_refused_by_the_service_manager(self):
+    def test_console_start_is_refused_by_the_service_manager_and_explains_the_commands(self):
         # Wine takes about 10 s to refuse each one, so they run side by side.
-        cases = [(self.whitelist, []), (self.whitelist, ["bogus"]), (self.whitelist, ["files"]), (self.sync, [])]
+        cases = [(self.whitelist, []), (self.whitelist, ["--help"]), (self.whitelist, ["files"]),
+                 (self.sync, ["/?"])]
         with ThreadPoolExecutor(len(cases)) as pool:
             results = list(pool.map(lambda c: self.agent(*c[1], exe=c[0]), cases))
         for (exe, args), r in zip(cases, results):
             with self.subTest(exe=exe.name, args=args):
-                self.assertEqual((r.code, r.out), (1, crlf(DISPATCH_FAILED)), r)
+                lines = r.out.decode().split("\r\n")
+                self.assertEqual((r.code, lines[:2]), (1, [DISPATCH_FAILED, "Usage:"]), r)
+                for command in ("whitelist --token <token> --server-url <url>", "whitelist status", "whitelist sync"):
+                    self.assertTrue(any(line.strip().startswith(command) for line in lines), (command, r))
+                self.assertEqual(any(line.strip().startswith("sync files --name") for line in lines),
+                                 exe == self.sync, r)
 
     def test_status_on_a_fresh_data_folder(self):
         for exe, word in [(None, "status"), (None, "STATUS"), (self.sync, "Status")]:

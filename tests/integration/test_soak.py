@@ -1,5 +1,6 @@
 """Fault-injection soak: the real service under Wine's service control manager
-driven through many fast cycles (each reload notification starts one) while
+driven through cycles (each reload notification starts one, at most one
+every 5 s) while
 the loopback server answers at random with successes, refusals, garbage,
 cut bodies, dropped connections and delays, the reported address changes now
 and then and command-line syncs run alongside. Afterwards, with the faults
@@ -136,7 +137,7 @@ class Soak(ServiceTestCase):
         self.configure()
         # A log just below its cap, so the soak crosses the cap early.
         filler = b"2000-01-01 00:00:00 filler\r\n"
-        (SERVICE_DATA / "service.log").write_bytes(filler * ((LOG_CAP - 4096) // len(filler)))
+        (SERVICE_DATA / "service.log").write_bytes(filler * ((LOG_CAP - 1024) // len(filler)))
         self.start()
         self.wait_for(lambda: any(m.startswith("Startup whitelist sync OK") for m in self.log()), "the start-up sync")
         pid = linux_pid(self.whitelist)

@@ -62,6 +62,7 @@ path prefix wins, then an exact method over "*".  Item fields, all optional:
   action: "respond" (default) | "normal" (answer as usual, after the delay) |
   "drop" (headers, part of the body, then close) | "hang" (no answer until
   clear_scripts or stop, then close) | "reset" (close with TCP RST, no answer)
+  | "trickle" (headers, then the body one byte a second; stops like "hang")
 
 Command line
   fake_server.py [--http-port P] [--https-port Q [--cert C --key K]]
@@ -114,7 +115,7 @@ CUSTOMERS_PREFIX = "/api/auth/customers/"
 CONTROL_PREFIX = "/_control/"
 MAX_BODY = 64 * 1024 * 1024
 FILL = b"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-ACTIONS = ("respond", "normal", "drop", "hang", "reset")
+ACTIONS = ("respond", "normal", "drop", "hang", "reset", "trickle")
 
 
 def fill_pattern(size):
@@ -258,6 +259,23 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
         socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
 
+    def _trickle(self, item, released):
+        """Headers at once, then one byte of the body a second."""
+        body = item.body or fill_pattern(1000)
+        self.close_connection = True
+        head = ("HTTP/1.1 %d OK\r\nContent-Type: %s\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                % (item.status, item.content_type, len(body))).encode("latin-1")
+        try:
+            self.wfile.write(head)
+            self.wfile.flush()
+            for i in range(len(body)):
+                if released.wait(1):
+                    return
+                self.wfile.write(body[i:i + 1])
+                self.wfile.flush()
+        except OSError:
+            pass  # the client gave up
+
     def _send_json(self, status, obj):
         self._send(status, _compact(obj))
 
@@ -287,6 +305,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 owner._hang_event().wait()
                 self.close_connection = True
                 return
+            if item.action == "trickle":
+                return self._trickle(item, owner._hang_event())
             if item.action != "normal":
                 return self._send(item.status, item.body, item.content_type,
                                   item.headers,

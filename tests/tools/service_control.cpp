@@ -1,5 +1,8 @@
 // Test tool: pokes the running agent service the way other programs do.
-//   service_control event        sets the reload event
+//   service_control event [N]    sets the reload event (N times, as fast as
+//                                it can: a burst)
+//   service_control hold S       takes the agent's registration mutex, prints
+//                                "held" and keeps it for S seconds
 //   service_control control N    sends control code N with ControlService
 //   service_control cycles N [S] sets the reload event N times, each time
 //                                waiting until the service has taken it
@@ -23,6 +26,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "agent_constants.h"
 #include "handles.h"
 #include "service_names.h"
 
@@ -125,10 +129,24 @@ int print_event_security() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 2 && std::wcscmp(argv[1], L"event") == 0) {
+  if ((argc == 2 || (argc == 3 && std::iswdigit(argv[2][0]))) && std::wcscmp(argv[1], L"event") == 0) {
     kernel_handle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT_NAME));
     if (!event) return failed("OpenEventW");
-    if (!SetEvent(event.get())) return failed("SetEvent");
+    unsigned long count = argc == 3 ? std::wcstoul(argv[2], nullptr, 10) : 1;
+    for (unsigned long i = 0; i < count; ++i) {
+      if (!SetEvent(event.get())) return failed("SetEvent");
+      Sleep(1);  // another set, not the same one twice
+    }
+    return 0;
+  }
+  if (argc == 3 && std::wcscmp(argv[1], L"hold") == 0 && std::iswdigit(argv[2][0])) {
+    kernel_handle mutex(CreateMutexW(nullptr, FALSE, REGISTRATION_MUTEX_NAME));
+    if (!mutex) return failed("CreateMutexW");
+    if (WaitForSingleObject(mutex.get(), 10000) != WAIT_OBJECT_0) return failed("taking the mutex", WAIT_TIMEOUT);
+    std::puts("held");
+    std::fflush(stdout);
+    Sleep(std::wcstoul(argv[2], nullptr, 10) * 1000);
+    ReleaseMutex(mutex.get());
     return 0;
   }
   if (argc == 3 && std::wcscmp(argv[1], L"control") == 0 && std::iswdigit(argv[2][0])) {
@@ -146,6 +164,7 @@ int wmain(int argc, wchar_t** argv) {
   if ((argc == 3 || (argc == 4 && std::iswdigit(argv[3][0]))) && std::wcscmp(argv[1], L"cycles") == 0 &&
       std::iswdigit(argv[2][0]))
     return run_cycles(std::wcstoul(argv[2], nullptr, 10), argc == 4 ? std::wcstoul(argv[3], nullptr, 10) : 120);
-  std::fputs("usage: service_control event | control <code> | cycles <n> [<seconds>] | stats | security\n", stderr);
+  std::fputs("usage: service_control event [<n>] | hold <seconds> | control <code> | cycles <n> [<seconds>] | stats"
+             " | security\n", stderr);
   return 87;
 }
