@@ -78,6 +78,7 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
   if (folder_problem refused = guard_data_folder(log_refused_file))
     service_log("Data folder not secured: %s", refused);
+  if (!keep_service_locks()) service_log("Machine-wide locks created by another account - working without them");
 
   control_reload.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!stop_request_init() || !control_reload) {

@@ -1,5 +1,6 @@
 #include "shared_objects.h"
 
+#include "agent_constants.h"
 #include "file_io.h"
 #include "folder_security.h"
 #include "stop_request.h"
@@ -30,6 +31,12 @@ kernel_handle create_shared_mutex(const wchar_t* name, foreign_objects rule) {
   return create_shared(rule, SYNCHRONIZE | MUTEX_MODIFY_STATE, [&](SECURITY_ATTRIBUTES* attributes, DWORD access) {
     return CreateMutexExW(attributes, name, 0, access);
   });
+}
+
+bool keep_service_locks() {
+  static kernel_handle registration = create_shared_mutex(REGISTRATION_MUTEX_NAME, foreign_objects::refuse);
+  static kernel_handle queue = create_shared_mutex(PENDING_MUTEX_NAME, foreign_objects::refuse);
+  return registration && queue;
 }
 
 machine_lock::machine_lock(const wchar_t* name, DWORD wait_ms) noexcept {

@@ -23,6 +23,12 @@ enum class foreign_objects { adopt, refuse };
 kernel_handle create_shared_event(const wchar_t* name, foreign_objects rule);
 kernel_handle create_shared_mutex(const wchar_t* name, foreign_objects rule);
 
+// The service creates both machine-wide locks at its start and keeps them for
+// its life: a lock that a user's process had created first would be one the
+// service refuses, and it would then register without it. False when one of
+// them is refused (another account created it before the service).
+bool keep_service_locks();
+
 // A named mutex held for the object's lifetime; the owning thread may take it
 // again. When it can't be had within wait_ms (no rights, a holder that hangs,
 // an object the service refuses) the work goes on without it: nothing may

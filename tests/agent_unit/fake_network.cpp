@@ -6,6 +6,10 @@
 
 fake_network_state fake_net;
 
+// A registration signals the installed service; the tests must not signal
+// one that another suite runs.
+void signal_service_reload() {}
+
 void reset_fake_network() {
   fake_net = fake_network_state{};
   last_api_error[0] = '\0';

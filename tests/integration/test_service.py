@@ -169,14 +169,20 @@ class Service(ServiceTestCase):
         took = self.stop_and_time()
         server.clear_scripts()
 
-        # A start whose first registration waits for another process's.
-        holder = subprocess.Popen([WINE, CONTROL, "hold", "300"], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        # A cycle whose registration waits for another process's: the lock
+        # is the service's own (it keeps it from its start), held meanwhile
+        # by a command-line run.
+        server.set_ip(IP_C)
+        self.start()
+        self.wait_log(f"Startup whitelist sync OK: {IP_C}")
+        holder = subprocess.Popen([WINE, CONTROL, "hold", "30"], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
         try:
             self.assertEqual(holder.stdout.readline().strip(), b"held")
-            server.set_ip(IP_C)
+            server.set_ip(IP_B)
             server.clear_requests()
-            self.start()
-            time.sleep(3)  # the start-up sync is waiting for the mutex by now
+            self.poke("event")
+            self.wait_for(lambda: self.service_detections() > 0, "the cycle's detection")
+            time.sleep(2)  # the cycle is waiting for the lock by now
             self.assertEqual(self.wire(), [])
             took_locked = self.stop_and_time()
         finally:

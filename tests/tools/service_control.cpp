@@ -140,8 +140,9 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (argc == 3 && std::wcscmp(argv[1], L"hold") == 0 && std::iswdigit(argv[2][0])) {
-    kernel_handle mutex(CreateMutexW(nullptr, FALSE, REGISTRATION_MUTEX_NAME));
-    if (!mutex) return failed("CreateMutexW");
+    // Asks for what a user's run gets on the service's lock: wait and release.
+    kernel_handle mutex(CreateMutexExW(nullptr, REGISTRATION_MUTEX_NAME, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
+    if (!mutex) return failed("CreateMutexExW");
     if (WaitForSingleObject(mutex.get(), 10000) != WAIT_OBJECT_0) return failed("taking the mutex", WAIT_TIMEOUT);
     std::puts("held");
     std::fflush(stdout);
