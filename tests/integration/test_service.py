@@ -177,7 +177,7 @@ class Service(ServiceTestCase):
             server.clear_requests()
             self.start()
             time.sleep(3)  # the start-up sync is waiting for the mutex by now
-            self.assertEqual(self.wire(), [])
+            self.assertEqual(self.wire(), [], self.log())
             took_locked = self.stop_and_time()
         finally:
             holder.kill()

@@ -24,11 +24,14 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <string>
 #include <vector>
 
 #include "agent_constants.h"
+#include "folder_security.h"
 #include "handles.h"
 #include "service_names.h"
+#include "shared_objects.h"
 
 namespace {
 int failed(const char* what, DWORD code) {
@@ -140,7 +143,12 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (argc == 3 && std::wcscmp(argv[1], L"hold") == 0 && std::iswdigit(argv[2][0])) {
-    kernel_handle mutex(CreateMutexW(nullptr, FALSE, REGISTRATION_MUTEX_NAME));
+    // Owned by Administrators, as an elevated command's: the service waits
+    // only for a holder it trusts.
+    local_memory descriptor = descriptor_from_sddl((std::wstring(L"O:BA") + SHARED_OBJECT_SDDL).c_str());
+    if (!descriptor) return failed("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    kernel_handle mutex(CreateMutexW(&attributes, FALSE, REGISTRATION_MUTEX_NAME));
     if (!mutex) return failed("CreateMutexW");
     if (WaitForSingleObject(mutex.get(), 10000) != WAIT_OBJECT_0) return failed("taking the mutex", WAIT_TIMEOUT);
     std::puts("held");
