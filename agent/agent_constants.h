@@ -17,6 +17,12 @@ inline constexpr unsigned long STOP_CHECKPOINT_MS = 250;
 inline constexpr unsigned long RELOAD_CYCLE_GAP_MS = 5000;
 // A reload waits this long for the rest of its burst.
 inline constexpr unsigned long RELOAD_SETTLE_MS = 1000;
+// An address or interface change, or a resume, is checked once the network
+// has been quiet this long (a burst of changes, routes coming up).
+inline constexpr unsigned long CHANGE_SETTLE_MS = 2000;
+// A change-driven cycle that reaches no network tries again after these
+// waits, then leaves it to the poll.
+inline constexpr unsigned long CHANGE_RETRY_MS[] = {5000, 10000, 20000};
 // A last_ip.txt that another process holds open is tried again this often.
 inline constexpr int LAST_IP_WRITE_ATTEMPTS = 6;
 inline constexpr unsigned long LAST_IP_WRITE_RETRY_MS = 200;

@@ -1,5 +1,5 @@
 // The service control manager's side of the service: registration of the
-// handler, status reports, the stop and reload controls, the events.
+// handler, status reports, the stop, reload and power controls, the events.
 #include "service_host.h"
 
 #include <mutex>
@@ -8,6 +8,7 @@
 #include "folder_security.h"
 #include "service_log.h"
 #include "service_names.h"
+#include "service_worker.h"
 #include "shared_objects.h"
 #include "stop_request.h"
 
@@ -20,6 +21,8 @@ SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, 0, 0, 0, 0, 0, 0};
 DWORD checkpoint = 1;
 bool stopped_reported = false;
 kernel_handle control_reload;  // auto-reset; set by control code 128
+kernel_handle power_resume;    // auto-reset; set by a resume from sleep
+constexpr DWORD ACCEPTED = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_POWEREVENT;
 
 // Caller holds status_lock. Pending states count checkpoints; nothing is
 // reported after "stopped", when the process may already be going away.
@@ -50,30 +53,36 @@ bool wait_for_worker(HANDLE worker) {
   if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
   for (DWORD waited = 0; waited < STOP_GRACE_MS; waited += STOP_CHECKPOINT_MS) {
     if (WaitForSingleObject(worker, STOP_CHECKPOINT_MS) == WAIT_OBJECT_0) return true;
-    report(SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP, STOP_WAIT_HINT_MS);
+    report(SERVICE_STOP_PENDING, ACCEPTED, STOP_WAIT_HINT_MS);
   }
   return false;
 }
-}  // namespace
 
-void WINAPI service_ctrl_handler(DWORD control) noexcept {
+DWORD WINAPI service_ctrl_handler(DWORD control, DWORD event_type, LPVOID, LPVOID) noexcept {
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      report(SERVICE_STOP_PENDING, SERVICE_ACCEPT_STOP, STOP_WAIT_HINT_MS);
+      report(SERVICE_STOP_PENDING, ACCEPTED, STOP_WAIT_HINT_MS);
       request_stop();
-      break;
+      return NO_ERROR;
     case SERVICE_CONTROL_RELOAD_LAST_IP:
       // The worker reloads: the settings are its own, and a burst of
       // reloads is taken together there.
       SetEvent(control_reload.get());
-      break;
+      return NO_ERROR;
+    case SERVICE_CONTROL_POWEREVENT:
+      // After sleep the PC is often on another network, or its lease renewed.
+      if (event_type == PBT_APMRESUMEAUTOMATIC || event_type == PBT_APMRESUMESUSPEND) SetEvent(power_resume.get());
+      return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+      return NO_ERROR;
     default:
-      break;  // interrogate and the rest: nothing, no report
+      return ERROR_CALL_NOT_IMPLEMENTED;
   }
 }
+}  // namespace
 
 void WINAPI service_main(DWORD, LPWSTR*) noexcept {
-  status_handle = RegisterServiceCtrlHandlerW(SERVICE_NAME, service_ctrl_handler);
+  status_handle = RegisterServiceCtrlHandlerExW(SERVICE_NAME, service_ctrl_handler, nullptr);
   if (!status_handle) return;
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
   if (folder_problem refused = guard_data_folder(log_refused_file))
@@ -81,9 +90,10 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   if (!keep_service_locks()) service_log("Machine-wide locks created by another account - working without them");
 
   control_reload.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!stop_request_init() || !control_reload) {
+  power_resume.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!stop_request_init() || !control_reload || !power_resume) {
     DWORD error = GetLastError();
-    report(SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 0, error);
+    report(SERVICE_STOPPED, ACCEPTED, 0, error);
     return;
   }
   // Kept until the process ends, like the stop event: a worker that
@@ -92,11 +102,11 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   if (!reload_event)
     service_log("Reload-last-IP event unavailable; external sync will not refresh service memory until next poll");
 
-  report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0);
-  static reload_signals signals{reload_event.get(), control_reload.get()};
+  report(SERVICE_RUNNING, ACCEPTED, 0);
+  static worker_signals signals{reload_event.get(), control_reload.get(), power_resume.get()};
   kernel_handle worker(CreateThread(nullptr, 0, service_worker, &signals, 0, nullptr));
   bool ended = !worker || wait_for_worker(worker.get());
-  report(SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 0);
+  report(SERVICE_STOPPED, ACCEPTED, 0);
   // A worker still blocked in a call must not run on while the process's
   // globals are torn down: the process ends here, as it may after STOPPED.
   if (!ended) ExitProcess(NO_ERROR);

@@ -1,7 +1,12 @@
 // The service's body: registers the address once at start, then polls every
-// POLL_INTERVAL_MS, waking early for a stop or a reload notification. The
-// settings follow whitelist.config: a reload re-reads them, and so does a
-// cycle that finds the file written since they were read.
+// POLL_INTERVAL_MS, waking early for a stop, a reload, an address change or
+// a resume (wake_plan times the cycles). The settings follow
+// whitelist.config: a reload re-reads them, and so does a cycle that finds
+// the file written since they were read.
+#include "service_worker.h"
+
+#include <iphlpapi.h>
+
 #include <cwchar>
 
 #include "agent_constants.h"
@@ -11,10 +16,10 @@
 #include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
-#include "service_host.h"
 #include "service_log.h"
 #include "stop_request.h"
 #include "sync_pass.h"
+#include "wake_plan.h"
 
 namespace {
 constexpr char MSG_NO_CONFIG[] = "No config - service will do nothing until whitelist --token X --server-url Y is run";
@@ -35,23 +40,58 @@ ULONGLONG config_written() {
   return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
+// The system's notice of a change of the PC's IPv4 addresses, as an
+// overlapped event the worker waits on with the others. Without it (the
+// call refused) the service only polls.
+class address_watch {
+ public:
+  address_watch() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (!event_ || !arm()) service_log("Network change notices unavailable - checking every %lu s", POLL_INTERVAL_MS / 1000);
+  }
+  ~address_watch() {
+    if (armed_) CancelIPChangeNotify(&overlapped_);
+  }
+  address_watch(const address_watch&) = delete;
+  address_watch& operator=(const address_watch&) = delete;
+  HANDLE event() const { return armed_ ? event_.get() : nullptr; }
+  // After the event fired: asks for the next change.
+  void rearm() {
+    armed_ = false;
+    if (!arm()) service_log("Network change notices stopped - checking every %lu s", POLL_INTERVAL_MS / 1000);
+  }
+
+ private:
+  bool arm() {
+    ResetEvent(event_.get());
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = event_.get();
+    HANDLE unused = nullptr;
+    armed_ = NotifyAddrChange(&unused, &overlapped_) == ERROR_IO_PENDING;
+    return armed_;
+  }
+  kernel_handle event_;
+  OVERLAPPED overlapped_{};
+  bool armed_ = false;
+};
+
 class worker {
  public:
-  explicit worker(const reload_signals& signals) : signals_(signals) {}
+  explicit worker(const worker_signals& signals) : signals_(signals) {}
   void run();
 
  private:
   void load_settings(bool at_start);
-  void startup_sync();
-  void poll_cycle();
-  enum class wake { stop, poll, reload };
-  wake wait_for_work();
-  // Takes a reload (and those of its burst) no sooner than allowed; false on stop.
-  bool take_reload();
+  bool startup_sync();
+  bool poll_cycle();
+  void run_cycle(unsigned causes);
+  // Waits until a cycle is due; false on stop.
+  bool wait_for_work();
+  void take_reload();
 
-  reload_signals signals_;
+  worker_signals signals_;
+  address_watch addresses_;
+  wake_plan plan_;
   ULONGLONG loaded_stamp_ = 0;
-  ULONGLONG last_network_ = 0;
 };
 
 void worker::load_settings(bool at_start) {
@@ -68,10 +108,12 @@ void worker::load_settings(bool at_start) {
     service_log("Settings changed - using server %S", agent_config.server_url);
 }
 
-void worker::startup_sync() {
+// True when the public address could be read.
+bool worker::startup_sync() {
   pending_retry_pass(pass_mode::log);
   wchar_t ip[IP_CAPACITY] = {};
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
+  bool reached = detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) == 0;
+  if (!reached) {
     if (!stop_requested()) service_log("Startup whitelist sync skipped: could not get public IP");
   } else {
     int pass = sync_pass(ip, pass_mode::log);
@@ -83,15 +125,16 @@ void worker::startup_sync() {
     }
   }
   pending_retry_pass(pass_mode::log);
+  return reached;
 }
 
-void worker::poll_cycle() {
+bool worker::poll_cycle() {
   pending_retry_pass(pass_mode::log);
   wchar_t ip[IP_CAPACITY] = {};
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) return;
+  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) return false;
   wchar_t last[IP_CAPACITY];
   last_ip_copy(last);
-  if (last[0] && same_ip(last, ip)) return;
+  if (last[0] && same_ip(last, ip)) return true;
   int pass = sync_pass(ip, pass_mode::log);
   if (pass == 0 || pass == 2) {
     delete_last_error();
@@ -99,52 +142,94 @@ void worker::poll_cycle() {
   } else if (!stop_requested()) {
     log_sync_failure("Failed to add IP to whitelist");
   }
+  return true;
 }
 
-worker::wake worker::wait_for_work() {
-  const HANDLE waits[] = {stop_request_event(), signals_.control, signals_.named};
-  DWORD count = signals_.named ? 3 : 2;
-  DWORD woke = WaitForMultipleObjects(count, waits, FALSE, POLL_INTERVAL_MS);
-  if (woke == WAIT_TIMEOUT) return wake::poll;
-  return woke == WAIT_OBJECT_0 || woke == WAIT_FAILED ? wake::stop : wake::reload;
-}
-
-bool worker::take_reload() {
-  // Any account may set the reload event: the sets of a burst, and those
-  // that come within RELOAD_CYCLE_GAP_MS of the last cycle, are taken as one.
-  ULONGLONG now = GetTickCount64();
-  ULONGLONG due = now + RELOAD_SETTLE_MS;
-  if (last_network_ && last_network_ + RELOAD_CYCLE_GAP_MS > due) due = last_network_ + RELOAD_CYCLE_GAP_MS;
-  if (WaitForSingleObject(stop_request_event(), static_cast<DWORD>(due - now)) == WAIT_OBJECT_0) return false;
+void worker::take_reload() {
   if (signals_.named) ResetEvent(signals_.named);
   WaitForSingleObject(signals_.control, 0);  // auto-reset: taken
   load_settings(false);
   wchar_t ip[IP_CAPACITY];
   last_ip_copy(ip);
   service_log("Last IP reloaded from file after external sync: %S", ip[0] ? ip : L"(none)");
-  return true;
+}
+
+void worker::run_cycle(unsigned causes) {
+  if (causes & WAKE_RELOAD)
+    take_reload();
+  else if (config_written() != loaded_stamp_)
+    load_settings(false);
+  if (!configured()) {
+    plan_.cycle_ended(GetTickCount64(), causes, cycle_outcome::skipped);
+    return;
+  }
+  // Only what the PC noticed is logged: a quiet network's polls stay silent.
+  if (causes & WAKE_NETWORK)
+    service_log("Network change - checking public IP");
+  else if (causes & WAKE_RESUME)
+    service_log("Resumed from sleep - checking public IP");
+  bool reached = poll_cycle();
+  if (!reached && (causes & (WAKE_NETWORK | WAKE_RESUME | WAKE_RETRY)) && !stop_requested())
+    service_log("No network yet - trying again shortly");
+  plan_.cycle_ended(GetTickCount64(), causes, reached ? cycle_outcome::reached : cycle_outcome::unreached);
+}
+
+bool worker::wait_for_work() {
+  for (;;) {
+    ULONGLONG now = GetTickCount64();
+    ULONGLONG wait = plan_.wait_ms(now);
+    if (wait == 0) return true;
+    // Stop first, then reload, then the PC's notices; the poll is the time-out.
+    // A reload waiting for its settle time leaves its events set until taken.
+    HANDLE waits[5];
+    wake_cause causes[5];
+    DWORD count = 0;
+    waits[count] = stop_request_event();
+    causes[count++] = WAKE_POLL;
+    if (!plan_.reload_pending()) {
+      waits[count] = signals_.control;
+      causes[count++] = WAKE_RELOAD;
+      if (signals_.named) {
+        waits[count] = signals_.named;
+        causes[count++] = WAKE_RELOAD;
+      }
+    }
+    if (HANDLE changed = addresses_.event()) {
+      waits[count] = changed;
+      causes[count++] = WAKE_NETWORK;
+    }
+    waits[count] = signals_.resume;
+    causes[count++] = WAKE_RESUME;
+    DWORD woke = WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(wait < INFINITE ? wait : INFINITE - 1));
+    if (woke == WAIT_TIMEOUT) continue;
+    if (woke == WAIT_OBJECT_0 || woke >= WAIT_OBJECT_0 + count) return false;
+    wake_cause cause = causes[woke - WAIT_OBJECT_0];
+    now = GetTickCount64();
+    if (cause == WAKE_RELOAD) {
+      // Any account may set the reload event: a burst, and the sets within
+      // RELOAD_CYCLE_GAP_MS of the last cycle, are taken as one.
+      plan_.reload_signalled(now);
+    } else {
+      if (cause == WAKE_NETWORK) addresses_.rearm();
+      plan_.change_signalled(now, cause);
+    }
+  }
 }
 
 void worker::run() {
   load_settings(true);
-  if (configured()) {
-    startup_sync();
-    last_network_ = GetTickCount64();
-  }
+  if (configured())
+    plan_.cycle_ended(GetTickCount64(), WAKE_START, startup_sync() ? cycle_outcome::reached : cycle_outcome::unreached);
+  else
+    plan_.cycle_ended(GetTickCount64(), WAKE_START, cycle_outcome::skipped);
   for (;;) {
-    if (stop_requested()) return;
-    if (config_written() != loaded_stamp_) load_settings(false);
-    if (configured()) {
-      poll_cycle();
-      last_network_ = GetTickCount64();
-    }
-    wake woke = wait_for_work();
-    if (woke == wake::stop || (woke == wake::reload && !take_reload())) return;
+    if (stop_requested() || !wait_for_work() || stop_requested()) return;
+    run_cycle(plan_.take(GetTickCount64()));
   }
 }
 }  // namespace
 
 DWORD WINAPI service_worker(LPVOID signals) noexcept {
-  worker(*static_cast<const reload_signals*>(signals)).run();
+  worker(*static_cast<const worker_signals*>(signals)).run();
   return 0;
 }

@@ -7,7 +7,7 @@ import sys
 SYSTEM_DLLS = {
     "kernel32.dll", "advapi32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "comctl32.dll",
     "comdlg32.dll", "winhttp.dll", "bcrypt.dll", "crypt32.dll", "msvcrt.dll", "ole32.dll",
-    "shlwapi.dll", "ws2_32.dll", "uxtheme.dll", "version.dll",
+    "shlwapi.dll", "ws2_32.dll", "uxtheme.dll", "version.dll", "iphlpapi.dll",
 }
 
 
