@@ -2,10 +2,9 @@
 // the settings; values already stored fill in what the command line omits.
 #include <cwchar>
 
+#include "agent_state.h"
 #include "commands.h"
-#include "config_store.h"
 #include "console.h"
-#include "data_folder.h"
 #include "text.h"
 
 namespace {

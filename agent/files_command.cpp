@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "console.h"
 #include "customer_api.h"
+#include "file_io.h"
 #include "file_list.h"
 #include "server_url.h"
 #include "text.h"
@@ -62,12 +63,11 @@ bool read_options(int argc, wchar_t** argv, files_options& o) {
 enum class folder_result { ok, no_module_path, no_backslash, create_failed };
 
 folder_result prepare_files_folder(wchar_t* folder) {
-  wchar_t module[FILES_PATH_CAPACITY] = {};
-  DWORD len = GetModuleFileNameW(nullptr, module, FILES_PATH_CAPACITY);
-  if (len == 0 || len >= FILES_PATH_CAPACITY) return folder_result::no_module_path;
-  wchar_t* slash = std::wcsrchr(module, L'\\');
-  if (!slash) return folder_result::no_backslash;
-  slash[1] = L'\0';
+  wchar_t module[FILES_PATH_CAPACITY];
+  wchar_t* name;
+  if (!program_path(module, FILES_PATH_CAPACITY, &name)) return folder_result::no_module_path;
+  if (name == module) return folder_result::no_backslash;
+  *name = L'\0';
   if (!format_bounded(folder, FILES_PATH_CAPACITY, L"%s%s", module, FILES_FOLDER_NAME))
     return folder_result::no_module_path;
   if (CreateDirectoryW(folder, nullptr)) return folder_result::ok;

@@ -7,8 +7,7 @@
 #include <cwchar>
 #include <mutex>
 
-#include "config_store.h"
-#include "data_folder.h"
+#include "tray_files.h"
 #include "file_io.h"
 #include "handles.h"
 #include "pending_text.h"
