@@ -40,24 +40,12 @@ int print_usage() {
 // the server for somebody else.
 bool read_options(int argc, wchar_t** argv, files_options& o) {
   copy_bounded(o.server_url, FILES_SERVER_URL_CAPACITY, build_settings::FILES_SERVER_URL);
-  struct option {
-    const wchar_t* long_name;
-    const wchar_t* short_name;
-    wchar_t* field;
-    size_t capacity;
-  } options[] = {
+  const command_option options[] = {
       {L"--name", L"-n", o.name, FILES_FIELD_CAPACITY},
       {L"--token", L"-t", o.token, FILES_FIELD_CAPACITY},
       {L"--server-url", L"-s", o.server_url, FILES_SERVER_URL_CAPACITY},
   };
-  for (int i = 2; i + 1 < argc; ++i) {
-    for (const option& opt : options) {
-      if (!equals_ignore_case(argv[i], opt.long_name) && !equals_ignore_case(argv[i], opt.short_name)) continue;
-      if (!copy_bounded(opt.field, opt.capacity, argv[++i])) return false;
-      break;
-    }
-  }
-  return true;
+  return !read_command_options(argc, argv, 2, options);
 }
 
 enum class folder_result { ok, no_module_path, no_backslash, create_failed };
