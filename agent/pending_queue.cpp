@@ -4,36 +4,15 @@
 
 #include "agent_state.h"
 #include "file_io.h"
-#include "handles.h"
 
 namespace {
-enum class queue_file { read, missing, unreadable };
-
-// A file that exists but can't be read is not an empty queue for a writer:
-// saving over it would lose its entries.
-queue_file read_queue_file(pending_list& out, int max) {
-  out.count = 0;
-  file_handle file = open_for_reading(agent.pending_path, FILE_SHARE_READ);
-  if (!file) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? queue_file::missing
-                                                                          : queue_file::unreadable;
-  }
-  char text[PENDING_READ_MAX + 1];
-  long got = read_up_to(file.get(), text, PENDING_READ_MAX);
-  if (got < 0) return queue_file::unreadable;
-  text[got] = '\0';
-  parse_pending_text(text, out, max);
-  return queue_file::read;
-}
-
 // Addresses whose queueing failed to write: kept until a pass queues them.
 pending_list unsaved;
 
 int add_to_file(const wchar_t* ip) {
   pending_queue_lock lock;
   pending_list queue;
-  if (read_queue_file(queue, PENDING_MAX) == queue_file::unreadable) return PENDING_WRITE_FAILED;
+  if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return PENDING_WRITE_FAILED;
   if (pending_find(queue, ip) >= 0) return 0;
   if (!pending_append(queue, ip)) return -1;
   return pending_save(queue) == 0 ? 0 : PENDING_WRITE_FAILED;
@@ -41,7 +20,7 @@ int add_to_file(const wchar_t* ip) {
 }  // namespace
 
 int pending_load(pending_list& out, int max) {
-  read_queue_file(out, max);
+  read_pending_file(agent.pending_path, out, max);
   return 0;
 }
 
@@ -73,7 +52,7 @@ void pending_requeue_unsaved() {
 int pending_drop(const pending_list& gone) {
   pending_queue_lock lock;
   pending_list queue;
-  if (read_queue_file(queue, PENDING_MAX) == queue_file::unreadable) return -1;
+  if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return -1;
   pending_drop_all(queue, gone);
   return pending_save(queue);  // also leaves out lines that are no address
 }

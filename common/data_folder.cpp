@@ -8,6 +8,7 @@
 
 #include "file_io.h"
 #include "folder_security.h"
+#include "pending_text.h"
 #include "text.h"
 
 namespace {
@@ -42,9 +43,13 @@ void ensure_data_folder(const wchar_t* path) {
 
 read_result read_state_file(const wchar_t* path, char* buf, size_t max) {
   file_handle file = open_for_reading(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (!file) return read_result::not_opened;
+  if (!file) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? read_result::missing
+                                                                          : read_result::unreadable;
+  }
   long got = read_up_to(file.get(), buf, max);
-  if (got < 0) return read_result::read_failed;
+  if (got < 0) return read_result::unreadable;
   buf[got] = '\0';
   return read_result::ok;
 }
@@ -55,5 +60,13 @@ read_result read_last_ip(const wchar_t* path, wchar_t* out, size_t cap) {
   if (result != read_result::ok) return result;
   text[std::strcspn(text, "\r\n")] = '\0';
   utf8_to_wide(text, -1, out, cap < IP_CAPACITY ? cap : IP_CAPACITY);
+  return result;
+}
+
+read_result read_pending_file(const wchar_t* path, pending_list& out, int max) {
+  out.count = 0;
+  char text[PENDING_READ_MAX + 1];
+  read_result result = read_state_file(path, text, PENDING_READ_MAX);
+  if (result == read_result::ok) parse_pending_text(text, out, max);
   return result;
 }

@@ -30,7 +30,9 @@ bool data_folder_path(wchar_t* out, size_t cap);
 // case) with the shared folders' DACL; nothing once the service guards it.
 void ensure_data_folder(const wchar_t* path);
 
-enum class read_result { ok, not_opened, read_failed };
+// missing: no such file (or folder); unreadable: it exists but could not be
+// opened or read.
+enum class read_result { ok, missing, unreadable };
 // Reads at most max bytes from the start of a state file into buf (max + 1
 // bytes) and terminates them.
 read_result read_state_file(const wchar_t* path, char* buf, size_t max);

@@ -1,4 +1,4 @@
-// The pending-delete queue in memory and its file text (pure text logic).
+// The pending-delete queue in memory and its file text.
 #pragma once
 
 #include <string>
@@ -30,3 +30,7 @@ void pending_drop_all(pending_list& list, const pending_list& dropped);
 void parse_pending_text(const char* text, pending_list& out, int max = PENDING_MAX);
 // One UTF-8 address per line, each line ending in one LF.
 std::string format_pending_text(const pending_list& list);
+
+// The one reader of pending_delete_ips.txt: the addresses it holds, read as
+// parse_pending_text reads them.
+read_result read_pending_file(const wchar_t* path, pending_list& out, int max = PENDING_MAX);

@@ -47,7 +47,7 @@ int tray_config_save(const wchar_t* token, const wchar_t* server_url, const wcha
 void tray_read_last_ip(wchar_t* out, size_t cap) {
   if (!out || cap == 0) return;
   wchar_t path[PATH_CAPACITY];
-  if (read_last_ip(state_file_path(LAST_IP_FILE_NAME, path), out, cap) == read_result::not_opened) out[0] = L'\0';
+  if (read_last_ip(state_file_path(LAST_IP_FILE_NAME, path), out, cap) == read_result::missing) out[0] = L'\0';
 }
 
 int tray_read_last_error(wchar_t* out, size_t cap) {
