@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file_io.h"
+#include "folder_security.h"
 #include "text.h"
 
 agent_state agent;

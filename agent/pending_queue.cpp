@@ -4,6 +4,7 @@
 
 #include "agent_state.h"
 #include "file_io.h"
+#include "folder_security.h"
 
 namespace {
 // Addresses whose queueing failed to write: kept until a pass queues them.

@@ -10,6 +10,7 @@
 #include "config_cipher.h"
 #include "data_folder.h"
 #include "file_io.h"
+#include "folder_security.h"
 #include "text.h"
 
 namespace {

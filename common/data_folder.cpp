@@ -7,8 +7,6 @@
 #include <cwchar>
 
 #include "file_io.h"
-#include "folder_security.h"
-#include "pending_text.h"
 #include "text.h"
 
 namespace {
@@ -27,18 +25,6 @@ bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap) {
 
 bool data_folder_path(wchar_t* out, size_t cap) {
   return format_bounded(out, cap, DATA_FOLDER_FORMAT, program_data_dir(), DATA_FOLDER_NAME);
-}
-
-void ensure_data_folder(const wchar_t* path) {
-  if (state_files_guarded()) return;
-  wchar_t folder[PATH_CAPACITY];
-  copy_bounded(folder, PATH_CAPACITY, path);
-  wchar_t* last = std::wcsrchr(folder, L'\\');
-  if (!last) return;
-  *last = L'\0';
-  local_memory descriptor = descriptor_from_sddl(SHARED_FOLDER_DACL);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-  CreateDirectoryW(folder, &attributes);
 }
 
 read_result read_state_file(const wchar_t* path, char* buf, size_t max) {
@@ -60,13 +46,5 @@ read_result read_last_ip(const wchar_t* path, wchar_t* out, size_t cap) {
   if (result != read_result::ok) return result;
   text[std::strcspn(text, "\r\n")] = '\0';
   utf8_to_wide(text, -1, out, cap < IP_CAPACITY ? cap : IP_CAPACITY);
-  return result;
-}
-
-read_result read_pending_file(const wchar_t* path, pending_list& out, int max) {
-  out.count = 0;
-  char text[PENDING_READ_MAX + 1];
-  read_result result = read_state_file(path, text, PENDING_READ_MAX);
-  if (result == read_result::ok) parse_pending_text(text, out, max);
   return result;
 }

@@ -26,10 +26,6 @@ bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap);
 // Formats "<ProgramData>\QOR Whitelist IP Updater" into out; false when cut.
 bool data_folder_path(wchar_t* out, size_t cap);
 
-// Creates the last folder level of path (an existing folder is the normal
-// case) with the shared folders' DACL; nothing once the service guards it.
-void ensure_data_folder(const wchar_t* path);
-
 // missing: no such file (or folder); unreadable: it exists but could not be
 // opened or read.
 enum class read_result { ok, missing, unreadable };
