@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 
 #include "file_io.h"
 #include "text.h"
