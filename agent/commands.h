@@ -1,6 +1,9 @@
 // The agent's commands; each returns the process exit code.
 #pragma once
 
+#include <cstddef>
+#include <span>
+
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_FAILED = 1;
 
@@ -9,6 +12,19 @@ int configure_command(int argc, wchar_t** argv);
 int files_command(int argc, wchar_t** argv);
 int sync_command(int argc, wchar_t** argv);
 int secure_folders_command(int argc, wchar_t** argv);
+// A value option, by its long or short name (any case).
+struct command_option {
+  const wchar_t* long_name;
+  const wchar_t* short_name;
+  wchar_t* field;
+  size_t capacity;
+};
+// Copies the value after each option's name into its field, from argv[first]
+// on. Returns the first option whose value does not fit (a cut token, URL or
+// name would reach somebody else), or nullptr.
+const command_option* read_command_options(int argc, wchar_t** argv, int first,
+                                           std::span<const command_option> options);
+
 // The second half of configure mode, after the new settings were saved.
 int register_configuration();
 

@@ -1,50 +1,36 @@
 // Configure mode: "--token <token> --server-url <url>" (or -t / -s) stores
 // the settings; values already stored fill in what the command line omits.
-#include <cwchar>
-
+#include "agent_state.h"
 #include "commands.h"
-#include "config_store.h"
 #include "console.h"
-#include "data_folder.h"
 #include "text.h"
 
-namespace {
-struct option_field {
-  const wchar_t* long_name;
-  const wchar_t* short_name;
-  wchar_t* field;
-  size_t capacity;
-  const wchar_t* too_long_message;
-};
-
-bool is_option(const wchar_t* arg, const option_field& option) {
-  return equals_ignore_case(arg, option.long_name) || equals_ignore_case(arg, option.short_name);
+const command_option* read_command_options(int argc, wchar_t** argv, int first,
+                                           std::span<const command_option> options) {
+  for (int i = first; i + 1 < argc; ++i) {
+    for (const command_option& option : options) {
+      if (!equals_ignore_case(argv[i], option.long_name) && !equals_ignore_case(argv[i], option.short_name))
+        continue;
+      if (!copy_bounded(option.field, option.capacity, argv[++i])) return &option;
+      break;
+    }
+  }
+  return nullptr;
 }
-}  // namespace
 
 int configure_command(int argc, wchar_t** argv) {
   config_load();
   config_record& c = agent_config;
-  const option_field options[] = {
-      {L"--token", L"-t", c.token, TOKEN_CAPACITY,
-       L"The rule token is too long (at most 255 characters).\n"},
-      {L"--server-url", L"-s", c.server_url, SERVER_URL_CAPACITY,
-       L"The server URL is too long (at most 511 characters).\n"},
+  const command_option options[] = {
+      {L"--token", L"-t", c.token, TOKEN_CAPACITY},
+      {L"--server-url", L"-s", c.server_url, SERVER_URL_CAPACITY},
   };
-
-  // Reject over-long values before anything is changed: a cut token or URL
-  // would be saved and fail later in ways that are hard to trace.
-  for (int i = 1; i + 1 < argc; ++i) {
-    for (const option_field& option : options) {
-      if (!is_option(argv[i], option)) continue;
-      if (std::wcslen(argv[i + 1]) >= option.capacity) {
-        console_print(option.too_long_message);
-        return EXIT_FAILED;
-      }
-      copy_bounded(option.field, option.capacity, argv[i + 1]);
-      ++i;
-      break;
-    }
+  // Nothing is saved with a cut value: it would fail later in ways that are
+  // hard to trace.
+  if (const command_option* too_long = read_command_options(argc, argv, 1, options)) {
+    console_print(too_long == &options[0] ? L"The rule token is too long (at most 255 characters).\n"
+                                          : L"The server URL is too long (at most 511 characters).\n");
+    return EXIT_FAILED;
   }
 
   if (!c.token[0] || !c.server_url[0]) {

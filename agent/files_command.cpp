@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "console.h"
 #include "customer_api.h"
+#include "file_io.h"
 #include "file_list.h"
 #include "server_url.h"
 #include "text.h"
@@ -39,35 +40,22 @@ int print_usage() {
 // the server for somebody else.
 bool read_options(int argc, wchar_t** argv, files_options& o) {
   copy_bounded(o.server_url, FILES_SERVER_URL_CAPACITY, build_settings::FILES_SERVER_URL);
-  struct option {
-    const wchar_t* long_name;
-    const wchar_t* short_name;
-    wchar_t* field;
-    size_t capacity;
-  } options[] = {
+  const command_option options[] = {
       {L"--name", L"-n", o.name, FILES_FIELD_CAPACITY},
       {L"--token", L"-t", o.token, FILES_FIELD_CAPACITY},
       {L"--server-url", L"-s", o.server_url, FILES_SERVER_URL_CAPACITY},
   };
-  for (int i = 2; i + 1 < argc; ++i) {
-    for (const option& opt : options) {
-      if (!equals_ignore_case(argv[i], opt.long_name) && !equals_ignore_case(argv[i], opt.short_name)) continue;
-      if (!copy_bounded(opt.field, opt.capacity, argv[++i])) return false;
-      break;
-    }
-  }
-  return true;
+  return !read_command_options(argc, argv, 2, options);
 }
 
 enum class folder_result { ok, no_module_path, no_backslash, create_failed };
 
 folder_result prepare_files_folder(wchar_t* folder) {
-  wchar_t module[FILES_PATH_CAPACITY] = {};
-  DWORD len = GetModuleFileNameW(nullptr, module, FILES_PATH_CAPACITY);
-  if (len == 0 || len >= FILES_PATH_CAPACITY) return folder_result::no_module_path;
-  wchar_t* slash = std::wcsrchr(module, L'\\');
-  if (!slash) return folder_result::no_backslash;
-  slash[1] = L'\0';
+  wchar_t module[FILES_PATH_CAPACITY];
+  wchar_t* name;
+  if (!program_path(module, FILES_PATH_CAPACITY, &name)) return folder_result::no_module_path;
+  if (name == module) return folder_result::no_backslash;
+  *name = L'\0';
   if (!format_bounded(folder, FILES_PATH_CAPACITY, L"%s%s", module, FILES_FOLDER_NAME))
     return folder_result::no_module_path;
   if (CreateDirectoryW(folder, nullptr)) return folder_result::ok;

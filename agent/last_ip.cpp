@@ -3,8 +3,7 @@
 #include <mutex>
 
 #include "agent_constants.h"
-#include "config_store.h"
-#include "data_folder.h"
+#include "agent_state.h"
 #include "pending_queue.h"
 #include "stop_request.h"
 #include "text.h"

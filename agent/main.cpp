@@ -2,11 +2,11 @@
 // and, installed as sync.exe, the file download command.
 #include <windows.h>
 
-#include <cwchar>
 #include <span>
 
+#include "agent_state.h"
 #include "commands.h"
-#include "data_folder.h"
+#include "file_io.h"
 #include "text.h"
 
 namespace {
@@ -34,11 +34,9 @@ constexpr command SYNC_PROGRAM_COMMANDS[] = {
 };
 
 bool running_as_sync_program() {
-  wchar_t path[MAX_PATH + 1] = {};
-  DWORD len = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (len == 0 || len >= MAX_PATH) return false;
-  const wchar_t* slash = std::wcsrchr(path, L'\\');
-  return equals_ignore_case(slash ? slash + 1 : path, SYNC_PROGRAM_NAME);
+  wchar_t path[MAX_PATH + 1];
+  wchar_t* name;
+  return program_path(path, MAX_PATH, &name) && equals_ignore_case(name, SYNC_PROGRAM_NAME);
 }
 
 const command* find_command(std::span<const command> table, const wchar_t* word) {

@@ -4,7 +4,6 @@
 
 #include "agent_constants.h"
 #include "pending_text.h"
-#include "service_log.h"
 #include "shared_objects.h"
 
 // Every agent process holds this around a read-modify-write of the queue
@@ -24,9 +23,10 @@ inline constexpr int PENDING_WRITE_FAILED = -2;
 // that case the address is kept in this process and queued again by the
 // next retry pass, so that a service never drops it.
 int pending_add(const wchar_t* ip);
-// Removes ip if queued; 0, or the save's result when the file was rewritten.
+// Rewrites the file as it is now without the addresses of gone; -1 for a
+// file that can't be read (left as it is), else the save's result.
+int pending_drop(const pending_list& gone);
+// Removes ip if queued, as pending_drop.
 int pending_remove(const wchar_t* ip);
-// Sends the removal of every queued address again; drops an entry equal to
-// the current public address without a request once it is recorded as the
-// registered one. Ends early when a stop is requested.
-void pending_retry_pass(pass_mode mode);
+// Queues the addresses whose pending_add could not write the file.
+void pending_requeue_unsaved();

@@ -9,6 +9,7 @@
 #include "agent_constants.h"
 #include "data_folder.h"
 #include "file_io.h"
+#include "folder_security.h"
 #include "handles.h"
 #include "text.h"
 

@@ -4,8 +4,9 @@
 
 #include <cstddef>
 
-// Where the messages of a sync or retry pass go.
-enum class pass_mode { log, console };
+// Where the messages of a sync or retry pass go: the service's log, the sync
+// command's console, configure mode's console.
+enum class pass_mode { log, console, configure };
 
 // Formats "<ProgramData>\QOR Whitelist IP Updater\service.log" into buf;
 // returns its length, or -1 when the path was cut.

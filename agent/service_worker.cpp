@@ -10,9 +10,8 @@
 #include <cwchar>
 
 #include "agent_constants.h"
+#include "agent_state.h"
 #include "api_error.h"
-#include "config_store.h"
-#include "data_folder.h"
 #include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"

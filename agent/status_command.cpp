@@ -1,10 +1,9 @@
 // "status": the service's state and what is configured.
 #include <windows.h>
 
+#include "agent_state.h"
 #include "commands.h"
-#include "config_store.h"
 #include "console.h"
-#include "data_folder.h"
 #include "service_query.h"
 #include "text.h"
 

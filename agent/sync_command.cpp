@@ -1,16 +1,15 @@
 // "sync" and the registration that ends configure mode: both register the
 // current public address and, on success, tell a running service.
+#include <windows.h>
+
 #include "agent_constants.h"
+#include "agent_state.h"
 #include "allowlist_api.h"
 #include "commands.h"
-#include "config_store.h"
 #include "console.h"
-#include "data_folder.h"
+#include "handles.h"
 #include "ip_detect.h"
-#include "last_ip.h"
-#include "pending_queue.h"
-#include "reload_signal.h"
-#include "shared_objects.h"
+#include "service_names.h"
 #include "sync_pass.h"
 
 namespace {
@@ -18,6 +17,23 @@ constexpr char MSG_NO_CONFIG[] = "No configuration found. Open Settings and ente
 constexpr char MSG_NO_PUBLIC_IP[] = "Failed to detect public IP (check internet connection).";
 constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist.";
 constexpr char MSG_NOT_RECORDED[] = "IP whitelisted, but last_ip.txt could not be written.";
+
+// Tells a running service that last_ip.txt changed behind its back: the
+// reload event when it can be opened, control code 128 otherwise. Silent: a
+// command succeeds whether or not a service heard it.
+void signal_service_reload() {
+  kernel_handle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT_NAME));
+  if (event) {
+    SetEvent(event.get());
+    return;
+  }
+  service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return;
+  service_handle service(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_USER_DEFINED_CONTROL));
+  if (!service) return;
+  SERVICE_STATUS status{};
+  ControlService(service.get(), SERVICE_CONTROL_RELOAD_LAST_IP, &status);
+}
 
 void record_add_failure() { write_last_error(last_api_error[0] ? last_api_error : MSG_ADD_FAILED); }
 
@@ -60,36 +76,16 @@ int sync_command(int, wchar_t**) {
   return registration_succeeded(ip);
 }
 
-namespace {
-// The replacement of the registered address, as in sync_pass but with its own
-// messages; true when the addition succeeded.
-bool replace_registration(const wchar_t* ip) {
-  const config_record& c = agent_config;
-  machine_lock registering(REGISTRATION_MUTEX_NAME, REGISTRATION_MUTEX_WAIT_MS);
-  wchar_t old_ip[IP_CAPACITY];
-  last_ip_reload(old_ip);
-  if (old_ip[0] && !same_ip(old_ip, ip)) {
-    old_ip_removal removal = remove_old_ip(old_ip);
-    if (removal != old_ip_removal::removed)
-      console_print(L"Warning: failed to remove old IP; queued for retry.\n");
-    if (removal == old_ip_removal::queue_full) console_print(L"Warning: pending delete queue full.\n");
-    if (removal == old_ip_removal::queue_unwritten)
-      console_print(L"Warning: could not write the pending delete queue; %s may remain on the whitelist.\n",
-                    old_ip);
-  }
-  if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) != 0) return false;
-  if (record_registered_ip(old_ip, ip) != 0) report_unrecorded(ip, pass_mode::console);
-  return true;
-}
-}  // namespace
-
 int register_configuration() {
   wchar_t ip[IP_CAPACITY] = {};
   if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
     console_print(L"Warning: could not get public IP.\n");
     return EXIT_OK;
   }
-  if (!replace_registration(ip)) {
+  // A registration last_ip.txt could not record is reported by the pass and
+  // still ends configure mode as a success.
+  int pass = sync_pass(ip, pass_mode::configure);
+  if (pass != 0 && pass != 2) {
     console_print_failure(L"Warning: failed to add IP to whitelist.");
     record_add_failure();
     return EXIT_OK;

@@ -1,59 +1,72 @@
 #include "sync_pass.h"
 
 #include "agent_constants.h"
+#include "agent_state.h"
 #include "allowlist_api.h"
-#include "config_store.h"
 #include "console.h"
-#include "data_folder.h"
+#include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "shared_objects.h"
 #include "stop_request.h"
 
-old_ip_removal remove_old_ip(const wchar_t* old_ip) {
+namespace {
+// One message of a pass, by where it goes: the service's log, the sync
+// command's console, configure mode's console (which says less). A null
+// text says nothing there.
+struct pass_text {
+  const char* log;
+  const wchar_t* sync;
+  const wchar_t* configure;
+};
+
+constexpr pass_text CHANGED{"IP changed from %S to %S - removing old IP", L"IP changed from %s. Removing old IP...\n",
+                            nullptr};
+constexpr pass_text REMOVAL_FAILED{"Warning: failed to remove old IP (may not exist); queued for retry",
+                                   L"Warning: failed to remove old IP (may not exist); queued for retry.\n",
+                                   L"Warning: failed to remove old IP; queued for retry.\n"};
+constexpr pass_text QUEUE_FULL{"Warning: pending delete queue full",
+                               L"Warning: pending delete queue full; straggler may remain until manual remove.\n",
+                               L"Warning: pending delete queue full.\n"};
+constexpr wchar_t QUEUE_UNWRITTEN_CONSOLE[] =
+    L"Warning: could not write the pending delete queue; %s may remain on the whitelist.\n";
+constexpr pass_text QUEUE_UNWRITTEN{"Warning: could not write the pending delete queue; %S kept for the next retry",
+                                    QUEUE_UNWRITTEN_CONSOLE, QUEUE_UNWRITTEN_CONSOLE};
+constexpr wchar_t UNRECORDED_CONSOLE[] =
+    L"Warning: could not write last_ip.txt; %s stays queued for removal once no longer current.\n";
+constexpr pass_text UNRECORDED{"Warning: could not write last_ip.txt; %S kept in memory and queued for removal",
+                               UNRECORDED_CONSOLE, UNRECORDED_CONSOLE};
+constexpr wchar_t DROPPED_CONSOLE[] = L"Dropped pending delete (matches current public IP): %s\n";
+constexpr pass_text DROPPED{"Pending delete dropped (same as current public IP): %S", DROPPED_CONSOLE,
+                            DROPPED_CONSOLE};
+constexpr wchar_t STRAGGLER_REMOVED_CONSOLE[] = L"Removed pending straggler IP from whitelist: %s\n";
+constexpr pass_text STRAGGLER_REMOVED{"Pending delete OK (straggler removed): %S", STRAGGLER_REMOVED_CONSOLE,
+                                      STRAGGLER_REMOVED_CONSOLE};
+
+void report(pass_mode mode, const pass_text& text, const wchar_t* ip, const wchar_t* other = nullptr) {
+  if (mode == pass_mode::log) {
+    service_log(text.log, ip, other);
+  } else if (const wchar_t* format = mode == pass_mode::console ? text.sync : text.configure) {
+    console_print(format, ip, other);
+  }
+}
+
+// Sends the removal of an address that is no longer this PC's; a failed
+// removal is queued for retry and reported, a successful one leaves the queue.
+void remove_old_ip(const wchar_t* old_ip, pass_mode mode) {
   const config_record& c = agent_config;
   if (allowlist_request(METHOD_REMOVE, c.server_url, ALLOWLIST_PATH, c.token, old_ip) == 0) {
     pending_remove(old_ip);
-    return old_ip_removal::removed;
+    return;
   }
-  switch (pending_add(old_ip)) {
-    case 0:
-      return old_ip_removal::queued;
-    case PENDING_WRITE_FAILED:
-      return old_ip_removal::queue_unwritten;
-    default:
-      return old_ip_removal::queue_full;
-  }
+  int queued = pending_add(old_ip);
+  report(mode, REMOVAL_FAILED, old_ip);
+  if (queued == PENDING_WRITE_FAILED)
+    report(mode, QUEUE_UNWRITTEN, old_ip);
+  else if (queued != 0)
+    report(mode, QUEUE_FULL, old_ip);
 }
-
-void report_removal(old_ip_removal removal, const wchar_t* old_ip, pass_mode mode) {
-  if (removal == old_ip_removal::removed) return;
-  const bool console = mode == pass_mode::console;
-  if (console)
-    console_print(L"Warning: failed to remove old IP (may not exist); queued for retry.\n");
-  else
-    service_log("Warning: failed to remove old IP (may not exist); queued for retry");
-  if (removal == old_ip_removal::queue_full) {
-    if (console)
-      console_print(L"Warning: pending delete queue full; straggler may remain until manual remove.\n");
-    else
-      service_log("Warning: pending delete queue full");
-  } else if (removal == old_ip_removal::queue_unwritten) {
-    if (console)
-      console_print(L"Warning: could not write the pending delete queue; %s may remain on the whitelist.\n",
-                    old_ip);
-    else
-      service_log("Warning: could not write the pending delete queue; %S kept for the next retry", old_ip);
-  }
-}
-
-void report_unrecorded(const wchar_t* ip, pass_mode mode) {
-  if (mode == pass_mode::console)
-    console_print(L"Warning: could not write last_ip.txt; %s stays queued for removal once no longer current.\n",
-                  ip);
-  else
-    service_log("Warning: could not write last_ip.txt; %S kept in memory and queued for removal", ip);
-}
+}  // namespace
 
 int sync_pass(const wchar_t* ip, pass_mode mode) {
   const config_record& c = agent_config;
@@ -67,19 +80,53 @@ int sync_pass(const wchar_t* ip, pass_mode mode) {
   wchar_t old_ip[IP_CAPACITY];
   last_ip_reload(old_ip);
   if (old_ip[0] && !same_ip(old_ip, ip)) {
-    if (mode == pass_mode::console)
-      console_print(L"IP changed from %s. Removing old IP...\n", old_ip);
-    else
-      service_log("IP changed from %S to %S - removing old IP", old_ip, ip);
-    report_removal(remove_old_ip(old_ip), old_ip, mode);
+    report(mode, CHANGED, old_ip, ip);
+    remove_old_ip(old_ip, mode);
   }
 
   if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) == 0) {
     if (record_registered_ip(old_ip, ip) == 0) return 0;
-    report_unrecorded(ip, mode);
+    report(mode, UNRECORDED, ip);
     return 2;
   }
   // A stop's cancellation is no failure to show.
   if (mode == pass_mode::log && last_api_error[0] && !stop_requested()) write_last_error(last_api_error);
   return 1;
+}
+
+void pending_retry_pass(pass_mode mode) {
+  const config_record& c = agent_config;
+  if (!c.token[0] || !c.server_url[0] || !agent.pending_path[0]) return;
+  pending_requeue_unsaved();
+  pending_list queue;
+  pending_load(queue);
+  if (queue.count == 0) return;
+
+  wchar_t current[IP_CAPACITY] = {};
+  bool detected = detect_public_ip(current, IP_CAPACITY, c.server_url) == 0;
+  wchar_t registered[IP_CAPACITY];
+  bool recorded = last_ip_copy(registered);
+  pending_list done;  // removed or dropped; everything else stays queued
+  for (int i = 0; i < queue.count && !stop_requested(); ++i) {
+    const wchar_t* ip = queue.entries[i];
+    if (detected && same_ip(ip, current)) {
+      // The address in use is not removed. It leaves the queue only once it
+      // is the registered one and recorded so: should the address change
+      // again before last_ip.txt names it, nothing else would track it.
+      if (!same_ip(ip, registered) || !recorded) continue;
+      report(mode, DROPPED, ip);
+      pending_append(done, ip);
+    } else if (allowlist_request(METHOD_REMOVE, c.server_url, ALLOWLIST_PATH, c.token, ip) == 0) {
+      report(mode, STRAGGLER_REMOVED, ip);
+      pending_append(done, ip);
+    } else if (mode != pass_mode::log) {
+      console_print(L"Pending delete failed for %s\n", ip);
+      console_print_failure(L"");
+    } else {
+      service_log("Pending delete failed for %S: %s", ip, last_api_error[0] ? last_api_error : "(unknown)");
+    }
+  }
+  // The requests took time; another process may have queued or removed
+  // addresses meanwhile: the outcome applies to the file as it is now.
+  pending_drop(done);
 }

@@ -1,4 +1,5 @@
-// One replacement of the registered address by the current one.
+// The registration engine: one replacement of the registered address by the
+// current one, and the retry of queued removals.
 #pragma once
 
 #include "service_log.h"
@@ -8,12 +9,7 @@
 // ended the pass. 2: ip added, but last_ip.txt could not be written: the
 // failure is reported, and ip stays tracked (memory, queue).
 int sync_pass(const wchar_t* ip, pass_mode mode);
-
-enum class old_ip_removal { removed, queued, queue_full, queue_unwritten };
-// Sends the removal of an address that is no longer this PC's; a failed
-// removal is queued for retry, a successful one leaves the queue.
-old_ip_removal remove_old_ip(const wchar_t* old_ip);
-// The warnings for a removal that did not happen, in mode's place.
-void report_removal(old_ip_removal removal, const wchar_t* old_ip, pass_mode mode);
-// The report of a registration that last_ip.txt could not record.
-void report_unrecorded(const wchar_t* ip, pass_mode mode);
+// Sends the removal of every queued address again; drops an entry equal to
+// the current public address without a request once it is recorded as the
+// registered one. Ends early when a stop is requested.
+void pending_retry_pass(pass_mode mode);

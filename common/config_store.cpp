@@ -10,9 +10,8 @@
 #include "config_cipher.h"
 #include "data_folder.h"
 #include "file_io.h"
+#include "folder_security.h"
 #include "text.h"
-
-config_record agent_config;
 
 namespace {
 bool base64_encode(const std::vector<uint8_t>& bytes, std::string& text) {
@@ -38,21 +37,6 @@ bool base64_decode(const char* text, DWORD len, std::vector<uint8_t>& bytes) {
   return true;
 }
 
-// The writers of both programs: converts, formats and writes the four values.
-// A value too long for its field or for the file fails the save instead of
-// storing a cut configuration.
-int save_config_values(const wchar_t* path, const wchar_t* token, const wchar_t* server_url,
-                       const wchar_t* files_name, const wchar_t* files_token) {
-  char token8[CONFIG_UTF8_FIELD_BYTES], url8[CONFIG_UTF8_SERVER_URL_BYTES];
-  char name8[CONFIG_UTF8_FIELD_BYTES], files_token8[CONFIG_UTF8_FIELD_BYTES];
-  char text[CONFIG_TEXT_CAPACITY];
-  if (!wide_to_utf8(token, token8, sizeof token8) || !wide_to_utf8(server_url, url8, sizeof url8) ||
-      !wide_to_utf8(files_name, name8, sizeof name8) ||
-      !wide_to_utf8(files_token, files_token8, sizeof files_token8) ||
-      !format_config_text(token8, url8, name8, files_token8, text, sizeof text))
-    return -1;
-  return write_config_file(path, text);
-}
 }  // namespace
 
 int read_config_file(const wchar_t* path, char* out, size_t cap) {
@@ -94,63 +78,27 @@ int write_config_file(const wchar_t* path, const char* text) {
   return replace_file(path, encoded.data(), encoded.size());
 }
 
-int config_load() {
-  config_record& c = agent_config;
-  char text[CONFIG_TEXT_CAPACITY];
-  if (read_config_file(agent.config_path, text, sizeof text) != 0) {
-    c = config_record{};
-    load_last_ip();
-    return -1;
-  }
-  c = config_record{};
-  agent.last_ip[0] = L'\0';
-  parse_config_text(text, {{c.token, TOKEN_CAPACITY},
-                           {c.server_url, SERVER_URL_CAPACITY},
-                           {c.files_name, FILES_NAME_CAPACITY},
-                           {c.files_token, FILES_TOKEN_CAPACITY}});
-  load_last_ip();
-  strip_one_trailing_slash(c.server_url);
-  return 0;
-}
-
-int config_save() {
-  const config_record& c = agent_config;
-  if (save_config_values(agent.config_path, c.token, c.server_url, c.files_name, c.files_token) != 0)
-    return -1;
-  write_last_ip_file();  // not reported: the configuration itself was saved
-  return 0;
-}
-
-int tray_config_load(wchar_t* token, size_t token_cap, wchar_t* server_url, size_t server_url_cap,
-                     wchar_t* files_name, size_t files_name_cap, wchar_t* files_token,
-                     size_t files_token_cap) {
-  const config_outputs outputs{{token, token_cap},
-                               {server_url, server_url_cap},
-                               {files_name, files_name_cap},
-                               {files_token, files_token_cap}};
-  for (const config_output* o : {&outputs.token, &outputs.server_url, &outputs.files_name, &outputs.files_token})
-    if (o->buffer && o->capacity > 0) o->buffer[0] = L'\0';
-
-  wchar_t path[PATH_CAPACITY];
-  data_file_path(CONFIG_FILE_NAME, path, PATH_CAPACITY);
+int read_config_record(const wchar_t* path, config_record& out) {
+  out = config_record{};
   char text[CONFIG_TEXT_CAPACITY];
   if (read_config_file(path, text, sizeof text) != 0) return -1;
-  parse_config_text(text, outputs);
-  if (server_url && server_url_cap > 0) strip_one_trailing_slash(server_url);
+  parse_config_text(text, {{out.token, TOKEN_CAPACITY},
+                           {out.server_url, SERVER_URL_CAPACITY},
+                           {out.files_name, FILES_NAME_CAPACITY},
+                           {out.files_token, FILES_TOKEN_CAPACITY}});
+  strip_one_trailing_slash(out.server_url);
   return 0;
 }
 
-int tray_config_save(const wchar_t* token, const wchar_t* server_url, const wchar_t* files_name,
-                     const wchar_t* files_token, wchar_t* message, size_t message_cap) {
-  auto fail = [&](const wchar_t* text) {
-    if (message && message_cap > 0) copy_bounded(message, message_cap, text);
+int write_config_values(const wchar_t* path, const wchar_t* token, const wchar_t* server_url,
+                        const wchar_t* files_name, const wchar_t* files_token) {
+  char token8[CONFIG_UTF8_FIELD_BYTES], url8[CONFIG_UTF8_SERVER_URL_BYTES];
+  char name8[CONFIG_UTF8_FIELD_BYTES], files_token8[CONFIG_UTF8_FIELD_BYTES];
+  char text[CONFIG_TEXT_CAPACITY];
+  if (!wide_to_utf8(token, token8, sizeof token8) || !wide_to_utf8(server_url, url8, sizeof url8) ||
+      !wide_to_utf8(files_name, name8, sizeof name8) ||
+      !wide_to_utf8(files_token, files_token8, sizeof files_token8) ||
+      !format_config_text(token8, url8, name8, files_token8, text, sizeof text))
     return -1;
-  };
-  if (!token || !*token || !server_url || !*server_url) return fail(MSG_TOKEN_AND_URL_REQUIRED);
-  wchar_t path[PATH_CAPACITY];
-  data_file_path(CONFIG_FILE_NAME, path, PATH_CAPACITY);
-  if (save_config_values(path, token, server_url, files_name ? files_name : L"",
-                         files_token ? files_token : L"") != 0)
-    return fail(MSG_CONFIG_WRITE_FAILED);
-  return 0;
+  return write_config_file(path, text);
 }

@@ -2,6 +2,8 @@
 
 #include <bcrypt.h>
 
+#include <cwchar>
+
 #include "text.h"
 
 namespace {
@@ -182,4 +184,12 @@ int copy_file_replacing(const wchar_t* source, const wchar_t* destination) {
     }
   }
   return out.commit() ? 0 : -1;
+}
+
+bool program_path(wchar_t* out, size_t cap, wchar_t** name) {
+  DWORD len = GetModuleFileNameW(nullptr, out, static_cast<DWORD>(cap));
+  if (len == 0 || len >= cap) return false;
+  wchar_t* slash = std::wcsrchr(out, L'\\');
+  *name = slash ? slash + 1 : out;
+  return true;
 }

@@ -67,3 +67,8 @@ int replace_file(const wchar_t* path, const void* data, size_t size);
 // destination stays intact unless the whole copy succeeded. Copying a file
 // onto itself works too. 0 or -1.
 int copy_file_replacing(const wchar_t* source, const wchar_t* destination);
+
+// This process's program path into out; name then points at its file name
+// within out (out itself when the path has no backslash). false when the
+// path is unavailable or does not fit.
+bool program_path(wchar_t* out, size_t cap, wchar_t** name);

@@ -152,6 +152,18 @@ file_handle open_folder_anchor() {
 }
 }  // namespace
 
+void ensure_data_folder(const wchar_t* path) {
+  if (state_files_guarded()) return;
+  wchar_t folder[PATH_CAPACITY];
+  copy_bounded(folder, PATH_CAPACITY, path);
+  wchar_t* last = std::wcsrchr(folder, L'\\');
+  if (!last) return;
+  *last = L'\0';
+  local_memory descriptor = descriptor_from_sddl(SHARED_FOLDER_DACL);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  CreateDirectoryW(folder, &attributes);
+}
+
 folder_problem guard_data_folder(refusal_report report) {
   file_handle held;
   folder_problem problem = secure_data_folder(held);

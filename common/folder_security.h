@@ -66,3 +66,7 @@ folder_problem secure_data_folder(file_handle& held);
 // every state file from then on. nullptr, or why the folder could not be
 // secured (it is then not used unless a trusted account owns it).
 folder_problem guard_data_folder(refusal_report report);
+
+// Creates the last folder level of path (an existing folder is the normal
+// case) with the shared folders' DACL; nothing once the service guards it.
+void ensure_data_folder(const wchar_t* path);

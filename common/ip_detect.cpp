@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "build_settings.h"
-#include "config_store.h"
 #include "http_transport.h"
 #include "ip_text.h"
 #include "server_url.h"
@@ -20,8 +19,9 @@ bool take_address(const char* text, wchar_t* out, size_t cap) {
   if (!is_ip_address_text(text)) return false;
   return utf8_to_wide(text, -1, out, cap) && out[0];
 }
+}  // namespace
 
-int detect_with_server(wchar_t* out, size_t cap, const wchar_t* server_url) {
+int detect_public_ip(wchar_t* out, size_t cap, const wchar_t* server_url) {
   if (server_url && *server_url && out && cap > 0) {
     char answer[CLIENT_IP_ANSWER_BYTES] = {};
     char ip[IP_TEXT_MAX_BYTES + 1];
@@ -31,7 +31,6 @@ int detect_with_server(wchar_t* out, size_t cap, const wchar_t* server_url) {
   }
   return query_ip_echo_service(out, cap);
 }
-}  // namespace
 
 int http_get_text(const wchar_t* server_url, const wchar_t* path, char* out, size_t cap) {
   if (!out || cap == 0) return -1;
@@ -74,15 +73,4 @@ int query_ip_echo_service(wchar_t* out, size_t cap) {
   const char* text = trim_blanks(answer);
   if (!*text || !out || cap == 0) return -1;
   return take_address(text, out, cap) ? 0 : -1;
-}
-
-int detect_public_ip(wchar_t* out, size_t cap, const wchar_t* server_url) {
-  return detect_with_server(out, cap, server_url);
-}
-
-int tray_detect_public_ip(wchar_t* out, size_t cap) {
-  wchar_t server_url[SERVER_URL_CAPACITY] = {};
-  if (tray_config_load(nullptr, 0, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0) != 0)
-    server_url[0] = L'\0';
-  return detect_with_server(out, cap, server_url);
 }

@@ -9,8 +9,6 @@ inline constexpr wchar_t CLIENT_IP_PATH[] = L"/api/client-ip";
 // 0 with the address in out, or -1 when no source gave a valid address.
 // server_url may be null or empty: then only the echo service is asked.
 int detect_public_ip(wchar_t* out, size_t cap, const wchar_t* server_url);
-// The tray's form: reads the server URL from the configuration file.
-int tray_detect_public_ip(wchar_t* out, size_t cap);
 // GET path on server_url into out (terminated); 0 when at least one byte came
 // and the body arrived whole (not cut short of its announced length).
 int http_get_text(const wchar_t* server_url, const wchar_t* path, char* out, size_t cap);

@@ -7,7 +7,7 @@
 
 #include "agent_command.h"
 #include "agent_run.h"
-#include "data_folder.h"
+#include "tray_files.h"
 #include "handles.h"
 #include "notify_icon.h"
 #include "status_refresh.h"

@@ -1,13 +1,11 @@
 #include "agent_run.h"
 
-#include <cwchar>
-
 #include "agent_command.h"
-#include "config_store.h"
-#include "data_folder.h"
+#include "file_io.h"
 #include "handles.h"
 #include "text.h"
 #include "tray_constants.h"
+#include "tray_files.h"
 
 using namespace tray;
 
@@ -17,11 +15,9 @@ constexpr DWORD MS_PER_MINUTE = 60000;
 
 // The folder of the tray's own program, or false when its path is unusable.
 bool install_folder(wchar_t* out, size_t cap) {
-  DWORD len = GetModuleFileNameW(nullptr, out, static_cast<DWORD>(cap));
-  if (len == 0 || len >= cap) return false;
-  wchar_t* slash = std::wcsrchr(out, L'\\');
-  if (!slash) return false;
-  *slash = L'\0';
+  wchar_t* name;
+  if (!program_path(out, cap, &name) || name == out) return false;
+  name[-1] = L'\0';
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "data_folder.h"
 #include "file_io.h"
+#include "folder_security.h"
 
 int export_config_file(const wchar_t* destination) {
   if (!destination || !*destination) return -1;

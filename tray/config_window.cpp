@@ -8,7 +8,7 @@
 #include "agent_launch.h"
 #include "agent_run.h"
 #include "config_file_dialog.h"
-#include "config_store.h"
+#include "tray_files.h"
 #include "config_transfer.h"
 #include "dialog_keys.h"
 #include "dpi.h"

@@ -7,9 +7,7 @@
 #include <cwchar>
 #include <mutex>
 
-#include "config_store.h"
-#include "data_folder.h"
-#include "file_io.h"
+#include "tray_files.h"
 #include "handles.h"
 #include "pending_text.h"
 #include "ip_detect.h"
@@ -94,15 +92,8 @@ int count_pending_deletes(int* count) {
   if (count) *count = 0;
   wchar_t path[PATH_CAPACITY];
   data_file_path(PENDING_FILE_NAME, path, PATH_CAPACITY);
-  file_handle file = open_for_reading(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (!file) return 0;
-  char text[PENDING_READ_MAX + 1];
-  long got = read_up_to(file.get(), text, PENDING_READ_MAX);
-  if (got < 0) return -1;
-  text[got] = '\0';
-  // The agent's own reading: what it would retry, not every line.
-  pending_list queue;
-  parse_pending_text(text, queue);
+  pending_list queue;  // what the agent would retry, not every line
+  if (read_pending_file(path, queue) == read_result::unreadable) return -1;
   if (count) *count = queue.count;
   return 0;
 }

@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "config_file_dialog.h"
-#include "data_folder.h"
+#include "tray_files.h"
 #include "dpi.h"
 #include "config_transfer.h"
 #include "notify_icon.h"

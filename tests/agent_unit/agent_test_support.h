@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "config_store.h"
-#include "data_folder.h"
+#include "agent_state.h"
 #include "fake_network.h"
 #include "test_support.h"
 

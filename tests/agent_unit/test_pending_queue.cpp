@@ -5,6 +5,7 @@
 #include "folder_security.h"
 #include "handles.h"
 #include "pending_queue.h"
+#include "sync_pass.h"
 #include "shared_objects.h"
 
 using queue_files = agent_test;

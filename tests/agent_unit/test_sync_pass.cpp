@@ -84,15 +84,14 @@ TEST_F(sync_pass_test, failed_addition_keeps_last_ip_and_records_the_reason_in_l
 // The service loaded token A; meanwhile another program saved token B. The
 // service's registration must leave B in the file.
 TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones) {
-  wchar_t message[128];
-  ASSERT_EQ(tray_config_save(L"token-B", L"https://new.test", L"", L"", message, 128), 0);
+  ASSERT_EQ(write_config_values(agent.config_path, L"token-B", L"https://new.test", L"", L""), 0);
   EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 0);
   EXPECT_EQ(fake_net.requests.at(0).token, L"token-A") << "the running record is still used for requests";
 
-  wchar_t token[TOKEN_CAPACITY], url[SERVER_URL_CAPACITY];
-  ASSERT_EQ(tray_config_load(token, TOKEN_CAPACITY, url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0), 0);
-  EXPECT_STREQ(token, L"token-B");
-  EXPECT_STREQ(url, L"https://new.test");
+  config_record saved;
+  ASSERT_EQ(read_config_record(agent.config_path, saved), 0);
+  EXPECT_STREQ(saved.token, L"token-B");
+  EXPECT_STREQ(saved.server_url, L"https://new.test");
   EXPECT_EQ(read_bytes(data.file(L"last_ip.txt")), "203.0.113.7");
 }
 
@@ -171,8 +170,7 @@ TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
 
 // The sync command's form of the same: exit 1 and the reason for the tray.
 TEST_F(sync_pass_test, the_sync_command_fails_when_it_cannot_record_its_registration) {
-  wchar_t message[128];
-  ASSERT_EQ(tray_config_save(L"token-A", L"https://allowlist.test", L"", L"", message, 128), 0);
+  ASSERT_EQ(write_config_values(agent.config_path, L"token-A", L"https://allowlist.test", L"", L""), 0);
   std::wstring path = data.file(L"last_ip.txt");
   write_bytes(path, "198.51.100.1");
   fake_net.public_ip = L"198.51.100.2";

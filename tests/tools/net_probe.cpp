@@ -19,6 +19,7 @@
 #include "customer_api.h"
 #include "data_folder.h"
 #include "ip_detect.h"
+#include "tray_files.h"
 #include "text.h"
 
 namespace {
@@ -33,7 +34,6 @@ std::string detected(int rc, const wchar_t* ip) { return rc == 0 ? wstring_to_ut
 
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);  // bodies are compared byte for byte
-  init_paths();
   std::wstring verb = argc > 1 ? argv[1] : L"";
   if (verb == L"allowlist" && argc == 6) {
     int rc = allowlist_request(argv[2], argv[3], ALLOWLIST_PATH, argv[4], argv[5]);

@@ -17,6 +17,7 @@
 
 #include "data_folder.h"
 #include "file_io.h"
+#include "folder_security.h"
 #include "handles.h"
 #include "text.h"
 

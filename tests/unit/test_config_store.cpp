@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "agent_state.h"
 #include "config_cipher.h"
-#include "config_store.h"
-#include "data_folder.h"
 #include "test_support.h"
+#include "tray_files.h"
 
 namespace {
 // Made with: iv=000102030405060708090a0b0c0d0e0f

@@ -5,11 +5,12 @@
 #include <cwchar>
 #include <thread>
 
-#include "data_folder.h"
+#include "agent_state.h"
 #include "file_io.h"
 #include "folder_security.h"
 #include "handles.h"
 #include "test_support.h"
+#include "tray_files.h"
 
 namespace {
 class state_files : public ::testing::Test {

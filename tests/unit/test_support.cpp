@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data_folder.h"
+#include "agent_state.h"
 #include "handles.h"
 
 namespace {

@@ -4,8 +4,7 @@
 
 #include <string>
 
-#include "config_store.h"
-#include "data_folder.h"
+#include "tray_files.h"
 #include "config_transfer.h"
 #include "notify_rules.h"
 #include "refresh_gate.h"

@@ -1,0 +1,56 @@
+#include "agent_state.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "file_io.h"
+#include "folder_security.h"
+#include "text.h"
+
+agent_state agent;
+config_record agent_config;
+
+void init_paths() {
+  data_file_path(CONFIG_FILE_NAME, agent.config_path, PATH_CAPACITY);
+  data_file_path(LAST_IP_FILE_NAME, agent.last_ip_path, PATH_CAPACITY);
+  data_file_path(PENDING_FILE_NAME, agent.pending_path, PATH_CAPACITY);
+  data_file_path(LAST_ERROR_FILE_NAME, agent.last_error_path, PATH_CAPACITY);
+}
+
+bool read_last_ip_file(wchar_t* out) { return read_last_ip(agent.last_ip_path, out, IP_CAPACITY) == read_result::ok; }
+
+void load_last_ip() { read_last_ip_file(agent.last_ip); }
+
+int write_last_ip_file() {
+  if (!agent.last_ip[0]) return 0;
+  char text[LAST_IP_UTF8_CAPACITY];
+  if (!wide_to_utf8(agent.last_ip, text, sizeof text)) return -1;
+  ensure_data_folder(agent.config_path);
+  return replace_file(agent.last_ip_path, text, std::strlen(text));
+}
+
+int write_last_error(const char* text) {
+  if (!text || !*text || !agent.last_error_path[0]) return 0;
+  ensure_data_folder(agent.last_error_path);
+  return replace_file(agent.last_error_path, text, std::strlen(text));
+}
+
+void delete_last_error() {
+  if (agent.last_error_path[0]) DeleteFileW(agent.last_error_path);
+}
+
+int config_load() {
+  int result = read_config_record(agent.config_path, agent_config);
+  // With a configuration, its last_ip.txt alone says what is registered.
+  if (result == 0) agent.last_ip[0] = L'\0';
+  load_last_ip();
+  return result;
+}
+
+int config_save() {
+  const config_record& c = agent_config;
+  if (write_config_values(agent.config_path, c.token, c.server_url, c.files_name, c.files_token) != 0) return -1;
+  write_last_ip_file();  // not reported: the configuration itself was saved
+  return 0;
+}
