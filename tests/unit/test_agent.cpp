@@ -3,9 +3,7 @@
 #include <functional>
 #include <latch>
 #include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "agent_constants.h"
 #include "allowlist_api.h"
@@ -30,7 +28,7 @@ struct recorded_request {
 };
 struct {
   std::vector<recorded_request> requests;
-  // nullopt: the server accepted; otherwise the error text it left (may be empty).
+  // nullopt: accepted; otherwise the error text the server left (may be empty).
   std::function<std::optional<std::string>(const recorded_request&)> answer;
   std::wstring public_ip;  // empty: detection fails
 } fake_net;
@@ -89,8 +87,7 @@ int detect_public_ip(wchar_t* out, size_t cap, const wchar_t*) {
   return fake_net.public_ip.empty() ? -1 : 0;
 }
 
-// Anyone can write the queue file, and the service sends a DELETE for each
-// entry: the reader is lenient about form and strict about content.
+// Anyone can write the queue and each entry is sent: lenient about form, strict about content.
 TEST(pending_text, read_then_written) {
   const struct {
     std::string file, written;
@@ -110,8 +107,7 @@ TEST(pending_text, read_then_written) {
   }
 }
 
-// The queue's lock as the service takes it: an object someone else created
-// first (and so controls) is not adopted; one's own is.
+// The service adopts no lock another owner created (and so controls); its own it does.
 TEST(queue_lock, the_service_never_adopts_a_mutex_another_owner_created) {
   local_memory foreign = descriptor_from_sddl(L"O:BUD:(A;;GA;;;WD)");
   SECURITY_ATTRIBUTES attributes{sizeof attributes, foreign.get(), FALSE};
@@ -137,8 +133,7 @@ TEST_F(queue_files, a_file_that_cannot_be_read_is_not_overwritten) {
   EXPECT_EQ(pending_text(), "192.0.2.1\n192.0.2.2\n");
 }
 
-// An address change between this pass's detection and the registration that
-// follows it must not leave the current address untracked.
+// An address change between this pass's detection and the next registration.
 TEST_F(retry_pass, the_current_address_stays_queued_until_it_is_the_registered_one) {
   write_bytes(pending_file(), "203.0.113.7\n");
   fake_net.public_ip = L"203.0.113.7";
@@ -154,8 +149,7 @@ TEST_F(retry_pass, the_current_address_stays_queued_until_it_is_the_registered_o
   EXPECT_FALSE(file_exists(pending_file())) << "an empty queue is no file";
 }
 
-// Another process changes the queue while this pass waits for the server:
-// what it added survives the pass's save, what it removed stays removed.
+// Another process changes the queue while this pass waits for the server.
 TEST_F(retry_pass, changes_made_meanwhile_by_another_process_survive) {
   write_bytes(pending_file(), "192.0.2.1\n192.0.2.2\n192.0.2.3\n");
   fake_net.answer = [this](const recorded_request& r) -> std::optional<std::string> {
@@ -171,8 +165,7 @@ TEST_F(retry_pass, changes_made_meanwhile_by_another_process_survive) {
   EXPECT_EQ(pending_text(), "192.0.2.2\n198.51.100.50\n");
 }
 
-// The service loaded token A; meanwhile another program saved token B. The
-// service's registration must leave B in the file.
+// The service loaded token A; meanwhile another program saved token B.
 TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones) {
   std::wstring config = data.file(L"whitelist.config");
   const char* newer = "token=token-B\nserver_url=https://new.test\nfiles_name=\nfiles_token=\n";
@@ -185,10 +178,8 @@ TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones)
   EXPECT_EQ(read_bytes(data.file(L"last_ip.txt")), "203.0.113.7");
 }
 
-// Two agent processes replacing the same old address at once (the tray's
-// "Sync now" while the service polls, across an address change): each
-// registers what it saw, and the one that records last must not leave the
-// other's address on the allowlist untracked.
+// Two agent processes replace the same old address at once (a sync from the
+// tray while the service polls): the later record must not leave the other's untracked.
 TEST_F(sync_pass_test, an_address_registered_meanwhile_by_another_process_is_queued) {
   std::wstring path = data.file(L"last_ip.txt");
   // The pass's own old address, its new one, then another process's.
@@ -214,20 +205,20 @@ TEST_F(sync_pass_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
   EXPECT_STREQ(agent.last_ip, L"198.51.100.3");
 }
 
-// last_ip.txt held open by another process (any user may read it; a reader
-// without delete sharing blocks its replacement) across a registration and
-// the next address change: the address registered meanwhile is never left on
-// the allowlist with nothing tracking it, and the failure is reported.
+// last_ip.txt held by a reader without delete sharing (any user may read it)
+// across a registration and the next change: no address is left untracked,
+// and the sync command fails with the reason for the tray.
 TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
+  ASSERT_EQ(write_config_file(data.file(L"whitelist.config").c_str(), "token=A\nserver_url=https://a.test\n"), 0);
   std::wstring path = data.file(L"last_ip.txt");
   write_bytes(path, "198.51.100.1");
-  wcscpy(agent.last_ip, L"198.51.100.1");
   file_handle holder = hold_for_reading(path);
   ASSERT_TRUE(holder);
-  EXPECT_EQ(sync_pass(L"198.51.100.2", pass_mode::log), 2);
+  fake_net.public_ip = L"198.51.100.2";
+  EXPECT_EQ(sync_command(0, nullptr), EXIT_FAILED);
+  EXPECT_EQ(read_bytes(data.file(L"last_error.txt")), "IP whitelisted, but last_ip.txt could not be written.");
   EXPECT_EQ(read_bytes(path), "198.51.100.1");
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "queued until last_ip.txt names it";
-  fake_net.public_ip = L"198.51.100.2";
   pending_retry_pass(pass_mode::log);
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "current, but not recorded: kept";
 
@@ -243,29 +234,10 @@ TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   EXPECT_FALSE(file_exists(pending_file()));
   EXPECT_EQ(request_lines(), (std::vector<std::wstring>{L"DELETE 198.51.100.1", L"POST 198.51.100.2",
                                                         L"DELETE 198.51.100.2", L"POST 198.51.100.3"}));
-  EXPECT_EQ(count(log_text(), "could not write last_ip.txt; 198.51.100.2 kept in memory and queued for removal"), 1u);
+  EXPECT_EQ(count(log_text(), "could not write last_ip.txt; 198.51.100.3 kept in memory and queued for removal"), 1u);
 }
 
-// The sync command's form of the same: exit 1 and the reason for the tray.
-TEST_F(sync_pass_test, the_sync_command_fails_when_it_cannot_record_its_registration) {
-  ASSERT_EQ(write_config_file(data.file(L"whitelist.config").c_str(), "token=A\nserver_url=https://a.test\n"), 0);
-  std::wstring path = data.file(L"last_ip.txt");
-  write_bytes(path, "198.51.100.1");
-  fake_net.public_ip = L"198.51.100.2";
-  {
-    file_handle holder = hold_for_reading(path);
-    ASSERT_TRUE(holder);
-    EXPECT_EQ(sync_command(0, nullptr), EXIT_FAILED);
-  }
-  EXPECT_EQ(read_bytes(data.file(L"last_error.txt")), "IP whitelisted, but last_ip.txt could not be written.");
-  EXPECT_EQ(pending_text(), "198.51.100.2\n");
-  wchar_t registered[IP_CAPACITY];
-  last_ip_reload(registered);  // the file can be written again
-  EXPECT_EQ(read_bytes(path), "198.51.100.2");
-}
-
-// The restart must happen once even when several threads log at the moment
-// the limit is passed: no line may be lost to a second deletion.
+// Threads logging as the limit is passed: one restart, no line lost to a second.
 TEST_F(service_log_test, threads_logging_across_the_restart_lose_no_line) {
   constexpr int rounds = 40, threads = 4;
   for (int round = 0; round < rounds; ++round) {

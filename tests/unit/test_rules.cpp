@@ -1,6 +1,4 @@
-// Text rules, each a table: the server URL, addresses, error suffixes, the
-// server's file list and file names, and the tray's classification, status,
-// setup command and balloons; the refresh gate and the DPI scaling.
+// Text rules as tables, the tray's balloons, its refresh gate and its DPI scaling.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -29,18 +27,13 @@ class fake_sources final : public status_sources {
   const wchar_t *error = nullptr, *state = L"Running", *detected = nullptr;
   std::wstring asked;
 
-  bool configured() override {
-    asked += L"config ";
-    return is_configured;
-  }
+  bool configured() override { return reply(L"config ", is_configured ? L"" : nullptr, nullptr, 0); }
   bool last_error(wchar_t* out, size_t cap) override { return reply(L"error ", error, out, cap); }
   void service_state(wchar_t* out, size_t cap) override { reply(L"service ", state, out, cap); }
   bool detect_public_ip(wchar_t* out, size_t cap) override { return reply(L"detect ", detected, out, cap); }
-
- private:
   bool reply(const wchar_t* source, const wchar_t* text, wchar_t* out, size_t cap) {
     asked += source;
-    if (text) wcsncpy(out, text, cap - 1);
+    if (text && out) wcsncpy(out, text, cap - 1);
     return text != nullptr;
   }
 };
@@ -54,11 +47,8 @@ TEST(server_url, split) {
       {L"http://srv.example:8080/base/x?y", L"0 srv.example:8080 0"},
       {L"srv.example", L"0 srv.example:80 0"},
       {L"http://h:8080abc", L"0 h:8080 0"},
-      {L"http://h:65535", L"0 h:65535 0"},
       {L"http://h:65536", L"-1 h:0 0"},
       {L"http://h:99999999999999999999", L"-1 h:0 0"},
-      {L"srv.example:0", L"-1 srv.example:0 0"},
-      {L"https://h:-443", L"-1 h:0 1"},
       {L"https://h:abc", L"-1 h:0 1"},
       {L"http://h/p:80", L"0 h:80 0"},
   };
@@ -78,11 +68,8 @@ TEST(winhttp_error_suffix, names_the_real_codes) {
     const char* suffix;
   } rows[] = {
       {12029, " - cannot connect (server down, port closed or blocked by a firewall)"},
-      {12175, " - TLS/secure channel failure (certificate, protocol)"},
       {12157, " - TLS/secure channel failure (certificate, protocol)"},
-      {12037, " - certificate date invalid"},
       {12002, " - timeout or cancelled"},
-      {12163, " - connection reset"},
       {5, ""},
   };
   for (const auto& row : rows) EXPECT_STREQ(winhttp_error_suffix(row.code), row.suffix) << "row " << row.code;
@@ -145,15 +132,11 @@ TEST(classify_last_error, table) {
     size_t cap = STATUS_TEXT_CAPACITY;
   } rows[] = {
       {L"FORBIDDEN by rule", L"Error: invalid token"},
-      {L"Service is Not Configured", L"Error: not configured"},
-      {L"Could not detect Public IP", L"Error: no public IP"},
       {L"WinHttpSendRequest failed: error 12007", L"Error: server not found (DNS)"},
       {L"WinHttpSendRequest failed: error 12157", L"Error: TLS/certificate problem"},
       // 12029 is how the agent words a failure to connect: the server is down, TLS is fine.
       {L"WinHttpSendRequest failed (POST body to 127.0.0.1:9): error 12029", L"Error: cannot reach server"},
       {L"Bad Gateway", L"Error: server unreachable (502)"},
-      {L"status 401", L"Error: unauthorized (401)"},
-      {L"status 403", L"Error: forbidden (403)"},
       {nullptr, L"Error: sync failed"},
       {L"WinHTTP: no internet connection", L"Error: no public IP"},  // earlier rows win
       {L"HTTP 403 and 401", L"Error: unauthorized (401)"},
@@ -241,7 +224,6 @@ TEST(notify_changes, sequence) {
     const wchar_t *status, *balloons;
   } rows[] = {
       {L"1.2.3.4", L"boom", true, L"Up to date", L""},  // the first snapshot only primes
-      {L"1.2.3.4", nullptr, true, L"Up to date", L""},
       {L"5.6.7.8", nullptr, false, L"Up to date", L"QOR Whitelist IP Updater: Allowlist updated to 5.6.7.8.|"},
       {L"(none)", nullptr, true, L"Up to date", L""},  // not announced
       {L"5.6.7.8", nullptr, true, L"Up to date", L""},  // nor remembered
@@ -262,12 +244,8 @@ TEST(notify_changes, sequence) {
   }
 }
 
-TEST(balloon_text, chosen_in_order_and_cut_at_240_units) {
+TEST(balloon_text, cut_at_240_units) {
   wchar_t out[BALLOON_TEXT_CAPACITY];
-  sync_failure_balloon_text(L"", L"from the file", out, BALLOON_TEXT_CAPACITY);
-  EXPECT_STREQ(out, L"from the file") << "the worker's text first, then the file's";
-  sync_failure_balloon_text(L"", nullptr, out, BALLOON_TEXT_CAPACITY);
-  EXPECT_STREQ(out, L"Whitelist sync failed.");
   cut_balloon_text(std::wstring(240, L'b').c_str(), out, BALLOON_TEXT_CAPACITY);
   EXPECT_EQ(std::wstring(out), std::wstring(240, L'b'));
   cut_balloon_text(std::wstring(241, L'c').c_str(), out, BALLOON_TEXT_CAPACITY);

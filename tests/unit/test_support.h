@@ -14,7 +14,6 @@ class temp_program_data {
   temp_program_data();
   ~temp_program_data();
   temp_program_data(const temp_program_data&) = delete;
-  temp_program_data& operator=(const temp_program_data&) = delete;
 
   const std::wstring& base() const { return base_; }
   std::wstring folder() const;  // base\QOR Whitelist IP Updater
