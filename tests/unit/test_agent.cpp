@@ -36,16 +36,15 @@ struct {
 class agent_test : public data_test {
  protected:
   void SetUp() override {
-    data_test::SetUp();
     fake_net = {};
     agent_config = config_record{};
     wcscpy(agent_config.token, L"token-A");
     wcscpy(agent_config.server_url, L"https://allowlist.test");
     agent.last_ip[0] = L'\0';
   }
-  std::wstring pending_file() const { return data.file(L"pending_delete_ips.txt"); }
+  std::wstring pending_file() const { return file(L"pending_delete_ips.txt"); }
   std::string pending_text() const { return read_bytes(pending_file()); }
-  std::string log_text() const { return read_bytes(data.file(L"service.log")); }
+  std::string log_text() const { return read_bytes(file(L"service.log")); }
   static std::vector<std::wstring> request_lines() {
     std::vector<std::wstring> lines;
     for (const recorded_request& r : fake_net.requests) lines.push_back(r.method + L" " + r.ip);
@@ -167,7 +166,7 @@ TEST_F(retry_pass, changes_made_meanwhile_by_another_process_survive) {
 
 // The service loaded token A; meanwhile another program saved token B.
 TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones) {
-  std::wstring config = data.file(L"whitelist.config");
+  std::wstring config = file(L"whitelist.config");
   const char* newer = "token=token-B\nserver_url=https://new.test\nfiles_name=\nfiles_token=\n";
   ASSERT_EQ(write_config_file(config.c_str(), newer), 0);
   EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 0);
@@ -175,13 +174,13 @@ TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones)
   char text[CONFIG_TEXT_CAPACITY];
   ASSERT_EQ(read_config_file(config.c_str(), text, sizeof text), 0);
   EXPECT_STREQ(text, newer);
-  EXPECT_EQ(read_bytes(data.file(L"last_ip.txt")), "203.0.113.7");
+  EXPECT_EQ(read_bytes(file(L"last_ip.txt")), "203.0.113.7");
 }
 
 // Two agent processes replace the same old address at once (a sync from the
 // tray while the service polls): the later record must not leave the other's untracked.
 TEST_F(sync_pass_test, an_address_registered_meanwhile_by_another_process_is_queued) {
-  std::wstring path = data.file(L"last_ip.txt");
+  std::wstring path = file(L"last_ip.txt");
   // The pass's own old address, its new one, then another process's.
   for (const char* on_file : {"198.51.100.1", "198.51.100.3", "198.51.100.2"}) {
     wcscpy(agent.last_ip, L"198.51.100.1");
@@ -198,7 +197,7 @@ TEST_F(sync_pass_test, an_address_registered_meanwhile_by_another_process_is_que
 
 TEST_F(sync_pass_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
   wcscpy(agent.last_ip, L"198.51.100.1");
-  write_bytes(data.file(L"last_ip.txt"), "198.51.100.2");  // another process replaced .1 meanwhile
+  write_bytes(file(L"last_ip.txt"), "198.51.100.2");  // another process replaced .1 meanwhile
   EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 0);
   EXPECT_EQ(request_lines(), (std::vector<std::wstring>{L"DELETE 198.51.100.2", L"POST 198.51.100.3"}));
   EXPECT_FALSE(file_exists(pending_file()));
@@ -209,14 +208,14 @@ TEST_F(sync_pass_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
 // across a registration and the next change: no address is left untracked,
 // and the sync command fails with the reason for the tray.
 TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
-  ASSERT_EQ(write_config_file(data.file(L"whitelist.config").c_str(), "token=A\nserver_url=https://a.test\n"), 0);
-  std::wstring path = data.file(L"last_ip.txt");
+  ASSERT_EQ(write_config_file(file(L"whitelist.config").c_str(), "token=A\nserver_url=https://a.test\n"), 0);
+  std::wstring path = file(L"last_ip.txt");
   write_bytes(path, "198.51.100.1");
   file_handle holder = hold_for_reading(path);
   ASSERT_TRUE(holder);
   fake_net.public_ip = L"198.51.100.2";
   EXPECT_EQ(sync_command(0, nullptr), EXIT_FAILED);
-  EXPECT_EQ(read_bytes(data.file(L"last_error.txt")), "IP whitelisted, but last_ip.txt could not be written.");
+  EXPECT_EQ(read_bytes(file(L"last_error.txt")), "IP whitelisted, but last_ip.txt could not be written.");
   EXPECT_EQ(read_bytes(path), "198.51.100.1");
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "queued until last_ip.txt names it";
   pending_retry_pass(pass_mode::log);
@@ -241,7 +240,7 @@ TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
 TEST_F(service_log_test, threads_logging_across_the_restart_lose_no_line) {
   constexpr int rounds = 40, threads = 4;
   for (int round = 0; round < rounds; ++round) {
-    write_bytes(data.file(L"service.log"), std::string(LOG_MAX_BYTES + 1, 'x'));
+    write_bytes(file(L"service.log"), std::string(LOG_MAX_BYTES + 1, 'x'));
     std::latch start(threads);
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)

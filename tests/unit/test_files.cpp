@@ -41,7 +41,7 @@ constexpr uint8_t TEST_IV[CIPHER_BLOCK_BYTES] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 1
 
 class config_file : public data_test {
  protected:
-  std::wstring path = data.file(L"whitelist.config");
+  std::wstring path = file(L"whitelist.config");
   std::string read() const {
     char text[CONFIG_TEXT_CAPACITY];
     return read_config_file(path.c_str(), text, sizeof text) == 0 ? text : "(refused)";
@@ -113,7 +113,7 @@ TEST(config_text, parsed_fields) {
 
 // Another process's brief hold is waited out by the writer and the reader.
 TEST_F(state_files, a_brief_holder_is_waited_out) {
-  std::wstring path = data.file(L"last_ip.txt");
+  std::wstring path = file(L"last_ip.txt");
   write_bytes(path, "203.0.113.8");
   file_handle reader = hold_open(path, FILE_SHARE_READ);
   ASSERT_TRUE(reader);
@@ -136,7 +136,7 @@ TEST_F(state_files, a_brief_holder_is_waited_out) {
 }
 
 TEST_F(state_files, replace_that_cannot_finish_keeps_the_old_file_whole) {
-  std::wstring path = data.file(L"last_error.txt");
+  std::wstring path = file(L"last_error.txt");
   write_bytes(path, "old text");
   {
     file_handle holder = hold_open(path, 0);
@@ -144,7 +144,7 @@ TEST_F(state_files, replace_that_cannot_finish_keeps_the_old_file_whole) {
     EXPECT_EQ(replace_file(path.c_str(), "new", 3), -1);
   }
   EXPECT_EQ(read_bytes(path), "old text");
-  EXPECT_EQ(list_folder(data.folder()), L"last_error.txt") << "the temporary file is removed";
+  EXPECT_EQ(list_folder(folder()), L"last_error.txt") << "the temporary file is removed";
 }
 
 // A state file planted as a hard link (Wine counts them; it hides file links).
@@ -152,9 +152,9 @@ TEST_F(state_files, replace_that_cannot_finish_keeps_the_old_file_whole) {
 TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   static std::string refusals;
   ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }), nullptr);
-  std::wstring victim = data.base() + L"\\victim.txt";
+  std::wstring victim = base + L"\\victim.txt";
   write_bytes(victim, "elsewhere");
-  std::wstring path = data.file(L"last_ip.txt");
+  std::wstring path = file(L"last_ip.txt");
   ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
   wchar_t ip[IP_CAPACITY];
   EXPECT_FALSE(read_last_ip_file(ip));
@@ -167,19 +167,19 @@ TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   EXPECT_EQ(write_last_ip_file(), 0);
   EXPECT_TRUE(read_last_ip_file(ip));
   EXPECT_STREQ(ip, L"198.51.100.9");
-  EXPECT_EQ(list_folder(data.folder()), L"last_ip.txt service.lock")
+  EXPECT_EQ(list_folder(folder()), L"last_ip.txt service.lock")
       << "no temporary file is left; the anchor that keeps the folder from being emptied is held";
-  EXPECT_FALSE(DeleteFileW(data.file(L"service.lock").c_str())) << "the anchor can't be deleted while held";
+  EXPECT_FALSE(DeleteFileW(file(L"service.lock").c_str())) << "the anchor can't be deleted while held";
 }
 
 // One reading for the status, the balloons and the pending count (the agent's
 // own count). It asks the echo port: CTest runs it under that port's lock.
 TEST_F(tray_snapshot, one_reading_for_status_balloons_and_pending_count) {
   ASSERT_EQ(tray_config_save(L"0123456789abcdef", L"https://srv.example", nullptr, nullptr, nullptr, 0), 0);
-  write_bytes(data.file(L"last_ip.txt"), "203.0.113.7\r\n");
-  write_bytes(data.file(L"last_error.txt"), "WinHttpSendRequest failed: error 12029\n");
+  write_bytes(file(L"last_ip.txt"), "203.0.113.7\r\n");
+  write_bytes(file(L"last_error.txt"), "WinHttpSendRequest failed: error 12029\n");
   // Blank, repeated (in another letter case) and over-long lines are dropped by the agent.
-  write_bytes(data.file(L"pending_delete_ips.txt"),
+  write_bytes(file(L"pending_delete_ips.txt"),
               "198.51.100.1\r\n \t\r\nfe80::A\r\n198.51.100.1\nFE80::a\n" + std::string(70, '9') + "\n");
   request_last_ip_reload();
   snapshot_ptr s(build_status_snapshot());
@@ -191,7 +191,7 @@ TEST_F(tray_snapshot, one_reading_for_status_balloons_and_pending_count) {
   EXPECT_EQ(std::wstring(s->last_error).rfind(L"WinHttpSendRequest failed: error 12029", 0), 0u);
 
   // Too long for the balloons' 512 units: none for them, still the status's reason.
-  write_bytes(data.file(L"last_error.txt"), "Error: forbidden (403) " + std::string(600, 'x'));
+  write_bytes(file(L"last_error.txt"), "Error: forbidden (403) " + std::string(600, 'x'));
   s.reset(build_status_snapshot());
   EXPECT_FALSE(s->has_last_error);
   EXPECT_STREQ(s->allowlist_status, L"Error: invalid token");
@@ -208,12 +208,11 @@ std::string json(const std::wstring& text) {
 // The stand-in agent (it logs its start and obeys its script) under the agent's names.
 class agent_runs : public data_test {
  protected:
-  std::wstring folder = data.base() + L"\\app";
-  std::wstring program(const wchar_t* name) const { return folder + L"\\" + name; }
+  std::wstring app = base + L"\\app";
+  std::wstring program(const wchar_t* name) const { return app + L"\\" + name; }
 
   void SetUp() override {
-    data_test::SetUp();
-    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW(app.c_str(), nullptr);
     wchar_t own[MAX_PATH + 1] = {};
     GetModuleFileNameW(nullptr, own, MAX_PATH);
     std::wstring stand_in = std::wstring(own).substr(0, std::wstring(own).rfind(L'\\')) + L"\\stand_in_agent.exe";
@@ -235,7 +234,7 @@ TEST_F(agent_runs, files_values_reach_the_child_intact) {
   for (const auto& [name, token] : values) {
     wchar_t text[RUN_RESULT_TEXT_CAPACITY];
     int code = -7;
-    EXPECT_EQ(run_files_download_in(folder.c_str(), FILES_WAIT_MS, name.c_str(), token.c_str(), &code, text,
+    EXPECT_EQ(run_files_download_in(app.c_str(), FILES_WAIT_MS, name.c_str(), token.c_str(), &code, text,
                                     RUN_RESULT_TEXT_CAPACITY),
               0);
     std::string argv = "\"argv\": [" + json(program(L"sync.exe")) + ", \"files\", \"--name\", " + json(name) +
@@ -248,7 +247,7 @@ TEST_F(agent_runs, a_child_that_outlives_the_bound_is_stopped_and_reported) {
   write_bytes(program(L"whitelist.exe") + L".script", "hold\n");
   wchar_t text[CONFIG_MESSAGE_CAPACITY] = L"";
   int code = -7;
-  EXPECT_EQ(run_whitelist_sync_in(folder.c_str(), 300, &code, text, CONFIG_MESSAGE_CAPACITY), -1);
+  EXPECT_EQ(run_whitelist_sync_in(app.c_str(), 300, &code, text, CONFIG_MESSAGE_CAPACITY), -1);
   EXPECT_EQ(std::wstring(text).rfind(L"whitelist.exe did not finish within ", 0), 0u) << text;
   EXPECT_EQ(code, -7);
   // Stopped, not left behind: its file can be replaced now.
@@ -256,10 +255,10 @@ TEST_F(agent_runs, a_child_that_outlives_the_bound_is_stopped_and_reported) {
 }
 
 TEST_F(agent_runs, import_replaces_the_configuration_whole_or_not_at_all) {
-  std::wstring config = data.file(L"whitelist.config");
-  std::wstring chosen = data.base() + L"\\chosen.config";
+  std::wstring config = file(L"whitelist.config");
+  std::wstring chosen = base + L"\\chosen.config";
   write_bytes(config, "the old configuration");
-  for (const std::wstring& bad : {std::wstring(), data.base() + L"\\missing.config", folder}) {
+  for (const std::wstring& bad : {std::wstring(), base + L"\\missing.config", app}) {
     EXPECT_EQ(import_config_file(bad.c_str()), -1) << bad.c_str();
     EXPECT_EQ(read_bytes(config), "the old configuration");
   }
@@ -267,5 +266,5 @@ TEST_F(agent_runs, import_replaces_the_configuration_whole_or_not_at_all) {
   write_bytes(chosen, content);
   ASSERT_EQ(import_config_file(chosen.c_str()), 0);
   EXPECT_EQ(read_bytes(config), content);
-  EXPECT_EQ(list_folder(data.folder()), L"whitelist.config") << "no temporary file left";
+  EXPECT_EQ(list_folder(folder()), L"whitelist.config") << "no temporary file left";
 }

@@ -8,27 +8,28 @@
 
 #include "data_folder.h"
 
-temp_program_data::temp_program_data() {
+data_test::data_test() {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   // Wine hands a finished test's process id to the next one at once: a name
   // that exists already belongs to someone else, so the next one is tried.
   static unsigned counter = 0;
   do {
-    base_ = std::wstring(temp) + L"wl-unit-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++counter);
-  } while (!CreateDirectoryW(base_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
-  _wputenv_s(L"ProgramData", base_.c_str());
+    base = std::wstring(temp) + L"wl-unit-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(++counter);
+  } while (!CreateDirectoryW(base.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
+  CreateDirectoryW(folder().c_str(), nullptr);
+  _wputenv_s(L"ProgramData", base.c_str());
   init_paths();
 }
 
-temp_program_data::~temp_program_data() {
+data_test::~data_test() {
   std::error_code ignored;
-  std::filesystem::remove_all(base_, ignored);
+  std::filesystem::remove_all(base, ignored);
   _wputenv_s(L"ProgramData", L"");
 }
 
-std::wstring temp_program_data::folder() const { return base_ + L"\\" + DATA_FOLDER_NAME; }
+std::wstring data_test::folder() const { return base + L"\\" + DATA_FOLDER_NAME; }
 
 void write_bytes(const std::wstring& path, const std::string& bytes) {
   std::ofstream file(std::filesystem::path(path), std::ios::binary);

@@ -7,27 +7,15 @@
 
 #include <string>
 
-// Points ProgramData at a fresh temporary folder for the lifetime of the
-// object and fills the agent's paths from it.
-class temp_program_data {
- public:
-  temp_program_data();
-  ~temp_program_data();
-  temp_program_data(const temp_program_data&) = delete;
-
-  const std::wstring& base() const { return base_; }
-  std::wstring folder() const;  // base\QOR Whitelist IP Updater
-  std::wstring file(const wchar_t* name) const { return folder() + L"\\" + name; }
-
- private:
-  std::wstring base_;
-};
-
-// A test with its data folder in place.
+// A test with a fresh temporary ProgramData, its data folder in place and
+// the agent's paths filled from it.
 class data_test : public ::testing::Test {
  protected:
-  temp_program_data data;
-  void SetUp() override { CreateDirectoryW(data.folder().c_str(), nullptr); }
+  std::wstring base;
+  data_test();
+  ~data_test() override;
+  std::wstring folder() const;  // base\QOR Whitelist IP Updater
+  std::wstring file(const wchar_t* name) const { return folder() + L"\\" + name; }
 };
 
 void write_bytes(const std::wstring& path, const std::string& bytes);
