@@ -164,6 +164,20 @@ TEST_F(retry_pass, changes_made_meanwhile_by_another_process_survive) {
   EXPECT_EQ(pending_text(), "192.0.2.2\n198.51.100.50\n");
 }
 
+TEST_F(sync_pass_test, failed_addition_keeps_last_ip_and_records_the_reason_in_log_mode_only) {
+  wcscpy(agent.last_ip, L"198.51.100.1");
+  std::string error = "rule disabled";
+  fake_net.answer = [&](const recorded_request&) -> std::optional<std::string> { return error; };
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 1);
+  EXPECT_STREQ(agent.last_ip, L"198.51.100.1");
+  EXPECT_FALSE(file_exists(file(L"last_ip.txt")));
+  EXPECT_EQ(read_bytes(file(L"last_error.txt")), "rule disabled");
+  EXPECT_EQ(pending_text(), "198.51.100.1\n");
+  DeleteFileW(file(L"last_error.txt").c_str());
+  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::console), 1);
+  EXPECT_FALSE(file_exists(file(L"last_error.txt"))) << "the sync command writes it itself";
+}
+
 // The service loaded token A; meanwhile another program saved token B.
 TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones) {
   std::wstring config = file(L"whitelist.config");
