@@ -7,9 +7,6 @@
 #include "data_folder.h"
 #include "handles.h"
 #include "text.h"
-#include "tray_constants.h"
-
-using namespace tray;
 
 namespace {
 constexpr DWORD STOP_WAIT_MS = 10000;

@@ -11,9 +11,8 @@
 #include "config_store.h"
 #include "config_transfer.h"
 #include "test_support.h"
-#include "tray_constants.h"
-
-using namespace tray;
+#include "agent_launch.h"
+#include "config_window.h"
 
 namespace {
 std::wstring own_folder() {

@@ -11,9 +11,6 @@
 #include "refresh_gate.h"
 #include "status_snapshot.h"
 #include "test_support.h"
-#include "tray_constants.h"
-
-using namespace tray;
 
 namespace {
 notify_plan plan(notify_memory& m, const wchar_t* ip, const wchar_t* error, bool hidden = true,

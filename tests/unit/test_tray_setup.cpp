@@ -12,9 +12,8 @@
 #include "agent_command.h"
 #include "handles.h"
 #include "setup_command.h"
-#include "tray_constants.h"
-
-using namespace tray;
+#include "agent_run.h"
+#include "notify_rules.h"
 
 namespace {
 struct parsed {

@@ -10,9 +10,6 @@
 
 #include "dpi_scale.h"
 #include "status_rules.h"
-#include "tray_constants.h"
-
-using namespace tray;
 
 namespace {
 std::wstring classify(const wchar_t* text) {
