@@ -7,9 +7,6 @@
 #include "command_line.h"
 #include "notify_rules.h"
 #include "text.h"
-#include "tray_constants.h"
-
-using namespace tray;
 
 namespace {
 struct argument {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+inline constexpr wchar_t TEXT_SYNC_FAILED_SHORT[] = L"Whitelist sync failed.";
+
 // "<program>" sync. False when the line does not fit (nothing is started then).
 bool sync_command_line(const wchar_t* program_path, wchar_t* out, size_t cap);
 // "<program>" files --name "<name>" --token "<token>", each value quoted the

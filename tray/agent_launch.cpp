@@ -12,37 +12,35 @@
 #include "notify_icon.h"
 #include "status_refresh.h"
 #include "status_window.h"
-
-using namespace tray;
-
-busy_flag sync_in_progress;
-busy_flag download_in_progress;
+#include "config_window.h"
+#include "notify_rules.h"
+#include "tray_app.h"
 
 namespace {
-using result_ptr = std::unique_ptr<AgentRunResult>;
-using request_ptr = std::unique_ptr<DownloadRequest>;
+using result_ptr = std::unique_ptr<agent_run_result>;
+using request_ptr = std::unique_ptr<download_request>;
 
 // Posts the outcome to window. Without memory for a result the post still
 // goes out, with no result, so the window re-enables its button; only when
 // the window can't be told (it is gone) does the worker release the flag.
-void report(HWND window, UINT message, result_ptr result, busy_flag& flag) noexcept {
+void report(HWND window, UINT message, result_ptr result, busy_flag* flag) noexcept {
   if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(result.get())))
     result.release();  // the window owns it now
-  else
-    flag.release();
+  else if (flag)
+    flag->release();
 }
 
 DWORD WINAPI sync_worker(void* parameter) noexcept {
   HWND window = static_cast<HWND>(parameter);
-  result_ptr result(new (std::nothrow) AgentRunResult{});
+  result_ptr result(new (std::nothrow) agent_run_result{});
   if (result) result->result = run_whitelist_sync(nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
-  report(window, WM_SYNC_DONE, std::move(result), sync_in_progress);
+  report(window, WM_SYNC_DONE, std::move(result), nullptr);  // the status window lives to the exit
   return 0;
 }
 
 DWORD WINAPI save_sync_worker(void* parameter) noexcept {
   HWND window = static_cast<HWND>(parameter);
-  result_ptr result(new (std::nothrow) AgentRunResult{});
+  result_ptr result(new (std::nothrow) agent_run_result{});
   if (result) result->result = run_whitelist_sync(nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
   // Gone with the window (the tray exited meanwhile): the unique_ptr frees it.
   if (PostMessageW(window, WM_SAVE_SYNC_DONE, 0, reinterpret_cast<LPARAM>(result.get()))) result.release();
@@ -50,17 +48,18 @@ DWORD WINAPI save_sync_worker(void* parameter) noexcept {
 }
 
 DWORD WINAPI download_worker(void* parameter) noexcept {
-  request_ptr request(static_cast<DownloadRequest*>(parameter));
-  result_ptr result(new (std::nothrow) AgentRunResult{});
+  request_ptr request(static_cast<download_request*>(parameter));
+  result_ptr result(new (std::nothrow) agent_run_result{});
   if (result)
     result->result =
         run_files_download(request->name, request->token, nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
-  report(request->window, WM_DOWNLOAD_DONE, std::move(result), download_in_progress);
+  report(request->window, WM_DOWNLOAD_DONE, std::move(result), request->in_progress);
   return 0;
 }
 }  // namespace
 
 void tray_start_sync(HWND window) {
+  busy_flag& sync_in_progress = state_of(window).sync_in_progress;
   if (!sync_in_progress.claim()) return;
   HWND sync_button = GetDlgItem(window, ID_SYNC_BUTTON);
   EnableWindow(sync_button, FALSE);
@@ -76,11 +75,11 @@ void tray_start_sync(HWND window) {
 }
 
 void on_sync_done(HWND window, LPARAM parameter) noexcept {
-  result_ptr result(reinterpret_cast<AgentRunResult*>(parameter));
+  result_ptr result(reinterpret_cast<agent_run_result*>(parameter));
   bool succeeded = result && result->result == 0;
   start_status_refresh(window, succeeded);
   EnableWindow(GetDlgItem(window, ID_SYNC_BUTTON), TRUE);
-  sync_in_progress.release();
+  state_of(window).sync_in_progress.release();
   if (!result || succeeded) return;
 
   if (IsWindowVisible(window)) {
@@ -90,10 +89,10 @@ void on_sync_done(HWND window, LPARAM parameter) noexcept {
     bool has_last_error = !result->text[0] && tray_read_last_error(last_error, BALLOON_TEXT_CAPACITY) == 0;
     wchar_t text[BALLOON_TEXT_CAPACITY];
     sync_failure_balloon_text(result->text, has_last_error ? last_error : nullptr, text, BALLOON_TEXT_CAPACITY);
-    show_balloon(BALLOON_FAILED_TITLE, text, NIIF_ERROR);
+    show_balloon(window, BALLOON_FAILED_TITLE, text, NIIF_ERROR);
   }
   // The next refresh must not announce this error a second time.
-  remember_last_error_as_notified();
+  remember_last_error_as_notified(window);
 }
 
 bool start_save_sync_worker(HWND config_window) {
@@ -101,7 +100,7 @@ bool start_save_sync_worker(HWND config_window) {
   return static_cast<bool>(thread);
 }
 
-bool start_download_worker(DownloadRequest* request) {
+bool start_download_worker(download_request* request) {
   kernel_handle thread(CreateThread(nullptr, 0, download_worker, request, 0, nullptr));
   return static_cast<bool>(thread);
 }

@@ -4,10 +4,7 @@
 #include "file_io.h"
 #include "handles.h"
 #include "text.h"
-#include "tray_constants.h"
 #include "tray_files.h"
-
-using namespace tray;
 
 namespace {
 constexpr DWORD STOP_WAIT_MS = 10000;

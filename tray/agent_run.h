@@ -7,6 +7,25 @@
 
 #include <cstddef>
 
+// Its two file names sit beside the tray.
+inline constexpr wchar_t WHITELIST_PROGRAM[] = L"whitelist.exe";
+inline constexpr wchar_t SYNC_PROGRAM[] = L"sync.exe";
+inline constexpr size_t PROGRAM_PATH_CAPACITY = 260;
+inline constexpr size_t SYNC_COMMAND_LINE_CAPACITY = 1100;
+inline constexpr size_t FILES_COMMAND_LINE_CAPACITY = 2048;
+// Save waits for the sync child on the user-interface thread, so the wait is
+// bounded; the bound is far above what a sync needs even when every request
+// runs into WinHTTP's time-outs. Downloads run on a worker and may be large.
+inline constexpr unsigned SYNC_WAIT_MS = 180000;
+inline constexpr unsigned FILES_WAIT_MS = 1800000;
+inline constexpr wchar_t TEXT_SYNC_FAILED[] = L"Whitelist sync failed. Check configuration.";
+inline constexpr wchar_t TEXT_DOWNLOAD_FAILED[] = L"File download failed. Check files customer name and token.";
+inline constexpr wchar_t TEXT_FILES_VALUES_REQUIRED[] = L"Files customer name and files token are required.";
+inline constexpr wchar_t FORMAT_PROGRAM_NOT_FOUND[] = L"Could not find %s in the install folder.";
+inline constexpr wchar_t FORMAT_PROGRAM_NOT_STARTED[] = L"Failed to start %s (error %u).";
+inline constexpr wchar_t FORMAT_PROGRAM_TIMED_OUT[] =
+    L"%s did not finish within %u minutes and was stopped. Check the internet connection and try again.";
+
 // The agent's sync command (whitelist.exe). 0 when it exited with 0; else -1
 // with the reason in message (when one is given and message_cap is not 0).
 // exit_code (optional) receives the child's exit code when it ran to its end.

@@ -2,9 +2,6 @@
 
 #include <commdlg.h>
 
-#include "tray_constants.h"
-
-using namespace tray;
 
 bool ask_config_file_path(HWND owner, config_file_dialog kind, wchar_t* path, size_t cap) {
   bool exporting = kind == config_file_dialog::export_to;

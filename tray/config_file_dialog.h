@@ -5,6 +5,13 @@
 
 #include <cstddef>
 
+inline constexpr wchar_t EXPORT_DIALOG_TITLE[] = L"Export encrypted config";
+inline constexpr wchar_t EXPORT_DEFAULT_EXTENSION[] = L"config";
+// Pairs of display text and pattern, ended by an empty pair.
+inline constexpr wchar_t CONFIG_FILE_FILTER[] =
+    L"Config files (*.config)\0*.config\0All files (*.*)\0*.*\0";
+inline constexpr wchar_t IMPORT_DIALOG_TITLE[] = L"Import encrypted config";
+
 enum class config_file_dialog { export_to, import_from };
 
 // Shows the dialog owned by owner; path holds the initial name and receives

@@ -18,19 +18,9 @@
 #include "status_snapshot.h"
 #include "status_window.h"
 #include "text.h"
-#include "tray_constants.h"
-
-using namespace tray;
+#include "tray_app.h"
 
 namespace {
-HWND open_window = nullptr;
-HWND focused_control = nullptr;
-// While Save's sync runs: the controls it disabled, to enable again.
-bool saving = false;
-std::vector<HWND> disabled_by_save;
-
-constexpr LONG_PTR SETUP_FORM = 1;
-constexpr LONG_PTR CONFIG_FORM = 0;
 constexpr DWORD WINDOW_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD WINDOW_EX_STYLE = WS_EX_TOPMOST | WS_EX_DLGMODALFRAME;
 constexpr DWORD LINE_EDIT = ES_AUTOHSCROLL | WS_TABSTOP;
@@ -69,7 +59,10 @@ constexpr control CONFIG_CONTROLS[] = {
     {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 288, 80, 30, PUSH},
 };
 
-bool is_setup_form(HWND window) { return GetWindowLongPtrW(window, GWLP_USERDATA) == SETUP_FORM; }
+config_window_state& form_of(HWND window) {
+  return *reinterpret_cast<config_window_state*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+bool is_setup_form(HWND window) { return form_of(window).setup_form; }
 HWND status_window_of(HWND window) { return GetWindow(window, GW_OWNER); }
 
 void warn(HWND window, const wchar_t* text) { MessageBoxW(window, text, APP_TITLE, MB_OK | MB_ICONWARNING); }
@@ -127,10 +120,8 @@ void fill_saved_values(HWND window) {
   SetDlgItemTextW(window, ID_FILES_TOKEN_EDIT, files_token);
 }
 
-void on_create(HWND window, const CREATESTRUCTW* create) {
-  bool setup = create->lpCreateParams != nullptr;
-  SetWindowLongPtrW(window, GWLP_USERDATA, setup ? SETUP_FORM : CONFIG_FORM);
-  if (setup) {
+void on_create(HWND window) {
+  if (is_setup_form(window)) {
     create_controls(window, SETUP_CONTROLS);
   } else {
     create_controls(window, CONFIG_CONTROLS);
@@ -140,12 +131,8 @@ void on_create(HWND window, const CREATESTRUCTW* create) {
 }
 
 void on_destroy(HWND window) {
-  open_window = nullptr;
-  focused_control = nullptr;
-  saving = false;
-  disabled_by_save.clear();
   HWND status = status_window_of(window);
-  if (!status) return;
+  state_of(status).config_window = nullptr;
   EnableWindow(status, TRUE);
   start_status_refresh(status, false);
 }
@@ -153,9 +140,11 @@ void on_destroy(HWND window) {
 // The form while Save's sync runs: every control disabled, the busy cursor;
 // the close box and Escape wait for the outcome.
 void set_saving(HWND window, bool busy) {
-  saving = busy;
+  config_window_state& form = form_of(window);
+  std::vector<HWND>& disabled_by_save = form.disabled_by_save;
+  form.saving = busy;
   if (busy) {
-    keep_dialog_focus(window, WA_INACTIVE, focused_control);  // a disabled control loses it
+    keep_dialog_focus(window, WA_INACTIVE, form.focused_control);  // a disabled control loses it
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
       if (!IsWindowEnabled(child)) continue;
       EnableWindow(child, FALSE);
@@ -164,7 +153,7 @@ void set_saving(HWND window, bool busy) {
   } else {
     for (HWND child : disabled_by_save) EnableWindow(child, TRUE);
     disabled_by_save.clear();
-    if (GetActiveWindow() == window) keep_dialog_focus(window, WA_ACTIVE, focused_control);
+    if (GetActiveWindow() == window) keep_dialog_focus(window, WA_ACTIVE, form.focused_control);
   }
   SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
 }
@@ -185,7 +174,7 @@ void save_values(HWND window, const wchar_t* token, const wchar_t* server_url, c
 }
 
 void on_save_sync_done(HWND window, LPARAM parameter) {
-  std::unique_ptr<AgentRunResult> result(reinterpret_cast<AgentRunResult*>(parameter));
+  std::unique_ptr<agent_run_result> result(reinterpret_cast<agent_run_result*>(parameter));
   set_saving(window, false);
   if (!result || result->result != 0) {
     fail(window, result ? result->text : TEXT_SYNC_FAILED);
@@ -263,9 +252,9 @@ void set_download_button(HWND window, bool busy) {
 }
 
 void on_download_done(HWND window, LPARAM parameter) {
-  std::unique_ptr<AgentRunResult> result(reinterpret_cast<AgentRunResult*>(parameter));
+  std::unique_ptr<agent_run_result> result(reinterpret_cast<agent_run_result*>(parameter));
   set_download_button(window, false);
-  download_in_progress.release();
+  state_of(status_window_of(window)).download_in_progress.release();
   if (!result) return;
   if (result->result == 0)
     MessageBoxW(window, TEXT_DOWNLOAD_DONE, APP_TITLE, MB_OK | MB_ICONINFORMATION);
@@ -283,7 +272,7 @@ bool on_command(HWND window, int id) {
       return true;
     case ID_CANCEL_BUTTON:
     case IDCANCEL:  // Escape, as the close box
-      if (!saving) DestroyWindow(window);
+      if (!form_of(window).saving) DestroyWindow(window);
       return true;
     case ID_IMPORT_BUTTON:
       if (is_setup_form(window)) import_command(window);
@@ -296,11 +285,10 @@ bool on_command(HWND window, int id) {
 }
 }  // namespace
 
-HWND config_window() { return open_window; }
-
 void open_config_window(HWND owner, bool setup_form) {
-  if (open_window) {
-    SetForegroundWindow(open_window);
+  status_window_state& state = state_of(owner);
+  if (state.config_window) {
+    SetForegroundWindow(state.config_window);
     return;
   }
   EnableWindow(owner, FALSE);
@@ -308,12 +296,13 @@ void open_config_window(HWND owner, bool setup_form) {
   int dpi = static_cast<int>(window_dpi(owner));
   int height = scale_for_dpi(setup_form ? SETUP_WINDOW_HEIGHT : CONFIG_WINDOW_HEIGHT, dpi);
   int width = scale_for_dpi(CONFIG_WINDOW_WIDTH, dpi);
-  // Any non-null creation parameter asks for the Setup form.
-  void* form = setup_form ? reinterpret_cast<void*>(SETUP_FORM) : nullptr;
+  state.config = {};
+  state.config.setup_form = setup_form;
+  HWND& open_window = state.config_window;
   open_window = CreateWindowExW(WINDOW_EX_STYLE, SETTINGS_CLASS, setup_form ? SETUP_TITLE : CONFIG_TITLE,
                                 WINDOW_STYLE, CW_USEDEFAULT, CW_USEDEFAULT, width, height, owner,
                                 nullptr, reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)),
-                                form);
+                                &state.config);
   if (!open_window) {
     EnableWindow(owner, TRUE);
     return;
@@ -324,8 +313,9 @@ void open_config_window(HWND owner, bool setup_form) {
 }
 
 void start_files_download(HWND window) {
+  busy_flag& download_in_progress = state_of(status_window_of(window)).download_in_progress;
   if (!download_in_progress.claim()) return;
-  std::unique_ptr<DownloadRequest> request(new (std::nothrow) DownloadRequest{});
+  std::unique_ptr<download_request> request(new (std::nothrow) download_request{});
   wchar_t name[FILES_NAME_CAPACITY] = {}, token[FILES_TOKEN_CAPACITY] = {};
   GetDlgItemTextW(window, ID_FILES_NAME_EDIT, name, static_cast<int>(FILES_NAME_CAPACITY));
   GetDlgItemTextW(window, ID_FILES_TOKEN_EDIT, token, static_cast<int>(FILES_TOKEN_CAPACITY));
@@ -340,6 +330,7 @@ void start_files_download(HWND window) {
     return;
   }
   request->window = window;
+  request->in_progress = &download_in_progress;
   copy_bounded(request->name, FILES_NAME_CAPACITY, name);
   copy_bounded(request->token, FILES_TOKEN_CAPACITY, token);
   set_download_button(window, true);
@@ -354,7 +345,11 @@ void start_files_download(HWND window) {
 
 LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   switch (message) {
-    case WM_CREATE: on_create(window, reinterpret_cast<const CREATESTRUCTW*>(lparam)); return 0;
+    case WM_NCCREATE:  // the form's state, from open_config_window
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
+      break;
+    case WM_CREATE: on_create(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
     case WM_DPICHANGED:
       take_suggested_rect(window, wparam, lparam);
@@ -363,9 +358,9 @@ LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LP
       return 0;
     case WM_NEXTDLGCTL: move_dialog_focus(window, wparam, lparam); return 0;
     case DM_GETDEFID: return default_button_answer(ID_SAVE_BUTTON);
-    case WM_ACTIVATE: keep_dialog_focus(window, wparam, focused_control); return 0;
+    case WM_ACTIVATE: keep_dialog_focus(window, wparam, form_of(window).focused_control); return 0;
     case WM_SETCURSOR:
-      if (!saving) break;
+      if (!form_of(window).saving) break;
       SetCursor(LoadCursorW(nullptr, IDC_WAIT));
       return TRUE;
     case WM_SAVE_SYNC_DONE: on_save_sync_done(window, lparam); return 0;
@@ -373,7 +368,7 @@ LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LP
     case WM_CTLCOLORSTATIC:
       return reinterpret_cast<LRESULT>(color_static(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
     case WM_CLOSE:
-      if (!saving) DestroyWindow(window);
+      if (!form_of(window).saving) DestroyWindow(window);
       return 0;
     case WM_COMMAND:
       if (on_command(window, LOWORD(wparam))) return 0;

@@ -6,21 +6,19 @@
 
 #include "painting.h"
 #include "text.h"
-#include "tray_constants.h"
+#include "status_window.h"
+#include "tray_app.h"
 #include "ui_handles.h"
 
-using namespace tray;
-
 namespace {
-NOTIFYICONDATAW notify_record;
-bool tray_icon_added = false;
-
 // The full record: 956 bytes on x86; x64 aligns it to more.
 static_assert(sizeof(void*) != 4 || sizeof(NOTIFYICONDATAW) == NOTIFY_RECORD_SIZE);
 }  // namespace
 
 void add_tray_icon(HWND window) {
-  if (tray_icon_added) return;
+  status_window_state& state = state_of(window);
+  NOTIFYICONDATAW& notify_record = state.notify_record;
+  if (state.icon_added) return;
   std::memset(&notify_record, 0, sizeof notify_record);
   notify_record.cbSize = sizeof notify_record;
   notify_record.hWnd = window;
@@ -31,16 +29,16 @@ void add_tray_icon(HWND window) {
   copy_bounded(notify_record.szTip, std::size(notify_record.szTip), APP_TITLE);
   Shell_NotifyIconW(NIM_ADD, &notify_record);
   // A refusal by the shell is not detectable in a useful way; later calls go out regardless.
-  tray_icon_added = true;
+  state.icon_added = true;
 }
 
 void readd_tray_icon(HWND window) {
-  tray_icon_added = false;
+  state_of(window).icon_added = false;
   add_tray_icon(window);
 }
 
-void show_balloon(const wchar_t* title, const wchar_t* text, DWORD flags) {
-  NOTIFYICONDATAW balloon = notify_record;
+void show_balloon(HWND window, const wchar_t* title, const wchar_t* text, DWORD flags) {
+  NOTIFYICONDATAW balloon = state_of(window).notify_record;
   balloon.cbSize = sizeof balloon;
   balloon.uFlags = NIF_INFO;
   copy_bounded(balloon.szInfoTitle, std::size(balloon.szInfoTitle), title);
@@ -50,10 +48,11 @@ void show_balloon(const wchar_t* title, const wchar_t* text, DWORD flags) {
   Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
-void remove_tray_icon() {
-  if (!tray_icon_added) return;
-  Shell_NotifyIconW(NIM_DELETE, &notify_record);
-  tray_icon_added = false;
+void remove_tray_icon(HWND window) {
+  status_window_state& state = state_of(window);
+  if (!state.icon_added) return;
+  Shell_NotifyIconW(NIM_DELETE, &state.notify_record);
+  state.icon_added = false;
 }
 
 void show_tray_menu(HWND window) {

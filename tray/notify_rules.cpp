@@ -3,8 +3,8 @@
 #include <cwchar>
 
 #include "text.h"
-
-using namespace tray;
+#include "status_rules.h"
+#include "tray_app.h"
 
 namespace {
 constexpr wchar_t ELLIPSIS[] = L"...";

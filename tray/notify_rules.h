@@ -3,21 +3,27 @@
 #pragma once
 
 #include <cstddef>
+#include "status_rules.h"
 
-#include "tray_constants.h"
+
+inline constexpr size_t BALLOON_TEXT_CAPACITY = 256;  // the record's field
+inline constexpr size_t BALLOON_TEXT_SHOWN_MAX = 240;  // longer texts end in "..."
+inline constexpr size_t NOTIFIED_ERROR_CAPACITY = 512;
+inline constexpr wchar_t FORMAT_BALLOON_UPDATED[] = L"Allowlist updated to %s.";
+inline constexpr wchar_t BALLOON_FAILED_TITLE[] = L"Allowlist update failed";
 
 enum class balloon_kind { info, error };
 
 struct balloon {
   balloon_kind kind = balloon_kind::info;
   const wchar_t* title = nullptr;
-  wchar_t text[tray::BALLOON_TEXT_CAPACITY] = {};
+  wchar_t text[BALLOON_TEXT_CAPACITY] = {};
 };
 
 // What the balloons have reported so far; lives with the status window.
 struct notify_memory {
-  wchar_t ip[tray::SHORT_FIELD_CAPACITY] = {};
-  wchar_t error[tray::NOTIFIED_ERROR_CAPACITY] = {};
+  wchar_t ip[SHORT_FIELD_CAPACITY] = {};
+  wchar_t error[NOTIFIED_ERROR_CAPACITY] = {};
   bool primed = false;
 };
 

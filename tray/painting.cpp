@@ -3,21 +3,23 @@
 #include <vector>
 
 #include "dpi.h"
-#include "tray_constants.h"
+#include "status_window.h"
+#include "tray_app.h"
 #include "ui_handles.h"
-
-using namespace tray;
 
 namespace {
 struct dpi_fonts {
   UINT dpi;
   font_handle small_font, body_font, bold_font;
 };
-std::vector<dpi_fonts> font_sets;
-brush_handle page_brush, white_brush;
-// Icons from our resources are ours to destroy; the system's stock fallback is shared.
-icon_handle large_icon_owned, small_icon_owned;
-HICON large_icon, small_icon;
+// The process-wide drawing resources: made at start, released with the status window.
+struct drawing_resources {
+  std::vector<dpi_fonts> font_sets;
+  brush_handle page_brush, white_brush;
+  // Icons from our resources are ours to destroy; the system's stock fallback is shared.
+  icon_handle large_icon_owned, small_icon_owned;
+  HICON large_icon = nullptr, small_icon = nullptr;
+} resources;
 
 void create_font(font_handle& font, int height, int weight, UINT dpi) {
   if (font) return;
@@ -34,13 +36,15 @@ HICON load_resource_icon(HINSTANCE instance, int size, icon_handle& owner) {
 HICON system_application_icon() { return LoadIconW(nullptr, IDI_APPLICATION); }
 }  // namespace
 
-ui_resources ui() { return {page_brush.get(), white_brush.get(), large_icon, small_icon}; }
+ui_resources ui() {
+  return {resources.page_brush.get(), resources.white_brush.get(), resources.large_icon, resources.small_icon};
+}
 
 font_set fonts_for(UINT dpi) {
   dpi_fonts* set = nullptr;
-  for (dpi_fonts& f : font_sets)
+  for (dpi_fonts& f : resources.font_sets)
     if (f.dpi == dpi) set = &f;
-  if (!set) set = &font_sets.emplace_back(dpi_fonts{dpi, {}, {}, {}});
+  if (!set) set = &resources.font_sets.emplace_back(dpi_fonts{dpi, {}, {}, {}});
   // A font that could not be made is tried again next time.
   create_font(set->small_font, SMALL_FONT_HEIGHT, NORMAL_WEIGHT, dpi);
   create_font(set->body_font, BODY_FONT_HEIGHT, NORMAL_WEIGHT, dpi);
@@ -49,33 +53,26 @@ font_set fonts_for(UINT dpi) {
 }
 
 void create_brushes() {
-  if (!page_brush) page_brush.reset(CreateSolidBrush(COLOR_PAGE));
-  if (!white_brush) white_brush.reset(CreateSolidBrush(COLOR_WHITE));
+  if (!resources.page_brush) resources.page_brush.reset(CreateSolidBrush(COLOR_PAGE));
+  if (!resources.white_brush) resources.white_brush.reset(CreateSolidBrush(COLOR_WHITE));
 }
 
 void load_icons(HINSTANCE instance) {
   // The system DPI's sizes: the notification area and the class icons use it.
-  large_icon = load_resource_icon(instance, GetSystemMetrics(SM_CXICON), large_icon_owned);
-  if (!large_icon) large_icon = system_application_icon();
-  small_icon = load_resource_icon(instance, GetSystemMetrics(SM_CXSMICON), small_icon_owned);
-  if (!small_icon) small_icon = system_application_icon();
-  if (!small_icon) small_icon = large_icon;
+  resources.large_icon = load_resource_icon(instance, GetSystemMetrics(SM_CXICON), resources.large_icon_owned);
+  if (!resources.large_icon) resources.large_icon = system_application_icon();
+  resources.small_icon = load_resource_icon(instance, GetSystemMetrics(SM_CXSMICON), resources.small_icon_owned);
+  if (!resources.small_icon) resources.small_icon = system_application_icon();
+  if (!resources.small_icon) resources.small_icon = resources.large_icon;
 }
 
-void release_ui_resources() {
-  font_sets.clear();
-  page_brush.reset();
-  white_brush.reset();
-  small_icon_owned.reset();
-  large_icon_owned.reset();
-  small_icon = large_icon = nullptr;
-}
+void release_ui_resources() { resources = drawing_resources{}; }
 
 void paint_panel(HDC dc, UINT dpi) {
   int d = static_cast<int>(dpi);
   RECT panel{scale_for_dpi(PANEL_LEFT, d), scale_for_dpi(PANEL_TOP, d), scale_for_dpi(PANEL_RIGHT, d),
              scale_for_dpi(PANEL_BOTTOM, d)};
-  FillRect(dc, &panel, white_brush.get());
+  FillRect(dc, &panel, resources.white_brush.get());
   pen_handle border(CreatePen(PS_SOLID, scale_for_dpi(1, d), COLOR_PANEL_BORDER));
   selected_object pen(dc, border.get());
   selected_object brush(dc, GetStockObject(HOLLOW_BRUSH));
@@ -106,7 +103,7 @@ void paint_window_background(HWND window, HDC dc) {
   RECT client{};
   GetClientRect(window, &client);
   UINT dpi = window_dpi(window);
-  FillRect(dc, &client, page_brush.get());
+  FillRect(dc, &client, resources.page_brush.get());
   paint_panel(dc, dpi);
   paint_header(dc, client, dpi);
 }

@@ -4,6 +4,22 @@
 
 #include <windows.h>
 
+inline constexpr wchar_t APP_SUBTITLE[] = L"Automatic IP allowlist for QOR proxy";
+inline constexpr wchar_t FONT_FACE[] = L"Segoe UI";
+inline constexpr int ICON_RESOURCE_ID = 101;
+// Font heights in pixels at 96 DPI, scaled like the geometry.
+inline constexpr int SMALL_FONT_HEIGHT = -12;
+inline constexpr int BODY_FONT_HEIGHT = -13;
+inline constexpr int NORMAL_WEIGHT = 400;
+inline constexpr int BOLD_WEIGHT = 600;
+inline constexpr COLORREF COLOR_PAGE = RGB(245, 247, 250);
+inline constexpr COLORREF COLOR_WHITE = RGB(255, 255, 255);
+inline constexpr COLORREF COLOR_HEADER = RGB(30, 58, 95);
+inline constexpr COLORREF COLOR_PANEL_BORDER = RGB(226, 232, 240);
+inline constexpr COLORREF COLOR_LABEL_GREY = RGB(100, 116, 139);
+inline constexpr COLORREF COLOR_FOOTER_GREY = RGB(148, 163, 184);
+inline constexpr COLORREF COLOR_SUBTITLE_BLUE = RGB(191, 219, 254);
+
 struct ui_resources {
   HBRUSH page_brush, white_brush;
   HICON large_icon, small_icon;

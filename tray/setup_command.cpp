@@ -3,7 +3,6 @@
 #include <cwchar>
 
 #include "text.h"
-#include "tray_constants.h"
 
 namespace {
 constexpr wchar_t PROGRAM_WORD[] = L"whitelist";
@@ -66,10 +65,10 @@ int parse_setup_command(const wchar_t* text, wchar_t* token, size_t token_cap, w
   }
 
   int refusal = 0;
-  wchar_t word[tray::SETUP_WORD_CAPACITY];
+  wchar_t word[SETUP_WORD_CAPACITY];
   while (*p) {
     const wchar_t* before = p;
-    if (next_setup_token(&p, word, tray::SETUP_WORD_CAPACITY) != 0) {
+    if (next_setup_token(&p, word, SETUP_WORD_CAPACITY) != 0) {
       // An empty quoted word is passed over like any ignored word.
       if (p == before) break;
       continue;

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+inline constexpr size_t SETUP_WORD_CAPACITY = 512;
+
 // Reads the next word at *cursor into out (capacity in units, terminator
 // included) and moves *cursor past what it consumed. A word is a run of
 // non-blanks, or the text between double quotes (an unterminated quote takes

@@ -1,33 +1,24 @@
 #include "status_refresh.h"
 
-#include "agent_launch.h"
 #include "handles.h"
-#include "refresh_gate.h"
 #include "status_snapshot.h"
 #include "status_window.h"
-#include "tray_constants.h"
-
-using namespace tray;
 
 namespace {
-refresh_gate gate;
 
 DWORD WINAPI refresh_worker(void* parameter) noexcept {
   HWND window = static_cast<HWND>(parameter);
   // Even without a snapshot the window is told, so "Refresh" comes back and a
   // kept request still runs.
   snapshot_ptr snapshot(build_status_snapshot());
-  if (PostMessageW(window, WM_REFRESH_DONE, 0, reinterpret_cast<LPARAM>(snapshot.get()))) {
-    snapshot.release();  // the window owns it now
-  } else {
-    gate.finish();  // the window is gone; the unique_ptr frees the snapshot
-  }
+  // A window gone takes its gate with it; the unique_ptr frees the snapshot.
+  if (PostMessageW(window, WM_REFRESH_DONE, 0, reinterpret_cast<LPARAM>(snapshot.get()))) snapshot.release();
   return 0;
 }
 }  // namespace
 
 void start_status_refresh(HWND window, bool reload) {
-  if (!gate.try_begin(reload)) return;
+  if (!state_of(window).gate.try_begin(reload)) return;
   if (reload) request_last_ip_reload();
   EnableWindow(GetDlgItem(window, ID_REFRESH_BUTTON), FALSE);
   SetDlgItemTextW(window, ID_PUBLIC_IP_VALUE, TEXT_REFRESHING);
@@ -36,7 +27,7 @@ void start_status_refresh(HWND window, bool reload) {
   kernel_handle thread(CreateThread(nullptr, 0, refresh_worker, window, 0, nullptr));
   if (thread) return;
   // No thread: gather here on the UI thread, without balloons.
-  gate.finish();
+  state_of(window).gate.finish();
   EnableWindow(GetDlgItem(window, ID_REFRESH_BUTTON), TRUE);
   snapshot_ptr snapshot(build_status_snapshot());
   show_snapshot(window, snapshot.get());
@@ -47,10 +38,10 @@ void on_refresh_done(HWND window, LPARAM parameter) noexcept {
   notify_changes(window, snapshot.get());
   show_snapshot(window, snapshot.get());
   snapshot.reset();
-  gate.finish();
+  state_of(window).gate.finish();
   EnableWindow(GetDlgItem(window, ID_REFRESH_BUTTON), TRUE);
   // A sync whose outcome could not be posted left "Sync now" disabled.
-  if (!sync_in_progress.busy()) EnableWindow(GetDlgItem(window, ID_SYNC_BUTTON), TRUE);
+  if (!state_of(window).sync_in_progress.busy()) EnableWindow(GetDlgItem(window, ID_SYNC_BUTTON), TRUE);
   bool reload = false;
-  if (gate.take_queued(reload)) start_status_refresh(window, reload);
+  if (state_of(window).gate.take_queued(reload)) start_status_refresh(window, reload);
 }

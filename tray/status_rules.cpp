@@ -3,9 +3,6 @@
 #include <cwchar>
 
 #include "text.h"
-#include "tray_constants.h"
-
-using namespace tray;
 
 namespace {
 struct classification {

@@ -6,6 +6,46 @@
 #include <cstddef>
 #include <cstdint>
 
+inline constexpr size_t SERVICE_STATE_CAPACITY = 64;
+inline constexpr size_t SHORT_FIELD_CAPACITY = 64;
+inline constexpr size_t SERVER_FIELD_CAPACITY = 512;
+inline constexpr size_t TOKEN_DISPLAY_CAPACITY = 32;
+inline constexpr size_t STATUS_TEXT_CAPACITY = 512;
+inline constexpr size_t TOKEN_PREVIEW_CHARS = 8;
+inline constexpr size_t NOCASE_TEXT_CAPACITY = 2048;
+inline constexpr size_t NOCASE_NEEDLE_CAPACITY = 256;
+inline constexpr size_t HTTP_EXCERPT_MAX = 79;
+inline constexpr size_t LAST_ERROR_TEXT_CAPACITY = 2048;
+
+// Values of the snapshot's rows.
+inline constexpr wchar_t TEXT_NONE[] = L"(none)";
+inline constexpr wchar_t TEXT_UNAVAILABLE[] = L"(unavailable)";
+inline constexpr wchar_t TEXT_NOT_CONFIGURED_VALUE[] = L"(not configured)";
+inline constexpr wchar_t TEXT_NOT_SET[] = L"(not set)";
+inline constexpr wchar_t TEXT_NO_PENDING[] = L"None";
+inline constexpr wchar_t FORMAT_PENDING[] = L"%d old IP(s) waiting to remove";
+
+// Service states.
+inline constexpr wchar_t STATE_NOT_INSTALLED[] = L"Not installed";
+inline constexpr wchar_t STATE_UNKNOWN[] = L"Unknown";
+inline constexpr wchar_t STATE_STOPPED[] = L"Stopped";
+inline constexpr wchar_t STATE_STARTING[] = L"Starting";
+inline constexpr wchar_t STATE_STOPPING[] = L"Stopping";
+inline constexpr wchar_t STATE_RUNNING[] = L"Running";
+inline constexpr wchar_t FORMAT_STATE_OTHER[] = L"State %u";
+
+// Allowlist statuses and their colours (0x00BBGGRR, the layout of COLORREF).
+inline constexpr wchar_t STATUS_NOT_CONFIGURED[] = L"Not configured";
+inline constexpr wchar_t FORMAT_SERVICE_INACTIVE[] = L"Service %s - sync inactive";
+inline constexpr wchar_t STATUS_NO_PUBLIC_IP[] = L"Could not detect public IP";
+inline constexpr wchar_t STATUS_AWAITING[] = L"Awaiting first sync";
+inline constexpr wchar_t STATUS_UP_TO_DATE[] = L"Up to date";
+inline constexpr wchar_t STATUS_OUT_OF_SYNC[] = L"Out of sync - sync needed";
+inline constexpr uint32_t COLOR_NEUTRAL = 0x002A170F;
+inline constexpr uint32_t COLOR_GREEN = 0x00699605;
+inline constexpr uint32_t COLOR_AMBER = 0x000677D9;
+inline constexpr uint32_t COLOR_RED = 0x002626DC;
+
 // 1 when needle occurs in text ignoring case (the system's lowering), else 0;
 // 0 when either is null or the needle is empty. Inputs longer than 2047 / 255
 // units are cut before the search.

@@ -15,8 +15,6 @@
 #include "status_rules.h"
 #include "text.h"
 
-using namespace tray;
-
 namespace {
 std::mutex last_ip_lock;
 wchar_t last_ip_cache[SHORT_FIELD_CAPACITY];

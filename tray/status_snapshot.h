@@ -6,19 +6,20 @@
 #include <cstddef>
 #include <memory>
 
-#include "tray_constants.h"
+#include "notify_rules.h"
+#include "status_rules.h"
 
 struct status_snapshot {
-  wchar_t service_state[tray::SERVICE_STATE_CAPACITY];
-  wchar_t last_whitelisted[tray::SHORT_FIELD_CAPACITY];
-  wchar_t public_ip[tray::SHORT_FIELD_CAPACITY];
-  wchar_t server[tray::SERVER_FIELD_CAPACITY];
-  wchar_t token_display[tray::TOKEN_DISPLAY_CAPACITY];
-  wchar_t allowlist_status[tray::STATUS_TEXT_CAPACITY];
-  wchar_t pending_cleanup[tray::SHORT_FIELD_CAPACITY];
+  wchar_t service_state[SERVICE_STATE_CAPACITY];
+  wchar_t last_whitelisted[SHORT_FIELD_CAPACITY];
+  wchar_t public_ip[SHORT_FIELD_CAPACITY];
+  wchar_t server[SERVER_FIELD_CAPACITY];
+  wchar_t token_display[TOKEN_DISPLAY_CAPACITY];
+  wchar_t allowlist_status[STATUS_TEXT_CAPACITY];
+  wchar_t pending_cleanup[SHORT_FIELD_CAPACITY];
   bool configured;  // token and server URL saved: "Export" is offered
   bool has_last_error;  // last_error.txt holds a reason (read into 512 units)
-  wchar_t last_error[tray::NOTIFIED_ERROR_CAPACITY];
+  wchar_t last_error[NOTIFIED_ERROR_CAPACITY];
 };
 
 // A new zero-filled snapshot, filled in; null when memory is exhausted.

@@ -14,9 +14,7 @@
 #include "painting.h"
 #include "status_rules.h"
 #include "text.h"
-#include "tray_constants.h"
-
-using namespace tray;
+#include "tray_app.h"
 
 namespace {
 struct row {
@@ -49,10 +47,6 @@ constexpr button BUTTONS[] = {
 
 constexpr size_t SERVICE_TEXT_READ = 64;
 
-// Window-wide state; the status window is the only one of its class.
-COLORREF status_color = COLOR_NEUTRAL;
-HWND status_tooltip = nullptr;
-notify_memory notified;
 
 void show_export_button(HWND window, bool configured) {
   HWND export_button = GetDlgItem(window, ID_EXPORT_BUTTON);
@@ -97,17 +91,18 @@ void layout_status_controls(HWND window) {
     place_child(GetDlgItem(window, b.id), {b.left, BUTTON_TOP, BUTTON_WIDTH, BUTTON_HEIGHT}, dpi, fonts.body_font);
   place_child(GetDlgItem(window, ID_FOOTER), {FOOTER_LEFT, FOOTER_TOP, FOOTER_WIDTH, FOOTER_HEIGHT}, dpi,
               fonts.small_font);
-  if (status_tooltip)
-    SendMessageW(status_tooltip, TTM_SETMAXTIPWIDTH, 0, scale_for_dpi(TOOLTIP_MAX_WIDTH, static_cast<int>(dpi)));
+  if (HWND tooltip = state_of(window).tooltip)
+    SendMessageW(tooltip, TTM_SETMAXTIPWIDTH, 0, scale_for_dpi(TOOLTIP_MAX_WIDTH, static_cast<int>(dpi)));
 }
 
 void create_status_tooltip(HWND window) {
-  if (status_tooltip) return;
-  status_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+  HWND& tooltip = state_of(window).tooltip;
+  if (tooltip) return;
+  tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
                                    reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), nullptr);
-  if (!status_tooltip) return;
-  SendMessageW(status_tooltip, TTM_SETMAXTIPWIDTH, 0,
+  if (!tooltip) return;
+  SendMessageW(tooltip, TTM_SETMAXTIPWIDTH, 0,
                scale_for_dpi(TOOLTIP_MAX_WIDTH, static_cast<int>(window_dpi(window))));
   TTTOOLINFOW tool{};
   tool.cbSize = sizeof tool;
@@ -115,7 +110,7 @@ void create_status_tooltip(HWND window) {
   tool.hwnd = window;
   tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window, ID_STATUS_VALUE));
   tool.lpszText = const_cast<wchar_t*>(L"");
-  SendMessageW(status_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void redraw_status_panel(HWND window) {
@@ -127,9 +122,10 @@ void redraw_status_panel(HWND window) {
 
 void set_allowlist_status(HWND window, const wchar_t* text) {
   if (!text) text = L"";
-  status_color = status_color_for(text);
+  status_window_state& state = state_of(window);
+  state.status_color = status_color_for(text);
   SetDlgItemTextW(window, ID_STATUS_VALUE, text);
-  if (!status_tooltip) return;
+  if (!state.tooltip) return;
   wchar_t detail[STATUS_TEXT_CAPACITY];
   copy_bounded(detail, STATUS_TEXT_CAPACITY, status_tooltip_for(text));
   TTTOOLINFOW tool{};
@@ -137,7 +133,7 @@ void set_allowlist_status(HWND window, const wchar_t* text) {
   tool.hwnd = window;
   tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window, ID_STATUS_VALUE));
   tool.lpszText = detail;
-  SendMessageW(status_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(state.tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void show_snapshot(HWND window, const status_snapshot* s) {
@@ -157,18 +153,18 @@ void notify_changes(HWND window, const status_snapshot* s) {
   if (!s) return;
   bool has_error = s->has_last_error && s->last_error[0];
   bool hidden = window && IsWindow(window) && !IsWindowVisible(window);
-  notify_plan plan =
-      plan_notifications(notified, s->last_whitelisted, s->allowlist_status, has_error ? s->last_error : nullptr, hidden);
+  notify_plan plan = plan_notifications(state_of(window).notified, s->last_whitelisted, s->allowlist_status,
+                                        has_error ? s->last_error : nullptr, hidden);
   for (int i = 0; i < plan.count; ++i) {
     const balloon& b = plan.shown[i];
-    show_balloon(b.title, b.text, b.kind == balloon_kind::error ? NIIF_ERROR : NIIF_INFO);
+    show_balloon(window, b.title, b.text, b.kind == balloon_kind::error ? NIIF_ERROR : NIIF_INFO);
   }
 }
 
-void remember_last_error_as_notified() {
+void remember_last_error_as_notified(HWND window) {
   wchar_t error[NOTIFIED_ERROR_CAPACITY] = {};
   if (tray_read_last_error(error, NOTIFIED_ERROR_CAPACITY) != 0) error[0] = L'\0';
-  copy_bounded(notified.error, std::size(notified.error), error);
+  copy_bounded(state_of(window).notified.error, NOTIFIED_ERROR_CAPACITY, error);
 }
 
 HBRUSH color_static(HDC dc, HWND control) {
@@ -178,7 +174,7 @@ HBRUSH color_static(HDC dc, HWND control) {
   SetBkColor(dc, COLOR_WHITE);
   int id = GetDlgCtrlID(control);
   if (id == ID_STATUS_VALUE) {
-    SetTextColor(dc, status_color);
+    SetTextColor(dc, state_of(GetParent(control)).status_color);
     SelectObject(dc, f.bold_font);
   } else if (id == ID_SERVICE_VALUE) {
     wchar_t state[SERVICE_TEXT_READ] = {};

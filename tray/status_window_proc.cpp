@@ -1,4 +1,4 @@
-#include "status_window_proc.h"
+#include "status_window.h"
 
 #include "agent_launch.h"
 #include "config_window.h"
@@ -8,19 +8,13 @@
 #include "painting.h"
 #include "status_refresh.h"
 #include "status_snapshot.h"
-#include "status_window.h"
-#include "tray_constants.h"
+#include "notify_rules.h"
 #include "ui_handles.h"
-
-using namespace tray;
 
 namespace {
 // Sent by the shell to every top-level window when the taskbar is created
 // again (Explorer restarted): the icons it showed are gone.
 const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
-HWND focused_control = nullptr;
-// The caption's icons at a DPI other than the system's are the window's own.
-icon_handle window_large_icon, window_small_icon;
 
 HICON load_icon_at(HWND window, int size, icon_handle& owner) {
   owner.reset(static_cast<HICON>(LoadImageW(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)),
@@ -50,9 +44,9 @@ void on_create(HWND window) {
 
 void on_destroy(HWND window) {
   KillTimer(window, REFRESH_TIMER_ID);
-  remove_tray_icon();
-  window_large_icon.reset();
-  window_small_icon.reset();
+  remove_tray_icon(window);
+  state_of(window).large_icon.reset();
+  state_of(window).small_icon.reset();
   release_ui_resources();
   PostQuitMessage(0);
 }
@@ -90,10 +84,10 @@ void set_status_window_icons(HWND window) {
   ui_resources r = ui();
   HICON large = r.large_icon, small = r.small_icon;
   int large_size = system_metric_for_dpi(SM_CXICON, dpi), small_size = system_metric_for_dpi(SM_CXSMICON, dpi);
-  if (large_size != GetSystemMetrics(SM_CXICON) && load_icon_at(window, large_size, window_large_icon))
-    large = window_large_icon.get();
-  if (small_size != GetSystemMetrics(SM_CXSMICON) && load_icon_at(window, small_size, window_small_icon))
-    small = window_small_icon.get();
+  if (large_size != GetSystemMetrics(SM_CXICON) && load_icon_at(window, large_size, state_of(window).large_icon))
+    large = state_of(window).large_icon.get();
+  if (small_size != GetSystemMetrics(SM_CXSMICON) && load_icon_at(window, small_size, state_of(window).small_icon))
+    small = state_of(window).small_icon.get();
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
@@ -104,8 +98,16 @@ void show_status_window(HWND window) {
   SetForegroundWindow(window);
 }
 
+status_window_state& state_of(HWND status_window) {
+  return *reinterpret_cast<status_window_state*>(GetWindowLongPtrW(status_window, GWLP_USERDATA));
+}
+
 LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   switch (message) {
+    case WM_NCCREATE:  // the state wWinMain made
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
+      break;
     case WM_CREATE: on_create(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
     case WM_SIZE:
@@ -128,7 +130,7 @@ LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LP
     case WM_DPICHANGED: on_dpi_changed(window, wparam, lparam); return 0;
     case WM_NEXTDLGCTL: move_dialog_focus(window, wparam, lparam); return 0;
     case DM_GETDEFID: return default_button_answer(ID_SYNC_BUTTON);
-    case WM_ACTIVATE: keep_dialog_focus(window, wparam, focused_control); return 0;
+    case WM_ACTIVATE: keep_dialog_focus(window, wparam, state_of(window).focused_control); return 0;
     default:
       if (message == taskbar_created && taskbar_created != 0) {
         readd_tray_icon(window);

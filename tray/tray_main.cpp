@@ -9,12 +9,11 @@
 #include "handles.h"
 #include "notify_icon.h"
 #include "painting.h"
-#include "status_window_proc.h"
-#include "tray_constants.h"
-
-using namespace tray;
+#include "status_window.h"
+#include "tray_app.h"
 
 namespace {
+constexpr wchar_t MUTEX_NAME[] = L"Global\\QORWhitelistIPUpdaterTray";
 constexpr DWORD STATUS_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 bool register_class(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HICON icon, HICON small_icon) {
@@ -52,7 +51,8 @@ void size_to_client_area(HWND window) {
 int run_message_loop(HWND status_window) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (dialog_key_message(config_window(), msg) || dialog_key_message(status_window, msg)) continue;
+    if (dialog_key_message(state_of(status_window).config_window, msg) || dialog_key_message(status_window, msg))
+      continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -77,8 +77,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       !register_class(instance, SETTINGS_CLASS, config_window_proc, nullptr, nullptr))
     return 1;
 
+  status_window_state state;
   HWND window = CreateWindowExW(0, STATUS_CLASS, APP_TITLE, STATUS_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+                                CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, &state);
   if (!window) return 1;
   size_to_client_area(window);
   set_status_window_icons(window);

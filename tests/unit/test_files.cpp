@@ -17,12 +17,14 @@
 #include "folder_security.h"
 #include "handles.h"
 #include "status_snapshot.h"
+#include "agent_launch.h"
+#include "config_window.h"
+#include "notify_rules.h"
+#include "refresh_gate.h"
 #include "test_support.h"
 #include "text.h"
 #include "tray_files.h"
-#include "tray_constants.h"
 
-using namespace tray;
 
 namespace {
 // File texts made with: iv=000102030405060708090a0b0c0d0e0f

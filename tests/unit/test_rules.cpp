@@ -6,6 +6,7 @@
 #include <string>
 
 #include "agent_command.h"
+#include "agent_run.h"
 #include "allowlist_api.h"
 #include "dpi_scale.h"
 #include "file_list.h"
@@ -15,9 +16,7 @@
 #include "server_url.h"
 #include "setup_command.h"
 #include "status_rules.h"
-#include "tray_constants.h"
 
-using namespace tray;
 
 namespace {
 // Answers as configured and records which sources were asked.
