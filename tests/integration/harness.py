@@ -56,12 +56,8 @@ def wait_until(condition, what, bound=60):
 
 def allowlist_wire(server):
     """"METHOD ip token" of the allowlist requests the server saw, in order."""
-    out = []
-    for r in server.get_requests():
-        if r["path"] == "/api/public/whitelist":
-            body = json.loads(r["body"])
-            out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
-    return out
+    sent = [(r["method"], json.loads(r["body"])) for r in server.get_requests() if r["path"] == "/api/public/whitelist"]
+    return [f'{method} {body["ip"]} {body["token"]}' for method, body in sent]
 
 
 def win_path(path):
