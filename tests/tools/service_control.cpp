@@ -23,6 +23,7 @@
 #include "agent_constants.h"
 #include "handles.h"
 #include "service_names.h"
+#include "shared_objects.h"
 
 namespace {
 int failed(const char* what, DWORD code) {
@@ -50,7 +51,8 @@ int set_event(unsigned long count, bool wait_each, unsigned long bound_seconds) 
 }
 
 int hold_mutex(unsigned long seconds) {
-  kernel_handle mutex(CreateMutexW(nullptr, FALSE, REGISTRATION_MUTEX_NAME));
+  // Made as another agent process makes it: a mutex of a foreign owner the service would refuse.
+  kernel_handle mutex = create_shared_mutex(REGISTRATION_MUTEX_NAME, foreign_objects::adopt);
   if (!mutex) return failed("CreateMutexW");
   if (WaitForSingleObject(mutex.get(), 10000) != WAIT_OBJECT_0) return failed("taking the mutex", WAIT_TIMEOUT);
   std::puts("held");
