@@ -1,6 +1,7 @@
-"""Runs the real Windows programs under Wine, each test with a data folder of
-its own (ProgramData is set through the launcher, since Wine forces it for
-processes started from Linux)."""
+"""Runs the real Windows programs under Wine through the launcher (Wine
+forces ProgramData for processes started from Linux), each test with a data
+folder of its own. `harness.py --wine=W --launcher=L PROGRAM ARGS...` runs
+a test program for CTest."""
 import errno
 import json
 import os
@@ -15,9 +16,9 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
 from fake_server import FakeServer, make_cert  # noqa: E402
 
-BIN_DIR = pathlib.Path(os.environ["WHITELIST_BIN_DIR"])
-WINE = os.environ["WHITELIST_WINE"]
-LAUNCHER = os.environ["WHITELIST_LAUNCHER"]
+BIN_DIR = pathlib.Path(os.environ.get("WHITELIST_BIN_DIR", ""))
+WINE = os.environ.get("WHITELIST_WINE")
+LAUNCHER = os.environ.get("WHITELIST_LAUNCHER")
 DATA_FOLDER_NAME = "QOR Whitelist IP Updater"
 CONFIG_KEY_HEX = b"Rw8TqLm2VbN5xZc7".hex()
 ECHO_PORT = int(os.environ.get("WHITELIST_ECHO_PORT", "0"))
@@ -25,9 +26,8 @@ LAUNCH_ATTEMPTS = 3
 
 
 def start_server_with_echo(ip, echo_ip=None, port_wait=180):
-    """The loopback server over http, also answering as the echo service on
-    the fixed https port the test builds ask; started. The port is
-    machine-wide: a run of another build tree may hold it for a while."""
+    """The loopback server, started, with https on the test builds' fixed echo
+    port, which another build tree's run may hold for a while."""
     deadline = time.monotonic() + port_wait
     with tempfile.TemporaryDirectory(prefix="wl-cert-") as cert_dir:
         cert, key = make_cert(cert_dir)
@@ -43,8 +43,7 @@ def start_server_with_echo(ip, echo_ip=None, port_wait=180):
 
 
 def wait_until(condition, what, bound=60):
-    """Polls condition() until it returns something true, which it returns;
-    the bound is against hangs, not a measured expectation."""
+    """condition()'s first true value; the bound is against hangs."""
     deadline = time.monotonic() + bound
     while True:
         value = condition()
@@ -57,12 +56,8 @@ def wait_until(condition, what, bound=60):
 
 def allowlist_wire(server):
     """"METHOD ip token" of the allowlist requests the server saw, in order."""
-    out = []
-    for r in server.get_requests():
-        if r["path"] == "/api/public/whitelist":
-            body = json.loads(r["body"])
-            out.append(f'{r["method"]} {body["ip"]} {body["token"]}')
-    return out
+    sent = [(r["method"], json.loads(r["body"])) for r in server.get_requests() if r["path"] == "/api/public/whitelist"]
+    return [f'{method} {body["ip"]} {body["token"]}' for method, body in sent]
 
 
 def win_path(path):
@@ -83,35 +78,57 @@ class Result:
         return f"exit {self.code}, stdout {self.out!r}, stderr {self.err[-400:]!r}"
 
 
-def run(exe, args, program_data, timeout=60):
-    """Runs exe (a Unix path) with args; program_data is the base folder's
-    Windows path, or None to leave ProgramData as Wine sets it."""
-    env_args = [] if program_data is None else [f"ProgramData={program_data}"]
-    with tempfile.TemporaryDirectory(prefix="wl-launch-") as folder:
-        stamp = pathlib.Path(folder) / "started"
-        command = [WINE, LAUNCHER, f"--stamp={win_path(stamp)}", *env_args, "--", win_path(exe), *args]
-        # Wine on a loaded machine now and then fails to start a program; the
-        # launcher's stamp tells such a run from the program's own failure.
-        for attempt in range(LAUNCH_ATTEMPTS):
-            result = run_once(command, timeout)
-            if stamp.exists():
-                return result
-            print(f"launcher not started by Wine ({result!r}); again", file=sys.stderr, flush=True)
-        return result
+def launch_command(program, args=(), program_data=None, desktop=None, show=None):
+    """The command that starts program (a Unix path, or a Windows one such as
+    SC) through the launcher, and the stamp file the launcher creates first.
+    program_data None leaves ProgramData as Wine sets it."""
+    stamp = pathlib.Path(tempfile.mkdtemp(prefix="wl-launch-")) / "started"
+    options = [f"--stamp={win_path(stamp)}"]
+    options += [] if desktop is None else [f"--desktop={desktop}"]
+    options += [] if show is None else [f"--show={show}"]
+    options += [] if program_data is None else [f"ProgramData={program_data}"]
+    program = program if isinstance(program, str) and ":" in program else win_path(program)
+    return [WINE, LAUNCHER, *options, "--", program, *map(str, args)], stamp
 
 
-def run_once(command, timeout):
-    # stderr goes to a file: a process that the program leaves behind (the
-    # shell's folder window) keeps it open, and a pipe would never end.
-    with tempfile.TemporaryFile() as err:
-        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=err, timeout=timeout,
-                              stdin=subprocess.DEVNULL)
-        err.seek(0)
-        return Result(done.returncode, done.stdout, err.read())
+def started(stamp, what):
+    """Whether Wine started the launcher: a run without its stamp never ran
+    and may be repeated (Wine on a loaded machine now and then fails a start)."""
+    ran = stamp.exists()
+    shutil.rmtree(stamp.parent, ignore_errors=True)
+    if not ran:
+        print(f"{what}: not started by Wine; again", file=sys.stderr, flush=True)
+    return ran
+
+
+def run(program, args=(), program_data=None, timeout=60, desktop=None, show=None, env=None, capture=True):
+    """Runs program to its end, again while Wine did not start it (at most 3 runs)."""
+    for attempt in range(LAUNCH_ATTEMPTS):
+        command, stamp = launch_command(program, args, program_data, desktop, show)
+        if not capture:
+            result = Result(subprocess.run(command, timeout=timeout, env=env, stdin=subprocess.DEVNULL).returncode,
+                            b"", b"")
+        else:
+            # stderr goes to a file: a process the program leaves behind (the
+            # shell's folder window) keeps it open, and a pipe would never end.
+            with tempfile.TemporaryFile() as err:
+                done = subprocess.run(command, stdout=subprocess.PIPE, stderr=err, timeout=timeout, env=env,
+                                      stdin=subprocess.DEVNULL)
+                err.seek(0)
+                result = Result(done.returncode, done.stdout, err.read())
+        if started(stamp, f"{program} {list(args)[:3]} ({result!r})"):
+            break
+    return result
+
+
+def wine_tool(name, *args, timeout=120):
+    """(exit code, stdout text) of one of Wine's own programs: sc, reg, net, msiexec."""
+    r = run(rf"C:\windows\system32\{name}.exe", args, timeout=timeout)
+    return r.code, r.out.decode("latin-1").replace("\r", "")
 
 
 def decrypt_config(path):
-    """Decrypts a configuration file with the openssl CLI (independent of our code)."""
+    """The openssl CLI's reading of a configuration file (not our code's)."""
     import base64
     raw = base64.b64decode(pathlib.Path(path).read_bytes(), validate=True)
     done = subprocess.run(
@@ -121,8 +138,7 @@ def decrypt_config(path):
 
 
 def encrypt_config(path, plain):
-    """Writes a configuration file with the openssl CLI, for settings that
-    configure mode would refuse (a token without a server URL)."""
+    """A configuration file written by the openssl CLI."""
     import base64
     iv = os.urandom(16)
     done = subprocess.run(
@@ -133,8 +149,7 @@ def encrypt_config(path, plain):
 
 
 class AgentTestCase(unittest.TestCase):
-    """A private ProgramData base, and whitelist.exe/sync.exe copied into a
-    folder of the test's own."""
+    """A private ProgramData base; whitelist.exe and sync.exe in a folder of the test's own."""
 
     def setUp(self):
         self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-it-"))
@@ -154,10 +169,16 @@ class AgentTestCase(unittest.TestCase):
     def agent(self, *args, exe=None, program_data=...):
         if program_data is ...:
             program_data = win_path(self.base)
-        return run(exe or self.whitelist, list(args), program_data)
+        return run(exe or self.whitelist, args, program_data)
 
     def data_file(self, name):
         return self.data / name
 
     def win_data_file(self, name):
         return win_path(self.data / name)
+
+
+if __name__ == "__main__":
+    options = dict(a[2:].split("=", 1) for a in sys.argv[1:3])
+    WINE, LAUNCHER = options["wine"], options["launcher"]
+    sys.exit(run(sys.argv[3], sys.argv[4:], timeout=None, capture=False).code)

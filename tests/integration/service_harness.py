@@ -5,10 +5,8 @@ import os
 import pathlib
 import re
 import shutil
-import subprocess
-import time
 
-from harness import LAUNCH_ATTEMPTS, WINE, AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, wait_until, win_path
+from harness import AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, run, wait_until, win_path, wine_tool
 
 SERVICE = "QORWhitelistIPUpdater"
 PUBLIC = "C:\\users\\Public"
@@ -17,40 +15,14 @@ CONTROL = os.environ["WHITELIST_SERVICE_CONTROL"]
 WAIT = 60  # generous bound for anything the service does at once
 
 
-def wine(*args):
-    done = subprocess.run([WINE, *args], capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
-    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", "")
-
-
 def control(*args):
-    """Runs service_control: (exit code, stdout, stderr). The tool reports
-    each of its failures on stderr; a failure without that report means Wine
-    did not run it at all (seen now and then on a loaded machine), and that
-    run is repeated a few times."""
-    for attempt in range(3):
-        done = subprocess.run([WINE, CONTROL, *args], capture_output=True, timeout=300, stdin=subprocess.DEVNULL)
-        err = done.stderr.decode("utf-8", "replace")
-        if done.returncode == 0 or "service_control:" in err:
-            break
-        print(f"service_control {args} did not run (exit {done.returncode}: {err.strip()}); again", flush=True)
-        time.sleep(1)
-    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r", ""), err
+    """service_control's (exit code, stdout, stderr)."""
+    r = run(CONTROL, args, timeout=300)
+    return r.code, r.out.decode("utf-8", "replace").replace("\r", ""), r.err.decode("utf-8", "replace")
 
 
 def sc(*args):
-    return wine("sc", *args)
-
-
-def sc_until(*args, done):
-    """Wine's sc prints nothing when it fails, just as when Wine did not
-    start it at all: a failed call is repeated while done() says that its
-    work has not happened."""
-    for attempt in range(LAUNCH_ATTEMPTS):
-        code, out = sc(*args)
-        if code == 0 or done():
-            break
-        print(f"sc {args} failed (exit {code}); again", flush=True)
-    return code, out
+    return wine_tool("sc", *args)
 
 
 def installed():
@@ -58,8 +30,7 @@ def installed():
 
 
 def remove_service():
-    """Stops and deletes the agent's service if it is installed."""
-    if not installed() and not installed():  # a second look: see sc_until
+    if not installed():
         return
     sc("stop", SERVICE)
     wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop")
@@ -67,9 +38,8 @@ def remove_service():
 
 
 def linux_pid(program):
-    """The Linux process that runs program (a Unix path) with no arguments:
-    Wine shows a program's Windows path as its command line. Other build
-    trees may run programs of the same name at the same time."""
+    """The Linux process that runs program (a Unix path) with no arguments, by
+    its command line: other build trees run programs of the same name."""
     wanted = win_path(program).lower()
     for entry in pathlib.Path("/proc").iterdir():
         if not entry.name.isdigit():
@@ -84,8 +54,7 @@ def linux_pid(program):
 
 
 def process_sample(pid):
-    """The running service from outside: handles as Wine counts them, its
-    working set, and the Linux process's RSS and open descriptors."""
+    """Handles and working set of the running service, its Linux RSS and descriptors."""
     status = pathlib.Path(f"/proc/{pid}/status").read_text()
     rss = int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
     fds = len(list(pathlib.Path(f"/proc/{pid}/fd").iterdir()))
@@ -96,23 +65,9 @@ def process_sample(pid):
     return {"handles": int(found.group(1)), "working_set": int(found.group(2)), "rss_kib": rss, "fds": fds}
 
 
-def cpu_and_switches(pid):
-    """CPU seconds (user + system) and context switches of all threads."""
-    fields = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-    cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-    switches = 0
-    for task in pathlib.Path(f"/proc/{pid}/task").iterdir():
-        try:
-            text = (task / "status").read_text()
-        except OSError:
-            continue  # a thread that ended meanwhile
-        switches += sum(int(n) for n in re.findall(r"ctxt_switches:\s+(\d+)", text))
-    return cpu, switches
-
-
 class ServiceTestCase(AgentTestCase):
-    """Installs the service from the test's own copy of whitelist.exe on a
-    fresh service data folder; `server` is the suite's loopback server."""
+    """The service installed from the test's copy of whitelist.exe, on a fresh
+    data folder; `server` is the suite's loopback server."""
 
     server = None
 
@@ -124,7 +79,7 @@ class ServiceTestCase(AgentTestCase):
         self.url = self.server.url("http")
         remove_service()
         shutil.rmtree(SERVICE_DATA, ignore_errors=True)
-        code, out = sc_until("create", SERVICE, "binPath=", win_path(self.whitelist), done=installed)
+        code, out = sc("create", SERVICE, "binPath=", win_path(self.whitelist))
         self.assertEqual(code, 0, out)
 
     def tearDown(self):
@@ -147,7 +102,7 @@ class ServiceTestCase(AgentTestCase):
         return r
 
     def start(self):
-        code, out = sc_until("start", SERVICE, done=lambda: "STOPPED" not in sc("query", SERVICE)[1])
+        code, out = sc("start", SERVICE)
         self.assertEqual(code, 0, out)
         self.wait_for(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
         return out

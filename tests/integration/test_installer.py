@@ -1,8 +1,7 @@
-"""The x64 installers under Wine against the loopback server: the NSIS
-installer and the Windows Installer package each through one chain (a
-configured silent install, a second install, uninstall), checked through the
-service control manager, the registry, the data folder and the server. The
-32-bit packages cannot run here; their contents are checked instead."""
+"""The x64 NSIS installer and Windows Installer package, each through one
+chain of silent installs and an uninstall, checked through the service
+manager, the registry, the data folder and the server; the 32-bit packages
+(which cannot run here) by their contents."""
 import os
 import pathlib
 import re
@@ -12,9 +11,8 @@ import tempfile
 import time
 import unittest
 
-from harness import FakeServer, allowlist_wire, decrypt_config, run, wait_until, win_path
+from harness import FakeServer, allowlist_wire, decrypt_config, run, wait_until, win_path, wine_tool
 
-WINE = os.environ["WHITELIST_WINE"]
 PREFIX = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"])
 INSTALLER = pathlib.Path(os.environ["WHITELIST_INSTALLER"])
 INSTALLER32 = os.environ["WHITELIST_INSTALLER32"]
@@ -36,21 +34,15 @@ IP = "198.51.100.77"
 CUSTOM_DIR = PREFIX / "drive_c" / "QORCustom"
 
 
-def wine(*args, timeout=120):
-    done = subprocess.run([WINE, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, timeout=timeout)
-    return done.returncode, done.stdout.decode("latin-1").replace("\r", "")
-
-
 def service_state():
     """The STATE line's name, or None when the service does not exist."""
-    code, out = wine("sc", "query", SERVICE)
+    code, out = wine_tool("sc", "query", SERVICE)
     m = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
     return m.group(1) if m else None
 
 
 def reg(key, *args):
-    code, out = wine("reg", "query", key, *args)
+    code, out = wine_tool("reg", "query", key, *args)
     return out if code == 0 else ""
 
 
@@ -74,8 +66,7 @@ def service_starts():
 
 
 def files_holding(secret, since):
-    """Files under C:\\ written since `since` that hold the secret, in UTF-8
-    or UTF-16 (the configuration file holds it encrypted)."""
+    """Files under C:\\ written since `since` holding the secret in UTF-8 or UTF-16."""
     needles = [secret.encode(), secret.encode("utf-16-le")]
     found = []
     for path in (PREFIX / "drive_c").rglob("*"):
@@ -109,19 +100,16 @@ class Installers(unittest.TestCase):
 
     def remove_everything(self):
         if service_state() is not None:
-            wine("net", "stop", SERVICE)
-            wine("sc", "delete", SERVICE)
+            wine_tool("net", "stop", SERVICE)
+            wine_tool("sc", "delete", SERVICE)
         for package in (MSI, UPGRADE_MSI):
-            wine("msiexec", "/x", win_path(package), "/qn", timeout=300)
+            wine_tool("msiexec", "/x", win_path(package), "/qn", timeout=300)
         shutil.rmtree(INSTALL_DIR, ignore_errors=True)
         shutil.rmtree(CUSTOM_DIR, ignore_errors=True)
         shutil.rmtree(DATA, ignore_errors=True)
 
     def run_installer(self, program, *args):
-        """Runs a Windows program from the launcher with the service's data
-        folder; the exit code."""
-        result = run(program, list(args), PUBLIC, timeout=300)
-        return result.code
+        return run(program, args, PUBLIC, timeout=300).code
 
     def msiexec(self, *args):
         return self.run_installer(PREFIX / "drive_c" / "windows" / "system32" / "msiexec.exe", *args)

@@ -1,15 +1,9 @@
-"""Fault-injection soak: the real service under Wine's service control manager
-driven through cycles (each reload notification starts one, at most one
-every 5 s) while
-the loopback server answers at random with successes, refusals, garbage,
-cut bodies, dropped connections and delays, the reported address changes now
-and then and command-line syncs run alongside. Afterwards, with the faults
-gone, the allowlist and the queue must agree, the log must have kept its cap,
-the service must stop when asked, and its handles and memory, read from
-outside the process, must not have grown.
-
-WHITELIST_SOAK_SECONDS sets the length of the faulty phase (default 150);
-WHITELIST_SOAK_SEED replays a run (the seed is printed)."""
+"""Fault-injection soak: the real service driven through cycles while the
+server answers at random with refusals, garbage, cut bodies, resets and
+delays, the address changes and command-line syncs run alongside. Then,
+without faults, allowlist and queue must agree, the log must have kept its
+cap, the service must stop, and its handles and memory must not have grown.
+WHITELIST_SOAK_SECONDS: the faulty phase (150); WHITELIST_SOAK_SEED replays a run."""
 import base64
 import json
 import os
@@ -59,9 +53,7 @@ def garbage(rng, n):
 
 
 def whitelist_item(rng):
-    """One answer to an addition or removal. Faults are never applied on the
-    server, and none of them is a 2xx: a server that answers 2xx without
-    doing the change would lie, and no client could notice."""
+    """An answer to an addition or removal; no fault is a 2xx (no client could tell that lie)."""
     kind = rng.choices(["ok", "slow", "json", "plain", "ok-false", "garbage", "cut", "reset"],
                        [6, 2, 3, 2, 1, 1, 1, 2])[0]
     status = rng.choice([400, 401, 403, 404, 409, 429, 500, 502, 503, 504])
@@ -84,8 +76,7 @@ def whitelist_item(rng):
 
 
 def client_ip_item(rng, address):
-    """One answer to the address question; the echo service (same server, not
-    faulted) answers whenever this one gives nothing usable."""
+    """An answer to the address question; the unfaulted echo service covers for it."""
     kind = rng.choices(["ok", "slow", "error", "garbage", "cut", "reset"], [6, 2, 2, 1, 2, 1])[0]
     if kind == "ok":
         return {"action": "normal"}
@@ -101,8 +92,7 @@ def client_ip_item(rng, address):
 
 
 class LogWatch:
-    """Follows service.log across its restarts: counts them and remembers
-    the largest size seen."""
+    """service.log's restarts and largest size."""
 
     def __init__(self, path):
         self.path, self.size, self.largest, self.restarts = path, 0, 0, 0
@@ -126,10 +116,8 @@ class Soak(ServiceTestCase):
         print(f"\nsoak seed {SEED} (WHITELIST_SOAK_SEED={SEED} replays it), {SOAK_SECONDS:.0f} s", flush=True)
 
     def cycle(self, watch):
-        """Asks for a cycle and waits until the service takes the next
-        reload (it resets the event), which it does only after the cycle
-        before it has finished. Not read from the log: a reload line can go
-        with the log file when the next line crosses the cap."""
+        """A cycle, waited for by the event's reset, which comes only after the
+        cycle before it (a reload line may go with the log at its cap)."""
         self.poke("cycles", "1", str(CYCLE_BOUND))
         watch.poll()  # a cycle adds a few lines: a restart is always seen
 
@@ -196,12 +184,7 @@ class Soak(ServiceTestCase):
               f"log restarted {watch.restarts}x, largest {watch.largest} bytes", flush=True)
         print(f"soak end: address {current}, allowlist {sorted(allowlist)}, queue {sorted(queue)}", flush=True)
 
-        # Only addresses the server reported were ever registered; each of
-        # them is now the current one, off the allowlist, or still queued.
         self.assertLessEqual(registered, set(ADDRESSES), "an address the server never reported was registered")
-        self.assertIn(current, allowlist, "the current address is registered")
-        for address in registered - {current}:
-            self.assertTrue(address not in allowlist or address in queue, f"{address} left behind untracked")
         self.assertEqual(queue, set(), "fault-free cycles emptied the queue")
         self.assertEqual(allowlist, {current})
         self.assertEqual((SERVICE_DATA / "last_ip.txt").read_text(), current)
@@ -212,8 +195,6 @@ class Soak(ServiceTestCase):
         self.assertNotIn(filler.strip().decode()[20:], self.log())
 
         # Resources, early window (after warm-up) against the late one.
-        for t, s in samples:
-            print(f"soak sample t={t:6.1f}s handles={s['handles']} rss={s['rss_kib']} KiB fds={s['fds']}")
         quarter = max(1, len(samples) // 4)
         early = [s for _, s in samples[1:1 + quarter]] or [samples[0][1]]
         late = [s for _, s in samples[-quarter:]]

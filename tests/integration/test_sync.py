@@ -1,11 +1,10 @@
-"""The sync command and the registration that ends configure mode, run as the
-real program against the loopback server: exit codes, console bytes,
-last_error.txt, the queue file and what went over the wire."""
-import time
+"""The sync command and configure mode's registration against the loopback
+server: exit codes, console bytes, last_error.txt, the queue and the wire."""
+import json
+import socket
 import unittest
-from concurrent.futures import ThreadPoolExecutor
 
-from harness import AgentTestCase, allowlist_wire, crlf, encrypt_config, start_server_with_echo
+from harness import ECHO_PORT, AgentTestCase, allowlist_wire, crlf, encrypt_config, start_server_with_echo
 
 IP_A, IP_B, IP_C = "198.51.100.10", "198.51.100.20", "198.51.100.30"
 ECHO_IP = "192.0.2.200"
@@ -32,7 +31,6 @@ class SyncTestCase(AgentTestCase):
         server.clear_scripts()
         server.clear_requests()
         server.set_allowlist({})
-        server.set_tokens(None)
         server.set_ip(IP_A, ECHO_IP)
         self.url = server.url("http")
 
@@ -100,14 +98,6 @@ class SyncCommand(SyncTestCase):
         self.assertEqual(server.get_allowlist(), {"tok": [IP_B]})
         self.assertEqual(self.data_file("last_ip.txt").read_bytes(), IP_B.encode())
 
-    def test_refused_addition(self):
-        self.configure()
-        server.set_script("POST", "/api/public/whitelist",
-                          [{"status": 401, "json": {"ok": False, "error": "Unauthorized"}}])
-        r = self.agent("sync")
-        self.assertEqual((r.code, r.out), (1, crlf(f"Current public IP: {IP_A}", "Unauthorized" + LONG_HINT)), r)
-        self.assertEqual(self.last_error(), ("Unauthorized" + LONG_HINT).encode())
-
     def test_redirect_is_a_failure_and_is_never_followed(self):
         self.configure()
         server.set_ip(IP_B, ECHO_IP)
@@ -146,20 +136,6 @@ class SyncCommand(SyncTestCase):
         self.assertEqual(self.queue(), full, "the queue keeps its 32 entries and no 33rd")
         self.assertEqual(len(self.wire()), 1 + 1 + 32)
 
-    def test_retry_pass_drops_the_current_address_and_removes_the_rest(self):
-        self.configure()
-        # Lines that are no address never leave the PC (anyone may write the file).
-        self.write_state("pending_delete_ips.txt", f"{IP_B}\r\nexample.com\r\n../x\r\n{IP_A.upper()}\r\n".encode())
-        server.clear_requests()
-        r = self.agent("sync")
-        self.assertEqual((r.code, r.out), (0, crlf(
-            f"Current public IP: {IP_A}",
-            f"Removed pending straggler IP from whitelist: {IP_B}",
-            f"Dropped pending delete (matches current public IP): {IP_A.upper()}",
-            f"IP {IP_A} whitelisted successfully.")), r)
-        self.assertIsNone(self.queue(), "an empty queue is no file")
-        self.assertEqual(self.wire(), [f"POST {IP_A} tok", f"DELETE {IP_B} tok"])
-
 
 class ConfigureRegistration(SyncTestCase):
     def test_new_token_removes_the_old_address_first(self):
@@ -187,7 +163,6 @@ class ConfigureRegistration(SyncTestCase):
         r = self.configure()
         self.assertIn(crlf("Warning: failed to remove old IP; queued for retry.",
                            "Warning: pending delete queue full."), r.out)
-        self.assertNotIn(IP_A.encode(), self.queue())
 
     def test_failed_addition_still_exits_0(self):
         server.set_script("POST", "/", [{"status": 403, "json": {"ok": False, "error": "rule disabled"}}])
@@ -197,31 +172,114 @@ class ConfigureRegistration(SyncTestCase):
         self.assertFalse(self.data_file("last_ip.txt").exists())
 
 
-class QueueBetweenProcesses(SyncTestCase):
-    def test_entry_queued_while_another_run_retries_is_kept(self):
-        # Run 1 retries a queued address; the server holds that removal open.
-        # Meanwhile run 2 fails to remove its old address and queues it. When
-        # run 1 saves the queue afterwards, run 2's entry must still be there.
-        encrypt_config(self.data_file("whitelist.config"), f"token=tok\nserver_url={self.url}\n".encode())
-        self.write_state("last_ip.txt", IP_A.encode())
-        self.write_state("pending_delete_ips.txt", b"192.0.2.1\n")
-        server.set_script("DELETE", "/api/public/whitelist", [
-            {"action": "hang"},
-            {"status": 500, "json": {"ok": False, "error": "try later"}, "always": True}])
-        with ThreadPoolExecutor(1) as pool:
-            first = pool.submit(self.agent, "sync")
-            deadline = time.monotonic() + 60
-            while "DELETE 192.0.2.1 tok" not in self.wire():
-                self.assertLess(time.monotonic(), deadline, "run 1 never sent its retry")
-                time.sleep(0.1)
-            server.set_ip(IP_B)
-            second = self.agent("sync")
-            self.assertEqual(second.code, 0, second)
-            self.assertEqual(self.queue(), f"192.0.2.1\n{IP_A}\n".encode())
-            server.clear_scripts()  # lets run 1's removal fail now
-            first = first.result(timeout=120)
-        self.assertEqual(first.code, 0, first)
-        self.assertEqual(self.queue(), f"192.0.2.1\n{IP_A}\n".encode())
+def closed_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Exchanges(SyncTestCase):
+    """What goes over the wire, the refusal and failure texts and the address
+    detection, seen in what sync prints and leaves in last_error.txt."""
+
+    def sync_with(self, url, token="tok"):
+        encrypt_config(self.data_file("whitelist.config"), f"token={token}\nserver_url={url}\n".encode())
+        return self.agent("sync")
+
+    def script(self, path, *responses, method="*"):
+        server.set_script(method, path, list(responses))
+
+    def assertFails(self, r, text, ip=IP_A):
+        self.assertEqual((r.code, r.out), (1, crlf(f"Current public IP: {ip}", text)), r)
+        self.assertEqual(self.last_error(), text.encode())
+
+    def test_wire_form_over_https(self):
+        token = 'q"b\\s \u00e9'
+        self.write_state("last_ip.txt", IP_B.encode())
+        r = self.sync_with(f"https://127.0.0.1:{ECHO_PORT}/base/ignored?x=1", token)
+        self.assertEqual(r.code, 0, r)
+        sent = [q for q in server.get_requests() if q["path"].startswith("/api/public")]
+        self.assertEqual([(q["method"], q["listener"], q["path"]) for q in sent],
+                         [("DELETE", "https", "/api/public/whitelist"), ("POST", "https", "/api/public/whitelist")])
+        for q in sent:
+            headers = {k.lower(): v for k, v in q["headers"]}
+            self.assertEqual(headers["content-type"], "application/json")
+            self.assertEqual(headers["user-agent"], "QOR Whitelist IP Updater/2.4")
+            self.assertNotIn("authorization", headers)
+        self.assertEqual([json.loads(q["body"]) for q in sent], [{"token": token, "ip": IP_B}, {"token": token, "ip": IP_A}])
+
+    def test_refusal_texts(self):
+        html = "<html>\r\n<body>\tOops\x01</body>\n</html>"
+        for status, body, text in [
+                (204, "", None),
+                (200, '{"ok" :false}', None),
+                (200, '{"ok":false,"error":"rule disabled"}', "rule disabled"),
+                (200, '{"ok": false}', 'HTTP 200: {"ok": false}'),
+                (401, '{"error":"Unauthorized"}', "Unauthorized" + LONG_HINT),
+                (403, '{"error": "token was rotated"}', "token was rotated Check your rule token in Settings."),
+                (500, '{"error":"key rotated"}', "key rotated"),
+                (500, html, "HTTP 500: <html>  <body> Oops</body> </html>"),
+                (502, "", "HTTP 502 (empty response body)"),
+                (404, '{"error":"invalid ip"}', "invalid ip" + LONG_HINT),
+                (400, '{"error":\n "bad\\nthing \\"q\\" \\\\"}', 'badnthing "q" \\'),
+                (409, '{"error": 5}', 'HTTP 409: {"error": 5}'),
+                (500, "x" * 9000, "HTTP 500: " + "x" * 400)]:
+            with self.subTest(status=status, body=body[:40]):
+                self.script("/api/public/whitelist", {"status": status, "body": body, "content_type": "application/json"})
+                r = self.sync_with(self.url)
+                if text is None:
+                    self.assertEqual((r.code, r.out), (0, crlf(f"Current public IP: {IP_A}",
+                                                               f"IP {IP_A} whitelisted successfully.")), r)
+                else:
+                    self.assertFails(r, text)
+
+    def test_network_failures_name_the_step_and_code(self):
+        port = closed_port()
+        for url, pattern in [
+                (f"http://127.0.0.1:{port}", rf"WinHttp\w+ failed .*127\.0\.0\.1.*{port}.*error 12029 - cannot connect "
+                                             r"\(server down, port closed or blocked by a firewall\)"),
+                ("https://no-such-host.invalid", r"(?=.*no-such-host\.invalid)WinHttp\w+ failed .*error 12007 - "
+                                                 r"ERROR_WINHTTP_NAME_NOT_RESOLVED \(DNS:"),
+                # TLS spoken to a plain-http port.
+                (f"https://127.0.0.1:{server.http_port}", r"WinHttp(SendRequest|ReceiveResponse) failed .*error 121(57|75|52|30)"),
+                (self.url, r"WinHttp(SendRequest|ReceiveResponse) failed \(.*\): error \d+")]:
+            with self.subTest(url=url):
+                self.script("/api/public/whitelist", {"action": "reset"})
+                r = self.sync_with(url)
+                lines = r.out.decode().split("\r\n")
+                self.assertEqual((r.code, len(lines)), (1, 3), r)
+                self.assertRegex(lines[1], "^" + pattern)
+                self.assertEqual(self.last_error(), lines[1].encode())
+
+    def test_detection_by_the_server_then_the_echo(self):
+        body = '{"ip":"198.51.100.17"}'
+        for item, expected in [
+                ({"body": '{"ip":"198.51.100.2","ipv4":"198.51.100.1"}'}, "198.51.100.1"),
+                ({"body": '{"ip": "2001:db8::1"}'}, "2001:db8::1"),
+                ({"body": '{"ipv4":\n"198.51.100.5"}'}, ECHO_IP),
+                ({"status": 404, "body": "<html>Not found</html>"}, ECHO_IP),
+                # Cut inside the address, the rest still reads as one.
+                ({"body": body, "action": "drop", "drop_after": body.index("7")}, ECHO_IP)]:
+            with self.subTest(item=item):
+                self.script("/api/client-ip", dict(item, content_type="application/json"))
+                r = self.sync_with(self.url)
+                self.assertEqual(r.out.split(b"\r\n")[0], f"Current public IP: {expected}".encode(), r)
+
+    def test_echo_answers(self):
+        dead_server = f"http://127.0.0.1:{closed_port()}"
+        for item, ip in [
+                ({"body": "203.0.113.77\n"}, "203.0.113.77"),
+                ({"body": "  \t203.0.113.78 \r\n"}, "203.0.113.78"),
+                ({"body": "<html>error</html>"}, None),
+                ({"body": ""}, None),
+                ({"action": "drop", "body": "203.0.113.17", "drop_after": 11}, None)]:
+            with self.subTest(item=item):
+                self.script("/", dict(item, content_type="text/plain"), method="GET")
+                r = self.sync_with(dead_server)
+                if ip is None:
+                    self.assertEqual((r.code, r.out), (1, crlf("Failed to get public IP.")), r)
+                else:
+                    self.assertEqual(r.out.split(b"\r\n")[0], f"Current public IP: {ip}".encode(), r)
 
 
 if __name__ == "__main__":

@@ -1,12 +1,9 @@
 // Test launcher: runs a program with some environment variables replaced and
-// passes its exit code through. Wine forces ProgramData for processes started
-// from Linux, but a child started from inside Wine keeps what it is given.
-//
-//   launch.exe [--stamp=FILE] NAME=VALUE... -- program [arguments...]
-//
-// With --stamp the launcher creates FILE before anything else: a run that
-// left no stamp was never started by Wine (which happens now and then on a
-// loaded machine) and can be repeated safely.
+// passes its exit code through (Wine forces ProgramData only for processes
+// started from Linux).
+//   launch.exe [--stamp=FILE] [--desktop=NAME] [--show=N] NAME=VALUE... -- program [arguments...]
+// The stamp is created before anything else: a run that left none was never
+// started by Wine (now and then on a loaded machine) and may be repeated.
 #include <windows.h>
 
 #include <cstdio>
@@ -43,26 +40,31 @@ std::vector<wchar_t> build_environment(const std::vector<std::wstring>& override
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  constexpr wchar_t STAMP_OPTION[] = L"--stamp=";
-  constexpr size_t STAMP_OPTION_LENGTH = sizeof STAMP_OPTION / sizeof STAMP_OPTION[0] - 1;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
   std::vector<std::wstring> overrides;
   int i = 1;
   for (; i < argc && std::wcscmp(argv[i], L"--") != 0; ++i) {
-    if (std::wcsncmp(argv[i], STAMP_OPTION, STAMP_OPTION_LENGTH) == 0)
-      file_handle(CreateFileW(argv[i] + STAMP_OPTION_LENGTH, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    else
+    if (std::wcsncmp(argv[i], L"--stamp=", 8) == 0) {
+      file_handle(CreateFileW(argv[i] + 8, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    } else if (std::wcsncmp(argv[i], L"--desktop=", 10) == 0) {
+      startup.lpDesktop = argv[i] + 10;
+    } else if (std::wcsncmp(argv[i], L"--show=", 7) == 0) {
+      startup.dwFlags |= STARTF_USESHOWWINDOW;
+      startup.wShowWindow = static_cast<WORD>(std::wcstoul(argv[i] + 7, nullptr, 10));
+    } else {
       overrides.emplace_back(argv[i]);
+    }
   }
   if (i + 1 >= argc) {
-    std::fputs("usage: launch [--stamp=FILE] NAME=VALUE... -- program [arguments...]\n", stderr);
+    std::fputs("usage: launch [--stamp=FILE] [--desktop=NAME] [--show=N] NAME=VALUE... -- program [args...]\n",
+               stderr);
     return 125;
   }
   std::wstring command_line;
   for (int j = i + 1; j < argc; ++j) append_quoted_argument(command_line, argv[j]);
   std::vector<wchar_t> environment = build_environment(overrides);
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   // Wine on a loaded machine now and then fails a start with
   // ERROR_INTERNAL_ERROR before the child runs any of its code; try again.

@@ -1,19 +1,12 @@
 // Test tool: pokes the running agent service the way other programs do.
-//   service_control event [N]    sets the reload event (N times, as fast as
-//                                it can: a burst)
-//   service_control hold S       takes the agent's registration mutex, prints
-//                                "held" and keeps it for S seconds
-//   service_control control N    sends control code N with ControlService
-//   service_control cycles N [S] sets the reload event N times, each time
-//                                waiting until the service has taken it
-//                                (which it does between two poll cycles),
-//                                at most S seconds each (default 120)
-//   service_control stats        prints "pid=P handles=H working_set=W" of the
-//                                running service, seen from another process
-//   service_control security     prints the reload event's owner and DACL as SDDL
-// Exit 0 on success, else the system error code, which is also printed to
-// stderr: a failure without that line means the program never ran (Wine
-// could not start it). `sc control` can't send user-defined codes under Wine.
+//   event [N]      sets the reload event (N times in a burst)
+//   hold S         holds the registration mutex S seconds, after printing "held"
+//   control N      sends control code N (`sc control` can't send user codes under Wine)
+//   cycles N [S]   sets the event N times, each time waiting (at most S seconds,
+//                  default 120) until the service has taken it
+//   stats          "pid=P handles=H working_set=W" of the running service
+//   security       the reload event's owner and DACL as SDDL
+// Exit 0, else the system error code, also printed to stderr.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -24,11 +17,13 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <string>
 #include <vector>
 
 #include "agent_constants.h"
 #include "handles.h"
 #include "service_names.h"
+#include "shared_objects.h"
 
 namespace {
 int failed(const char* what, DWORD code) {
@@ -38,19 +33,42 @@ int failed(const char* what, DWORD code) {
 
 int failed(const char* what) { return failed(what, GetLastError()); }
 
-int run_cycles(unsigned long count, unsigned long bound_seconds) {
+// With wait_each, every set waits until the service has reset the event (it
+// does when it reloads), at most bound_seconds.
+int set_event(unsigned long count, bool wait_each, unsigned long bound_seconds) {
   kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
   if (!event) return failed("OpenEventW");
   for (unsigned long i = 0; i < count; ++i) {
     if (!SetEvent(event.get())) return failed("SetEvent");
-    // The service resets the event when it reloads; a bound against a hang.
     ULONGLONG deadline = GetTickCount64() + bound_seconds * 1000ULL;
-    while (WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) {
+    while (wait_each && WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) {
       if (GetTickCount64() > deadline) return failed("waiting for the reload", WAIT_TIMEOUT);
       Sleep(1);
     }
+    Sleep(1);  // another set, not the same one twice
   }
   return 0;
+}
+
+int hold_mutex(unsigned long seconds) {
+  // As a command-line run takes the lock: the service's own while it runs.
+  kernel_handle mutex = create_shared_mutex(REGISTRATION_MUTEX_NAME, foreign_objects::adopt);
+  if (!mutex) return failed("CreateMutexW");
+  if (WaitForSingleObject(mutex.get(), 10000) != WAIT_OBJECT_0) return failed("taking the mutex", WAIT_TIMEOUT);
+  std::puts("held");
+  std::fflush(stdout);
+  Sleep(seconds * 1000);
+  ReleaseMutex(mutex.get());
+  return 0;
+}
+
+int send_control(DWORD code) {
+  service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return failed("OpenSCManagerW");
+  service_handle service(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_USER_DEFINED_CONTROL));
+  if (!service) return failed("OpenServiceW");
+  SERVICE_STATUS status{};
+  return ControlService(service.get(), code, &status) ? 0 : failed("ControlService");
 }
 
 // GetProcessHandleCount of another process gives 0 under Wine; the system's
@@ -129,43 +147,16 @@ int print_event_security() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if ((argc == 2 || (argc == 3 && std::iswdigit(argv[2][0]))) && std::wcscmp(argv[1], L"event") == 0) {
-    kernel_handle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT_NAME));
-    if (!event) return failed("OpenEventW");
-    unsigned long count = argc == 3 ? std::wcstoul(argv[2], nullptr, 10) : 1;
-    for (unsigned long i = 0; i < count; ++i) {
-      if (!SetEvent(event.get())) return failed("SetEvent");
-      Sleep(1);  // another set, not the same one twice
-    }
-    return 0;
-  }
-  if (argc == 3 && std::wcscmp(argv[1], L"hold") == 0 && std::iswdigit(argv[2][0])) {
-    // Asks for what a user's run gets on the service's lock: wait and release.
-    kernel_handle mutex(CreateMutexExW(nullptr, REGISTRATION_MUTEX_NAME, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
-    if (!mutex) return failed("CreateMutexExW");
-    if (WaitForSingleObject(mutex.get(), 10000) != WAIT_OBJECT_0) return failed("taking the mutex", WAIT_TIMEOUT);
-    std::puts("held");
-    std::fflush(stdout);
-    Sleep(std::wcstoul(argv[2], nullptr, 10) * 1000);
-    ReleaseMutex(mutex.get());
-    return 0;
-  }
-  if (argc == 3 && std::wcscmp(argv[1], L"control") == 0 && std::iswdigit(argv[2][0])) {
-    DWORD code = std::wcstoul(argv[2], nullptr, 10);
-    service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return failed("OpenSCManagerW");
-    service_handle service(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_USER_DEFINED_CONTROL));
-    if (!service) return failed("OpenServiceW");
-    SERVICE_STATUS status{};
-    if (!ControlService(service.get(), code, &status)) return failed("ControlService");
-    return 0;
-  }
-  if (argc == 2 && std::wcscmp(argv[1], L"stats") == 0) return print_stats();
-  if (argc == 2 && std::wcscmp(argv[1], L"security") == 0) return print_event_security();
-  if ((argc == 3 || (argc == 4 && std::iswdigit(argv[3][0]))) && std::wcscmp(argv[1], L"cycles") == 0 &&
-      std::iswdigit(argv[2][0]))
-    return run_cycles(std::wcstoul(argv[2], nullptr, 10), argc == 4 ? std::wcstoul(argv[3], nullptr, 10) : 120);
-  std::fputs("usage: service_control event [<n>] | hold <seconds> | control <code> | cycles <n> [<seconds>] | stats"
-             " | security\n", stderr);
+  auto number = [&](int i, unsigned long fallback) {
+    return i < argc && std::iswdigit(argv[i][0]) ? std::wcstoul(argv[i], nullptr, 10) : fallback;
+  };
+  std::wstring verb = argc > 1 ? argv[1] : L"";
+  if (verb == L"event") return set_event(number(2, 1), false, 0);
+  if (verb == L"cycles") return set_event(number(2, 1), true, number(3, 120));
+  if (verb == L"hold") return hold_mutex(number(2, 0));
+  if (verb == L"control" && argc == 3) return send_control(number(2, 0));
+  if (verb == L"stats") return print_stats();
+  if (verb == L"security") return print_event_security();
+  std::fputs("usage: service_control event [N] | hold S | control N | cycles N [S] | stats | security\n", stderr);
   return 87;
 }

@@ -23,6 +23,7 @@ tools of the win64 tree; `bench.py [NAME...]` runs only the named ones."""
 import contextlib
 import os
 import pathlib
+import re
 import shutil
 import statistics
 import subprocess
@@ -30,10 +31,10 @@ import sys
 import tempfile
 import time
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "integration"))
 from harness import BIN_DIR, FakeServer, run, win_path  # noqa: E402
-from service_harness import (PUBLIC, SERVICE, SERVICE_DATA, control, cpu_and_switches, linux_pid,  # noqa: E402
+from service_harness import (PUBLIC, SERVICE, SERVICE_DATA, control, linux_pid,  # noqa: E402
                              process_sample, remove_service, sc, wait_until)
 
 TOOLS = pathlib.Path(os.environ["WHITELIST_LAUNCHER"]).parent
@@ -41,6 +42,29 @@ ADDRESS = "198.51.100.77"
 REPEATS = int(os.environ.get("BENCH_REPEATS", "7"))
 IDLE_SECONDS = float(os.environ.get("BENCH_IDLE_SECONDS", "60"))
 CYCLES = 40
+
+
+def cpu_and_switches(pid):
+    """CPU seconds (user + system) and context switches of all threads."""
+    fields = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    switches = 0
+    for task in pathlib.Path(f"/proc/{pid}/task").iterdir():
+        try:
+            text = (task / "status").read_text()
+        except OSError:
+            continue  # a thread that ended meanwhile
+        switches += sum(int(n) for n in re.findall(r"ctxt_switches:\s+(\d+)", text))
+    return cpu, switches
+
+
+@contextlib.contextmanager
+def serving(**options):
+    server = FakeServer(**options).start()
+    try:
+        yield server
+    finally:
+        server.stop()
 
 
 def say(text):
@@ -57,7 +81,7 @@ def bench_sync():
     tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-bench-"))
     try:
         data = win_path(tmp)
-        with FakeServer(http_port=0, ip=ADDRESS) as server:
+        with serving(http_port=0, ip=ADDRESS) as server:
             r = run(BIN_DIR / "whitelist.exe", ["--token", "tok", "--server-url", server.url()], data)
             assert r.code == 0, r
             for delay in (0.2, 1.0):
@@ -91,7 +115,7 @@ def running_service():
     tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-bench-"))
     exe = tmp / "whitelist.exe"
     shutil.copyfile(BIN_DIR / "whitelist.exe", exe)
-    with FakeServer(http_port=0, ip=ADDRESS) as server:
+    with serving(http_port=0, ip=ADDRESS) as server:
         try:
             remove_service()
             shutil.rmtree(SERVICE_DATA, ignore_errors=True)

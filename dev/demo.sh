@@ -9,7 +9,7 @@ WINE=$BUILD/wine-run
 WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix}
 LAUNCHER=$BUILD/test-tools/launch.exe
 SERVICE_CONTROL=$BUILD/test-tools/service_control.exe
-SERVER=$SRC/server/fake_server.py
+SERVER=$SRC/demo_server.py
 SERVICE=QORWhitelistIPUpdater
 TOKEN=demo-token-123456
 FIRST_IP=203.0.113.7
@@ -49,8 +49,8 @@ agent() {
 }
 set_public_ip() {
   python3 -c "import sys; sys.path.insert(0, sys.argv[1])
-from fake_server import ControlClient
-ControlClient(sys.argv[2]).set_ip(sys.argv[3])" "$SRC/server" "$URL" "$1"
+from demo_server import ControlClient
+ControlClient(sys.argv[2]).set_ip(sys.argv[3])" "$SRC" "$URL" "$1"
 }
 allowlist() {
   printf '\nThe server'"'"'s allowlist (token address):\n'
