@@ -259,7 +259,7 @@ def bench_tray():
         rest = ping()
         delay = 8
         gui.server.set_script("GET", "/api/client-ip", [{"action": "normal", "delay": delay, "always": True}])
-        gui.driver("click", 213)
+        gui.driver("status", "click", "213")
         wait_until(lambda: refresh_state() == "busy", "the refresh to start", 5)
         started = time.monotonic()
         busy = ping()
@@ -274,7 +274,7 @@ def bench_tray():
     finally:
         gui.server.clear_scripts()
         if tray is not None:
-            gui.driver("post", gui.WM_COMMAND, 1004, 0)
+            gui.driver("status", "post", str(gui.WM_COMMAND), "1004", "0")
             try:
                 tray.wait(timeout=60)
             except subprocess.TimeoutExpired:
@@ -287,11 +287,8 @@ def refresh_state():
     """'busy' while a refresh runs (Refresh disabled), 'idle' once one has
     been shown, None before the window is there."""
     import test_tray_gui as gui
-    code, out = gui.driver("controls")
-    if code != 0:
-        return None
-    controls = gui.parse_controls(out)
-    if 213 not in controls:
+    controls = gui.controls("status")
+    if not controls or 213 not in controls:
         return None
     if not controls[213]["enabled"]:
         return "busy"
@@ -300,7 +297,7 @@ def refresh_state():
 
 def ping(count=200):
     import test_tray_gui as gui
-    code, out = gui.driver("ping", count)
+    code, out = gui.driver("status", "ping", str(count))
     trips = [int(line) for line in out.split() if line.isdigit()]
     assert code == 0 and "timeout" not in out and len(trips) == count, f"ping: {code} {out[-200:]}"
     return trips
