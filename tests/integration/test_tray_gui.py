@@ -445,6 +445,10 @@ class AgentRuns(TrayTestCase):
         self.assertEqual((self.saved()["server_url"], self.saved()["files_name"]), ("http://other.example", "BIRCH LLC"))
         self.assertEqual(controls("config")[302]["text"], "http://other.example")
 
+        # An over-long field is refused, never cut (nothing runs: see the one sync.exe run below).
+        self.ok("config", "set", 308, "n" * 256)
+        self.ok("config", "click", 310)
+        self.close_box(TITLE, "The files customer name is too long (at most 255 characters).")
         # Download: busy while it runs, nothing more starts; the fields reach sync.exe unsaved.
         self.ok("config", "set", 308, "n")
         self.ok("config", "set", 309, "t")
