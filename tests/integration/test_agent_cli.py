@@ -108,6 +108,9 @@ class Configure(AgentTestCase):
         missing_base = "Z:\\nonexistent\\base"
         r = self.agent("-t", "a", "-s", "https://a", program_data=missing_base)
         self.assertEqual((r.code, r.out), (1, crlf("Failed to save config.")), r)
+        # A state file's path that would not fit is refused, never cut into another name.
+        r = self.agent("-t", "a", "-s", "https://a", program_data="C:\\" + "p" * 220)
+        self.assertEqual((r.code, r.out), (1, crlf("Data folder path is too long.")), r)
 
 
 class Status(AgentTestCase):
