@@ -152,6 +152,12 @@ class Installers(unittest.TestCase):
         self.assertEqual(code, 2, "an over-long token fails the install")
         self.assertEqual(settings(), (token, self.url))
         wait_until(lambda: service_state() == "RUNNING", "the service to run again")
+        # So does an upgrade whose folder-securing step fails ("files" is no folder).
+        (INSTALL_DIR / "files").rmdir()
+        (INSTALL_DIR / "files").write_bytes(b"")
+        self.assertEqual(self.run_installer(INSTALLER, "/S"), 2)
+        wait_until(lambda: service_state() == "RUNNING", "the service to run after the failed upgrade")
+        (INSTALL_DIR / "files").unlink()
 
         code = self.run_installer(INSTALL_DIR / "uninstall.exe", "/S")
         self.assertEqual(code, 0)
