@@ -19,7 +19,8 @@ const wchar_t* program_data_dir() {
 }  // namespace
 
 bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap) {
-  if (format_bounded(out, cap, DATA_PATH_FORMAT, program_data_dir(), DATA_FOLDER_NAME, file_name)) return true;
+  if (format_bounded(out, cap, DATA_PATH_FORMAT, program_data_dir(), DATA_FOLDER_NAME, file_name))
+    return true;
   // A cut path would name another file; an empty one opens none.
   if (out && cap > 0) out[0] = L'\0';
   return false;

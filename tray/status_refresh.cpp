@@ -23,7 +23,8 @@ DWORD WINAPI refresh_worker(void* parameter) noexcept {
   // kept request still runs.
   snapshot_ptr snapshot(build_status_snapshot(job->last_ip, job->reload));
   // A window gone takes its gate with it; the unique_ptr frees the snapshot.
-  if (PostMessageW(job->window, WM_REFRESH_DONE, 0, reinterpret_cast<LPARAM>(snapshot.get()))) snapshot.release();
+  if (PostMessageW(job->window, WM_REFRESH_DONE, 0, reinterpret_cast<LPARAM>(snapshot.get())))
+    snapshot.release();
   return 0;
 }
 }  // namespace

@@ -10,7 +10,7 @@
 #include "status_rules.h"
 
 struct status_snapshot {
-  wchar_t last_ip[SHORT_FIELD_CAPACITY];  // last_ip.txt as last read; the window keeps it for the next refresh
+  wchar_t last_ip[SHORT_FIELD_CAPACITY];  // last_ip.txt as last read, kept by the window for the next refresh
   wchar_t service_state[SERVICE_STATE_CAPACITY];
   wchar_t last_whitelisted[SHORT_FIELD_CAPACITY];
   wchar_t public_ip[SHORT_FIELD_CAPACITY];
