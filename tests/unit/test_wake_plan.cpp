@@ -16,15 +16,17 @@ struct notice {
 struct cycle {
   unsigned long long at;
   unsigned causes;
-  bool operator==(const cycle&) const = default;
 };
 
 // Runs the plan from a start-up sync at 0 until `until`; the cycles listed in
-// `unreached` (by their number, from 0) find no network, the rest do.
-std::vector<cycle> run(const std::vector<notice>& notices, unsigned long long until,
-                       std::vector<int> unreached = {}, bool start_reached = true) {
+// `unreached` (by their number: -1 the start, then from 0) find no network.
+std::vector<cycle> run(const std::vector<notice>& notices, unsigned long long until, const std::vector<int>& unreached) {
+  auto outcome = [&](int n) {
+    bool missed = std::find(unreached.begin(), unreached.end(), n) != unreached.end();
+    return missed ? cycle_outcome::unreached : cycle_outcome::reached;
+  };
   wake_plan plan;
-  plan.cycle_ended(0, WAKE_START, start_reached ? cycle_outcome::reached : cycle_outcome::unreached);
+  plan.cycle_ended(0, WAKE_START, outcome(-1));
   std::vector<cycle> cycles;
   size_t next = 0;
   unsigned long long now = 0;
@@ -43,9 +45,8 @@ std::vector<cycle> run(const std::vector<notice>& notices, unsigned long long un
     now = due;
     if (now > until) break;
     unsigned causes = plan.take(now);
-    bool reached = std::find(unreached.begin(), unreached.end(), static_cast<int>(cycles.size())) == unreached.end();
+    plan.cycle_ended(now, causes, outcome(static_cast<int>(cycles.size())));
     cycles.push_back({now, causes});
-    plan.cycle_ended(now, causes, reached ? cycle_outcome::reached : cycle_outcome::unreached);
   }
   return cycles;
 }
@@ -57,22 +58,20 @@ std::string text(const std::vector<cycle>& cycles) {
 }
 }  // namespace
 
-TEST(wake_plan, notices_settle_and_share_the_gap_between_cycles) {
+TEST(wake_plan, notices_settle_share_the_gap_and_back_off) {
   struct row {
     const char* what;
     std::vector<notice> notices;
     unsigned long long until;
     std::vector<cycle> expected;
+    std::vector<int> unreached = {};
   } rows[] = {
-      {"quiet network: polls only", {}, 130000, {{60000, WAKE_POLL}, {120000, WAKE_POLL}}},
+      {"a poll, found network or not, is only polled again", {}, 130000, {{60000, WAKE_POLL}, {120000, WAKE_POLL}}, {0}},
       {"a burst of changes: one cycle 2 s after the last",
        {{20000, WAKE_NETWORK}, {20500, WAKE_NETWORK}, {21500, WAKE_NETWORK}},
        60000,
        {{23500, WAKE_NETWORK}}},
-      {"a change right after a cycle waits for the gap",
-       {{1000, WAKE_NETWORK}},
-       10000,
-       {{5000, WAKE_NETWORK}}},
+      {"a change right after a cycle waits for the gap", {{1000, WAKE_NETWORK}}, 10000, {{5000, WAKE_NETWORK}}},
       {"a reload during a change's settle: one cycle serves both, the poll runs from it",
        {{30000, WAKE_NETWORK}, {31000, WAKE_RELOAD}, {31100, WAKE_RELOAD}},
        100000,
@@ -89,27 +88,22 @@ TEST(wake_plan, notices_settle_and_share_the_gap_between_cycles) {
        }(),
        61000,
        {{60000, WAKE_NETWORK | WAKE_POLL}}},
+      {"a change that finds no network: retries 5, 10, 20 s apart, then the poll 60 s after the last",
+       {{10000, WAKE_NETWORK}},
+       110000,
+       {{12000, WAKE_NETWORK}, {17000, WAKE_RETRY}, {27000, WAKE_RETRY}, {47000, WAKE_RETRY}, {107000, WAKE_POLL}},
+       {0, 1, 2, 3}},
+      {"the first retry reaches it: the series ends",
+       {{10000, WAKE_NETWORK}},
+       80000,
+       {{12000, WAKE_NETWORK}, {17000, WAKE_RETRY}, {77000, WAKE_POLL}},
+       {0}},
+      {"a start that found none (boot, before the network) is tried again soon", {}, 6000, {{5000, WAKE_RETRY}}, {-1}},
+      {"a new change during the series starts it again, after its own settle",
+       {{10000, WAKE_NETWORK}, {20000, WAKE_NETWORK}},
+       30000,
+       {{12000, WAKE_NETWORK}, {17000, WAKE_RETRY}, {22000, WAKE_NETWORK}, {27000, WAKE_RETRY}},
+       {0, 1, 2}},
   };
-  for (const row& r : rows) EXPECT_EQ(text(run(r.notices, r.until)), text(r.expected)) << r.what;
-}
-
-TEST(wake_plan, a_change_that_finds_no_network_backs_off_then_leaves_it_to_the_poll) {
-  // Cycle 0 (the change) and its three retries find nothing: 5, 10, 20 s
-  // apart, then the poll 60 s after the last.
-  EXPECT_EQ(text(run({{10000, WAKE_NETWORK}}, 110000, {0, 1, 2, 3})),
-            text({{12000, WAKE_NETWORK},
-                  {17000, WAKE_RETRY},
-                  {27000, WAKE_RETRY},
-                  {47000, WAKE_RETRY},
-                  {107000, WAKE_POLL}}));
-  // The first retry reaches it: the series ends.
-  EXPECT_EQ(text(run({{10000, WAKE_NETWORK}}, 80000, {0})),
-            text({{12000, WAKE_NETWORK}, {17000, WAKE_RETRY}, {77000, WAKE_POLL}}));
-  // A poll that finds no network is only polled again; a start that found
-  // none (boot, before the network) is tried again soon.
-  EXPECT_EQ(text(run({}, 130000, {0})), text({{60000, WAKE_POLL}, {120000, WAKE_POLL}}));
-  EXPECT_EQ(text(run({}, 6000, {}, false)), text({{5000, WAKE_RETRY}}));
-  // A new change during the series starts it again, after its own settle.
-  EXPECT_EQ(text(run({{10000, WAKE_NETWORK}, {20000, WAKE_NETWORK}}, 30000, {0, 1, 2})),
-            text({{12000, WAKE_NETWORK}, {17000, WAKE_RETRY}, {22000, WAKE_NETWORK}, {27000, WAKE_RETRY}}));
+  for (const row& r : rows) EXPECT_EQ(text(run(r.notices, r.until, r.unreached)), text(r.expected)) << r.what;
 }
