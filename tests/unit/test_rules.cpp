@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "agent_run.h"
 #include "dpi_scale.h"
 #include "file_list.h"
 #include "notify_rules.h"
