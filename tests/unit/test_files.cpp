@@ -11,16 +11,11 @@
 #include "config_cipher.h"
 #include "config_store.h"
 #include "config_text.h"
-#include "config_transfer.h"
-#include "data_folder.h"
 #include "file_io.h"
 #include "folder_security.h"
 #include "handles.h"
-#include "status_snapshot.h"
 #include "agent_launch.h"
 #include "config_window.h"
-#include "notify_rules.h"
-#include "refresh_gate.h"
 #include "test_support.h"
 #include "text.h"
 #include "tray_files.h"
@@ -33,7 +28,6 @@ namespace {
 constexpr struct {
   const char *plaintext, *ciphertext, *file_text;
 } KNOWN_ANSWERS[] = {
-    {"x", "\xfe", "AAECAwQFBgcICQoLDA0OD/4="},
     {"token=abc\nserver_url=https://example.test\nfiles_name=\nfiles_token=\n",
      "\xf2\x5c\x28\x0a\x0f\xbc\xe2\x02\x4b\x65\x5a\xcb\x3b\x6c\x8e\x81\x3a\x76\x01\x9b\x8f\x4a\x87\xdd\xbf\x37\xf4"
      "\x3e\xdd\x49\xd6\x21\x37\x6d\x4d\x32\xa5\xad\x7e\xe6\x77\x39\x0a\x00\xdd\x9b\x26\x41\x21\xb3\x48\x08\x81"
@@ -52,7 +46,6 @@ class config_file : public data_test {
   }
 };
 using state_files = data_test;
-using tray_snapshot = data_test;
 
 file_handle hold_open(const std::wstring& path, DWORD share) {
   return file_handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
@@ -86,33 +79,6 @@ TEST_F(config_file, saves_that_would_be_cut_fail_and_keep_the_old_file) {
   EXPECT_EQ(tray_config_save(wide_token.c_str(), L"https://a", nullptr, nullptr, message, 64), -1);
   EXPECT_STREQ(message, L"Failed to write encrypted config.");
   EXPECT_EQ(read_bytes(path), before);
-}
-
-// Where a hand-edited or damaged plaintext can go wrong.
-TEST(config_text, parsed_fields) {
-  const struct {
-    std::string text;
-    const wchar_t* expected;  // token|server_url|files_name|files_token
-  } rows[] = {
-      {"TOKEN=x\n", L"x|||"},
-      {"token =x\n", L"|||"},
-      {"token=a=b\n", L"a=b|||"},
-      {"token= a \n", L" a |||"},
-      {"token=a\xff" "b", L"a\ufffdb|||"},
-      {"token=t\r\nserver_url=https://a\r\nfiles_name=n\r\nfiles_token=f\r\n", L"t|https://a|n|f"},
-      {"garbage\ntoken=t\nserver_url=u\n", L"|u||"},  // a line without '=' joins the next key
-      {"token=ab\rfiles_name=z", L"ab||z|"},
-      {"server_url=u\nserver_url=" + std::string(SERVER_URL_CAPACITY, 'u'), L"|||"},  // a value that does not fit
-  };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    wchar_t token[TOKEN_CAPACITY] = L"", url[SERVER_URL_CAPACITY] = L"", name[FILES_NAME_CAPACITY] = L"",
-            files_token[FILES_TOKEN_CAPACITY] = L"";
-    parse_config_text(rows[i].text.c_str(), {{token, TOKEN_CAPACITY},
-                                             {url, SERVER_URL_CAPACITY},
-                                             {name, FILES_NAME_CAPACITY},
-                                             {files_token, FILES_TOKEN_CAPACITY}});
-    EXPECT_EQ(std::wstring(token) + L"|" + url + L"|" + name + L"|" + files_token, rows[i].expected) << "row " << i;
-  }
 }
 
 // Another process's brief hold is waited out by the writer and the reader.
@@ -176,31 +142,6 @@ TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   EXPECT_FALSE(DeleteFileW(file(L"service.lock").c_str())) << "the anchor can't be deleted while held";
 }
 
-// One reading for the status, the balloons and the pending count (the agent's
-// own count). It asks the echo port: CTest runs it under that port's lock.
-TEST_F(tray_snapshot, one_reading_for_status_balloons_and_pending_count) {
-  ASSERT_EQ(tray_config_save(L"0123456789abcdef", L"https://srv.example", nullptr, nullptr, nullptr, 0), 0);
-  write_bytes(file(L"last_ip.txt"), "203.0.113.7\r\n");
-  write_bytes(file(L"last_error.txt"), "WinHttpSendRequest failed: error 12029\n");
-  // Blank, repeated (in another letter case) and over-long lines are dropped by the agent.
-  write_bytes(file(L"pending_delete_ips.txt"),
-              "198.51.100.1\r\n \t\r\nfe80::A\r\n198.51.100.1\nFE80::a\n" + std::string(70, '9') + "\n");
-  request_last_ip_reload();
-  snapshot_ptr s(build_status_snapshot());
-  ASSERT_TRUE(s);
-  EXPECT_STREQ(s->last_whitelisted, L"203.0.113.7");
-  EXPECT_STREQ(s->allowlist_status, L"Error: cannot reach server") << "a recorded error decides first";
-  EXPECT_STREQ(s->pending_cleanup, L"2 old IP(s) waiting to remove");
-  EXPECT_TRUE(s->has_last_error) << "the balloons get the same reading";
-  EXPECT_EQ(std::wstring(s->last_error).rfind(L"WinHttpSendRequest failed: error 12029", 0), 0u);
-
-  // Too long for the balloons' 512 units: none for them, still the status's reason.
-  write_bytes(file(L"last_error.txt"), "Error: forbidden (403) " + std::string(600, 'x'));
-  s.reset(build_status_snapshot());
-  EXPECT_FALSE(s->has_last_error);
-  EXPECT_STREQ(s->allowlist_status, L"Error: invalid token");
-}
-
 namespace {
 // A text as the stand-in agent logs it: a JSON string of its UTF-8 form.
 std::string json(const std::wstring& text) {
@@ -256,19 +197,4 @@ TEST_F(agent_runs, a_child_that_outlives_the_bound_is_stopped_and_reported) {
   EXPECT_EQ(code, -7);
   // Stopped, not left behind: its file can be replaced now.
   EXPECT_TRUE(DeleteFileW(program(L"whitelist.exe").c_str())) << GetLastError();
-}
-
-TEST_F(agent_runs, import_replaces_the_configuration_whole_or_not_at_all) {
-  std::wstring config = file(L"whitelist.config");
-  std::wstring chosen = base + L"\\chosen.config";
-  write_bytes(config, "the old configuration");
-  for (const std::wstring& bad : {std::wstring(), base + L"\\missing.config", app}) {
-    EXPECT_EQ(import_config_file(bad.c_str()), -1) << bad.c_str();
-    EXPECT_EQ(read_bytes(config), "the old configuration");
-  }
-  std::string content(70000, 'c');  // any content, longer than one copy chunk
-  write_bytes(chosen, content);
-  ASSERT_EQ(import_config_file(chosen.c_str()), 0);
-  EXPECT_EQ(read_bytes(config), content);
-  EXPECT_EQ(list_folder(folder()), L"whitelist.config") << "no temporary file left";
 }
