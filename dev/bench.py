@@ -154,9 +154,7 @@ def bench_service():
         after = process_sample(pid)
         asked = len(server.get_requests())
         say(f"service cycles: {CYCLES - 10} in {took:.1f} s ({took / (CYCLES - 10):.1f} s each, {asked} "
-            f"address questions answered); working set after {CYCLES} "
-            f"cycles / after 10: {after['working_set'] / after10['working_set']:.3f} "
-            f"({after10['working_set'] // 1024} -> {after['working_set'] // 1024} KiB), RSS "
+            f"address questions answered); after {CYCLES} cycles / after 10: RSS "
             f"{after['rss_kib'] / after10['rss_kib']:.3f}, handles {after10['handles']} -> "
             f"{after['handles']}")
 
