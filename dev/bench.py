@@ -4,7 +4,7 @@
             delay) with the loopback server delaying every request: 1.0 would
             be a sync that costs nothing beyond waiting for the network
   service   CPU time and wake-ups (context switches of all threads) per idle
-            minute; working set after 40 cycles relative to after 10 (reloads
+            minute; RSS and handles after 40 cycles relative to after 10 (reloads
             start at most one cycle per 5 s); server requests and log lines
             per 100 reload sets in a burst; time from a stop request to
             STOPPED while the server holds a request open, relative to a stop

@@ -25,8 +25,7 @@ int failed(const char* what, DWORD code = GetLastError()) {
   return static_cast<int>(code);
 }
 
-// With wait_each, every set waits until the service has reset the event (it
-// does when it reloads).
+// With wait_each, every set waits until the service has reset the event, as it does when it reloads.
 int set_event(unsigned long count, bool wait_each) {
   kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
   if (!event) return failed("OpenEventW");
