@@ -4,7 +4,7 @@
             delay) with the loopback server delaying every request: 1.0 would
             be a sync that costs nothing beyond waiting for the network
   service   CPU time and wake-ups (context switches of all threads) per idle
-            minute; working set after 40 cycles relative to after 10 (reloads
+            minute; RSS and handles after 40 cycles relative to after 10 (reloads
             start at most one cycle per 5 s); server requests and log lines
             per 100 reload sets in a burst; time from a stop request to
             STOPPED while the server holds a request open, relative to a stop
@@ -154,9 +154,7 @@ def bench_service():
         after = process_sample(pid)
         asked = len(server.get_requests())
         say(f"service cycles: {CYCLES - 10} in {took:.1f} s ({took / (CYCLES - 10):.1f} s each, {asked} "
-            f"address questions answered); working set after {CYCLES} "
-            f"cycles / after 10: {after['working_set'] / after10['working_set']:.3f} "
-            f"({after10['working_set'] // 1024} -> {after['working_set'] // 1024} KiB), RSS "
+            f"address questions answered); after {CYCLES} cycles / after 10: RSS "
             f"{after['rss_kib'] / after10['rss_kib']:.3f}, handles {after10['handles']} -> "
             f"{after['handles']}")
 

@@ -5,19 +5,18 @@ import os
 import pathlib
 import re
 import shutil
+import time
 
-from harness import AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, run, wait_until, win_path, wine_tool
+from harness import AgentTestCase, DATA_FOLDER_NAME, run, wait_until, win_path, wine_tool
 
 SERVICE = "QORWhitelistIPUpdater"
 PUBLIC = "C:\\users\\Public"
 SERVICE_DATA = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"]) / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
-CONTROL = os.environ["WHITELIST_SERVICE_CONTROL"]
-WAIT = 60  # generous bound for anything the service does at once
 
 
 def control(*args):
     """service_control's (exit code, stdout, stderr)."""
-    r = run(CONTROL, args, timeout=300)
+    r = run(os.environ["WHITELIST_SERVICE_CONTROL"], args, timeout=300)
     return r.code, r.out.decode("utf-8", "replace").replace("\r", ""), r.err.decode("utf-8", "replace")
 
 
@@ -25,51 +24,47 @@ def sc(*args):
     return wine_tool("sc", *args)
 
 
-def installed():
-    return sc("query", SERVICE)[0] == 0
+def stop_service():
+    """Seconds from the stop request to STOPPED."""
+    started = time.monotonic()
+    sc("stop", SERVICE)
+    # Bounded well below the 60 s poll: a stop waits neither for it nor for a request.
+    wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop", 30)
+    return time.monotonic() - started
 
 
 def remove_service():
-    if not installed():
-        return
-    sc("stop", SERVICE)
-    wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop")
-    sc("delete", SERVICE)
+    if sc("query", SERVICE)[0] == 0:
+        stop_service()
+        sc("delete", SERVICE)
 
 
 def linux_pid(program):
     """The Linux process that runs program (a Unix path) with no arguments, by
     its command line: other build trees run programs of the same name."""
-    wanted = win_path(program).lower()
-    for entry in pathlib.Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
+    wanted = win_path(program).lower().encode()
+    for cmdline in pathlib.Path("/proc").glob("[0-9]*/cmdline"):
         try:
-            args = (entry / "cmdline").read_bytes().split(b"\0")
+            if cmdline.read_bytes().rstrip(b"\0").lower() == wanted:
+                return int(cmdline.parent.name)
         except OSError:
-            continue
-        if args[0].decode("utf-8", "replace").lower() == wanted and not any(args[1:]):
-            return int(entry.name)
+            pass
     return None
 
 
 def process_sample(pid):
-    """Handles and working set of the running service, its Linux RSS and descriptors."""
-    status = pathlib.Path(f"/proc/{pid}/status").read_text()
-    rss = int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
-    fds = len(list(pathlib.Path(f"/proc/{pid}/fd").iterdir()))
+    """Handles of the running service and its Linux RSS."""
+    rss = int(re.search(r"VmRSS:\s+(\d+)", pathlib.Path(f"/proc/{pid}/status").read_text()).group(1))
     code, out, err = control("stats")
-    found = re.search(r"handles=(\d+) working_set=(\d+)", out)
+    found = re.search(r"handles=(\d+)", out)
     if code != 0 or not found:
         raise AssertionError(f"service_control stats: {code} {out}{err}")
-    return {"handles": int(found.group(1)), "working_set": int(found.group(2)), "rss_kib": rss, "fds": fds}
+    return {"handles": int(found.group(1)), "rss_kib": rss}
 
 
 class ServiceTestCase(AgentTestCase):
     """The service installed from the test's copy of whitelist.exe, on a fresh
     data folder; `server` is the suite's loopback server."""
-
-    server = None
 
     def setUp(self):
         super().setUp()
@@ -87,34 +82,31 @@ class ServiceTestCase(AgentTestCase):
         shutil.rmtree(SERVICE_DATA, ignore_errors=True)
         super().tearDown()
 
-    def wait_for(self, condition, what, bound=WAIT):
+    def wait_for(self, condition, what, bound=60):
         try:
             return wait_until(condition, what, bound)
         except AssertionError as e:
             self.fail(f"{e}; log: {self.log()[-40:]}")
 
-    def cli(self, *args, exe=None):
-        return self.agent(*args, exe=exe, program_data=PUBLIC)
+    def cli(self, *args):
+        return self.agent(*args, program_data=PUBLIC)
 
     def configure(self, token="tok"):
         r = self.cli("--token", token, "--server-url", self.url)
         self.assertEqual(r.code, 0, r)
-        return r
 
     def start(self):
         code, out = sc("start", SERVICE)
         self.assertEqual(code, 0, out)
         self.wait_for(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
-        return out
 
     def log(self):
         """The messages of service.log without their time stamps."""
         path = SERVICE_DATA / "service.log"
-        if not path.exists():
-            return []
-        return [line[20:] for line in path.read_bytes().decode("utf-8", "replace").split("\r\n") if line]
+        text = path.read_bytes().decode("utf-8", "replace") if path.exists() else ""
+        return [line[20:] for line in text.split("\r\n") if line]
 
-    def wait_log(self, message, count=1, bound=WAIT):
+    def wait_log(self, message, count=1, bound=60):
         self.wait_for(lambda: self.log().count(message) >= count, repr(message), bound)
 
     def poke(self, *args):
@@ -122,6 +114,3 @@ class ServiceTestCase(AgentTestCase):
         self.assertEqual(code, 0, f"service_control {args}: exit {code} {out}{err}; "
                                   f"service: {sc('query', SERVICE)[1]}")
         return out
-
-    def wire(self):
-        return allowlist_wire(self.server)
