@@ -2,7 +2,6 @@
 #include <cwchar>
 
 #include "fuzz_support.h"
-#include "fuzz_support_wide.h"
 #include "status_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,14 +1,11 @@
 // Splitting a server URL typed by a user.
 #include <cwchar>
-#include <string>
 
 #include "fuzz_support.h"
 #include "server_url.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::wstring url;
-  for (size_t i = 0; i + 1 < size && url.size() < 600; i += 2) url += static_cast<wchar_t>(data[i] | data[i + 1] << 8);
-  url = url.c_str();  // up to the first zero unit
+  std::wstring url = as_wide_text(data, size, 600);
   wchar_t host[HOST_CAPACITY];
   int port = 0, secure = 0;
   int rc = split_server_url(url.c_str(), host, HOST_CAPACITY, &port, &secure);
