@@ -5,11 +5,8 @@ import re
 import subprocess
 import sys
 
-SYSTEM_DLLS = {
-    "kernel32.dll", "advapi32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "comctl32.dll",
-    "comdlg32.dll", "winhttp.dll", "bcrypt.dll", "crypt32.dll", "msvcrt.dll", "ole32.dll",
-    "shlwapi.dll", "ws2_32.dll", "uxtheme.dll", "version.dll", "iphlpapi.dll",
-}
+SYSTEM_DLLS = {f"{name}.dll" for name in "kernel32 advapi32 user32 gdi32 shell32 comctl32 comdlg32 winhttp bcrypt "
+               "crypt32 msvcrt ole32 shlwapi ws2_32 uxtheme version iphlpapi".split()}
 
 failed = False
 for exe in sys.argv[2:]:

@@ -1,7 +1,6 @@
 // Native stand-in for the Windows half of text.h, so the scanners build on
-// Linux for fuzzing. UTF-16 code units are kept in wchar_t as on Windows;
-// glibc's iconv converts, and each unit it refuses becomes U+FFFD, as the
-// system's conversions do.
+// Linux for fuzzing. UTF-16 code units are kept in wchar_t as on Windows; each
+// unit glibc's iconv refuses becomes U+FFFD, as in the system's conversions.
 #include <iconv.h>
 
 #include <cerrno>
@@ -39,24 +38,18 @@ std::string convert(iconv_t converter, std::string in, size_t unit, const char* 
 bool utf8_to_wide(const char* src, int src_len, wchar_t* out, size_t cap) {
   if (!out || cap == 0) return false;
   out[0] = L'\0';
-  if (!src) return true;
-  std::string units = convert(utf8_to_utf16, std::string(src, src_len < 0 ? std::strlen(src) : src_len), 1,
-                              "\xFD\xFF");
-  size_t n = units.size() / 2;
-  if (n > cap - 1) return false;
-  for (size_t i = 0; i < n; ++i)
-    out[i] = static_cast<wchar_t>(static_cast<unsigned char>(units[2 * i]) |
-                                  static_cast<unsigned char>(units[2 * i + 1]) << 8);
-  out[n] = L'\0';
-  return true;
+  std::string bytes = src ? std::string(src, src_len < 0 ? std::strlen(src) : src_len) : "";
+  std::string units = convert(utf8_to_utf16, bytes, 1, "\xFD\xFF");
+  std::wstring wide;
+  for (size_t i = 0; i + 1 < units.size(); i += 2)
+    wide += static_cast<wchar_t>(static_cast<unsigned char>(units[i]) | static_cast<unsigned char>(units[i + 1]) << 8);
+  // All or nothing; a converted zero ends the text, as it does for the callers.
+  return wide.size() < cap && copy_bounded(out, cap, wide.c_str());
 }
 
 std::string wstring_to_utf8(const wchar_t* src) {
-  std::string units;
-  for (const wchar_t* p = src ? src : L""; *p; ++p) {
-    units += static_cast<char>(*p & 0xff);
-    units += static_cast<char>(*p >> 8 & 0xff);
-  }
+  std::string units;  // UTF-16LE
+  for (const wchar_t* p = src ? src : L""; *p; ++p) units += {static_cast<char>(*p & 0xff), static_cast<char>(*p >> 8)};
   return convert(utf16_to_utf8, units, 2, "\xEF\xBF\xBD");
 }
 
@@ -67,12 +60,9 @@ static std::wstring iso_wide_format(const wchar_t* format) {
   for (const wchar_t* p = format; *p; ++p) {
     out += *p;
     if (*p != L'%') continue;
-    if (p[1] == L'%') {
-      out += *++p;
-      continue;
-    }
     while (p[1] && std::wcschr(L"-+ #0123456789.*", p[1])) out += *++p;
     if (p[1] == L's') out += L'l';
+    if (p[1] == L'%') out += *++p;
   }
   return out;
 }

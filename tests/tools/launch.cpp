@@ -1,9 +1,7 @@
-// Test launcher: runs a program with some environment variables replaced and
-// passes its exit code through (Wine forces ProgramData only for processes
-// started from Linux).
-//   launch.exe [--stamp=FILE] [--desktop=NAME] [--show=N] NAME=VALUE... -- program [arguments...]
-// The stamp is created before anything else: a run that left none was never
-// started by Wine (now and then on a loaded machine) and may be repeated.
+// Test launcher: runs a program with some environment variables replaced
+// (Wine forces ProgramData only for processes started from Linux) and passes
+// its exit code through. The stamp is created before anything else: a run that
+// left none was never started by Wine (now and then on a loaded machine).
 #include <windows.h>
 
 #include <cstdio>
