@@ -109,8 +109,7 @@ class Installers(unittest.TestCase):
         # A token the agent refuses fails the install (into the same folder)
         # and keeps the settings; the service runs on with them.
         self.assertEqual(install(INSTALLER, "/S", "/TOKEN=" + "x" * 300, f"/SERVER_URL={self.url}"), 2)
-        self.assertEqual(settings(), (token, self.url))
-        self.assertFalse(unix(INSTALL_DIR).exists())
+        self.assertEqual((settings(), unix(INSTALL_DIR).exists()), ((token, self.url), False))
         wait_until(lambda: service_state() == "RUNNING", "the service to run again")
         self.assertEqual(install(unix(CUSTOM_DIR) / "uninstall.exe", "/S"), 0)
         self.assertUninstalledKeepingData(token, CUSTOM_DIR)
