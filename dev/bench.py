@@ -252,8 +252,7 @@ def bench_tray():
         r = run(BIN_DIR / "whitelist.exe", ["--token", "tok", "--server-url", gui.server.url()], win_path(base))
         assert r.code == 0, r
         command, _ = launch_command(BIN_DIR / "tray.exe", program_data=win_path(base), desktop=gui.desktop, show=1)
-        tray = subprocess.Popen(command, env=gui.wine_env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        tray = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: refresh_state() == "idle", "a refresh at rest")
         rest = ping()
         delay = 8

@@ -10,8 +10,8 @@ import tempfile
 import time
 import unittest
 
-from harness import (BIN_DIR, WINE, FakeServer, decrypt_config, encrypt_config, launch_command, run, started,
-                     wait_until, win_path, wine_tool)
+from harness import (BIN_DIR, WINE, FakeServer, decrypt_config, encrypt_config, launch_command, run, wait_until,
+                     win_path, wine_tool)
 
 DRIVER = pathlib.Path(os.environ["WHITELIST_TRAY_DRIVER"])
 STAND_IN_AGENT = pathlib.Path(os.environ["WHITELIST_STAND_IN_AGENT"])
@@ -25,8 +25,9 @@ MENU_OPEN, MENU_SYNC, MENU_CONFIG, MENU_EXIT = 1001, 1002, 1003, 1004
 IDOK, IDCANCEL, ES_PASSWORD, VK_TAB, VK_RETURN, VK_ESCAPE = 1, 2, 0x20, 0x09, 0x0D, 0x1B
 SW_HIDE, SW_SHOWMINIMIZED, SW_SHOWMAXIMIZED = 0, 2, 3
 FILE_NAME_FIELDS = (0x47C, 0x480)  # the file dialog's name: combo box, or edit in the old layout
+TOKEN_TOO_LONG = "The rule token is too long (at most 255 characters)."
 
-display = desktop = explorer = holder = server = xvfb = wine_env = None
+desktop = explorer = holder = server = xvfb = None
 
 
 def wait_for(what, probe):
@@ -34,13 +35,12 @@ def wait_for(what, probe):
 
 
 def driver(*args):
-    r = run(DRIVER, ["--desktop", desktop, *args], env=wine_env)
+    r = run(DRIVER, ["--desktop", desktop, *args])
     return r.code, r.out.decode("utf-8", "replace")
 
 
 def read(target):
-    """status, config or dialog=TITLE: the window's visible, enabled, client and title, and by id its
-    controls' visible, enabled, style and text; None when absent."""
+    """status, config or dialog=TITLE as the driver reads it, its controls by id; None when absent."""
     code, out = driver(target, "read")
     if code != 0:
         return None
@@ -53,15 +53,14 @@ def read(target):
 
 
 def setUpModule():
-    global display, desktop, explorer, holder, server, xvfb, wine_env
+    global desktop, explorer, holder, server, xvfb
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             pass_fds=[write_end], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     os.close(write_end)
     with os.fdopen(read_end) as numbers:
-        display = ":" + numbers.readline().strip()
-    wine_env = dict(os.environ, DISPLAY=display)
+        os.environ["DISPLAY"] = ":" + numbers.readline().strip()  # for every Wine program the suite starts
     desktop = f"traytest{os.getpid()}"
     # A taskbar with a notification area in this virtual desktop.
     wine_tool("reg", "add", rf"HKCU\Software\Wine\Explorer\Desktops\{desktop}", "/v", "EnableShell", "/t",
@@ -70,7 +69,7 @@ def setUpModule():
     holder = pathlib.Path(tempfile.mkdtemp(prefix="wl-desktop-")) / "holder.exe"
     shutil.copyfile(STAND_IN_AGENT, holder)
     holder.with_suffix(".exe.script").write_text("hold\n")
-    explorer = subprocess.Popen([WINE, "explorer", f"/desktop={desktop},1024x768", win_path(holder)], env=wine_env,
+    explorer = subprocess.Popen([WINE, "explorer", f"/desktop={desktop},1024x768", win_path(holder)],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for("the virtual desktop", lambda: driver("status", "read")[0] == 1)  # joined, no tray yet
     server = FakeServer(http_port=0, ip=SERVER_IP).start()
@@ -114,11 +113,10 @@ class Tray(unittest.TestCase):
     def start(self, show, tray=None):
         command, stamp = launch_command(tray or self.app / "tray.exe", program_data=win_path(self.base),
                                         desktop=desktop, show=show)
-        self.tray = subprocess.Popen(command, env=wine_env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        self.tray = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
-        window = wait_for("the status window", lambda: read("status"))
-        started(stamp, "tray.exe")
-        return window
+        self.addCleanup(shutil.rmtree, stamp.parent, ignore_errors=True)
+        return wait_for("the status window", lambda: read("status"))
 
     def ok(self, *args):
         self.assertEqual(driver(*args)[0], 0, args)
@@ -128,22 +126,17 @@ class Tray(unittest.TestCase):
         wait_for(f"{target} showing {texts}",
                  lambda: (lambda w: w and all(w[i]["text"] == t for i, t in texts.items()))(read(target)))
 
-    def close_box(self, title, text):
-        """Waits for a message box with this caption holding text, then presses its OK."""
-        box = wait_for(f"the box {title!r}", lambda: read(f"dialog={title}"))
-        self.assertIn(text, [c["text"].strip() for i, c in box.items() if isinstance(i, int)])
-        self.ok(f"dialog={title}", "post", WM_COMMAND, IDOK, 0)
-        wait_for("the box to close", lambda: read(f"dialog={title}") is None)
-
-    def pick_file(self, title, path):
+    def answer(self, title, path=None):
+        """Waits for the dialog with this caption, names path in a file dialog, presses OK; its texts."""
         dialog = wait_for(f"the dialog {title!r}", lambda: read(f"dialog={title}"))
-        field = next(f for f in FILE_NAME_FIELDS if f in dialog)
-        self.ok(f"dialog={title}", "set", field, win_path(path))
+        if path:
+            self.ok(f"dialog={title}", "set", next(f for f in FILE_NAME_FIELDS if f in dialog), win_path(path))
         self.ok(f"dialog={title}", "post", WM_COMMAND, IDOK, 0)
-        wait_for("the file dialog to close", lambda: read(f"dialog={title}") is None)
+        wait_for(f"the dialog {title!r} to close", lambda: read(f"dialog={title}") is None)
+        return [c["text"].strip() for i, c in dialog.items() if isinstance(i, int)]
 
     def form(self, title):
-        return wait_for(f"the {title} form", lambda: (lambda w: w if w and w["title"] == title else None)(read("config")))
+        return wait_for(f"the {title} form", lambda: (lambda w: w and w["title"] == title and w)(read("config")))
 
     def form_closed(self):
         wait_for("the configuration window to close", lambda: read("config") is None)
@@ -157,12 +150,12 @@ class Tray(unittest.TestCase):
         order = [wait_for("a focused control", self.focus)]
         for _ in range(count):
             self.ok("status", "key", VK_TAB)
-            order.append(wait_for("the focus to move", lambda: (lambda f: f not in (None, order[-1]) and f)(self.focus())))
+            order.append(wait_for("the focus to move", lambda: self.focus() not in (0, order[-1]) and self.focus()))
         return order
 
     def screenshot(self, name):
         time.sleep(1)  # let the window and the taskbar finish painting
-        subprocess.run(["import", "-display", display, "-window", "root", str(SHOT_DIR / f"{name}.png")], check=True)
+        subprocess.run(["import", "-window", "root", str(SHOT_DIR / f"{name}.png")], check=True)
 
     def exit_tray(self):
         self.ok("status", "post", WM_COMMAND, MENU_EXIT, 0)
@@ -183,13 +176,13 @@ class Tray(unittest.TestCase):
         encrypt_config(self.data / "whitelist.config", f"token=tok\nserver_url={server.url()}\n".encode())
         (self.data / "last_ip.txt").write_text(SERVER_IP + "\r\n")
         self.start(SW_SHOWMINIMIZED)
-        self.shows("status", {202: "Not installed", 206: SERVER_IP})
+        self.shows("status", {202: "Not installed", 204: SERVER_IP, 206: SERVER_IP})
         self.ok("status", "post", WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK)
         wait_for("the window to show", lambda: read("status")["visible"] == "1")
         self.assertEqual(self.tab_order(4), [211, 212, 213, 220, 211], "the buttons from left to right, round")
         # Export: the stored file, byte for byte.
         self.ok("status", "click", 220)
-        self.pick_file("Export encrypted config", self.tmp / "exported.config")
+        self.answer("Export encrypted config", self.tmp / "exported.config")
         self.assertEqual((self.tmp / "exported.config").read_bytes(), (self.data / "whitelist.config").read_bytes())
 
         # A second "Sync now" while one runs starts no second child; the folder is read again after it.
@@ -212,7 +205,7 @@ class Tray(unittest.TestCase):
         (self.data / "last_error.txt").write_text("Error: forbidden (403)")  # as the agent leaves it
         wait_for("Sync now enabled again", lambda: read("status")[211]["enabled"])
         self.ok("status", "click", 211)
-        self.close_box("Whitelist sync failed", "Error: forbidden (403)")
+        self.assertIn("Error: forbidden (403)", self.answer("Whitelist sync failed"))
         self.ok("status", "post", WM_CLOSE, 0, 0)
         wait_for("hidden", lambda: read("status")["visible"] == "0")
         self.ok("status", "post", WM_COMMAND, MENU_SYNC, 0)
@@ -240,27 +233,31 @@ class Tray(unittest.TestCase):
         self.assertEqual(driver("taskbar-created")[1].split(), ["1", "0", "1"], "registered, forgotten, back")
 
         self.assertEqual(self.tab_order(4), [307, 306, 303, 304, 307], "from the field, in visual order, round")
-        # A command without a server URL: a warning, nothing saved.
-        self.ok("config", "set", 307, "whitelist --token abc")
-        self.ok("status", "key", VK_RETURN)  # Enter in the multiline field presses Save
-        self.close_box(TITLE, "Paste a full setup command from the plugin dashboard:  whitelist --token <token> "
-                              "--server-url <url>")
-        self.assertEqual(self.form("Setup")[307]["text"], "whitelist --token abc", "the form and input stay")
+        # Without a server URL, or with an over-long value: a warning, nothing saved, the form and input stay.
+        for command, warning in (("whitelist --token abc", "Paste a full setup command from the plugin dashboard:  "
+                                                           "whitelist --token <token> --server-url <url>"),
+                                 (f"whitelist --token {'k' * 256} --server-url h", TOKEN_TOO_LONG),
+                                 (f"whitelist --token t --server-url https://{'h' * 504}",
+                                  "The server URL is too long (at most 511 characters).")):
+            self.ok("config", "set", 307, command)
+            self.ok("status", "key", VK_RETURN)  # Enter in the multiline field presses Save
+            self.assertIn(warning, self.answer(TITLE))
+        self.assertEqual(self.form("Setup")[307]["text"], command)
         self.assertFalse((self.data / "whitelist.config").exists())
-        self.ok("config", "set", 307, f"whitelist --token tok --server-url {server.url()}")
+        # Short options in capitals, URL first, a quoted token with a blank, the URL's trailing slash.
+        self.ok("config", "set", 307, f'WHITELIST -S {server.url()}/ -T "tok en"')
         self.assertEqual(self.focus(), 303, "the field's Enter moved to Save; the box gave the focus back")
         self.ok("status", "key", VK_RETURN)
         self.form_closed()
         self.assertEqual([json.loads(r["body"])["ip"] for r in server.get_requests()
                           if r["path"] == "/api/public/whitelist" and r["method"] == "POST"], [SERVER_IP])
         self.assertEqual(decrypt_config(self.data / "whitelist.config").decode(),
-                         f"token=tok\nserver_url={server.url()}\nfiles_name=\nfiles_token=\n")
+                         f"token=tok en\nserver_url={server.url()}\nfiles_name=\nfiles_token=\n")
 
         # A second start hands over to the running instance and ends.
-        second = run(BIN_DIR / "tray.exe", (), win_path(self.base), desktop=desktop, env=wine_env, timeout=WAIT)
+        second = run(BIN_DIR / "tray.exe", (), win_path(self.base), desktop=desktop, timeout=WAIT)
         self.assertEqual(second.code, 0)
         self.assertEqual(read("status")["visible"], "1", "the first instance's window is shown")
-        self.shows("status", {206: SERVER_IP})
         # Minimizing only hides (closing too: the other test); "Open" shows again.
         self.ok("status", "post", WM_SYSCOMMAND, SC_MINIMIZE, 0)
         wait_for("hidden", lambda: read("status")["visible"] == "0")
@@ -273,10 +270,20 @@ class Tray(unittest.TestCase):
         key = r"HKCU\Control Panel\Desktop"
         wine_tool("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f")
         self.addCleanup(wine_tool, "reg", "delete", key, "/v", "LogPixels", "/f")
-        encrypt_config(self.data / "whitelist.config",
-                       b"token=tok\nserver_url=http://h.example\nfiles_name=BIRCH LLC\nfiles_token=ft\n")
+        encrypt_config(self.data / "whitelist.config", b"token=old\nserver_url=http://old.example\n")
+        chosen = self.tmp / "chosen.config"
+        encrypt_config(chosen, b"token=tok\nserver_url=http://h.example\nfiles_name=BIRCH LLC\nfiles_token=ft\n")
         self.start(SW_HIDE)
         wait_for("the client area of 720x582", lambda: read("status")["client"] == "720x582")
+        # Import, from the Setup form asked for: the chosen file whole, then a sync.
+        self.ok("status", "send", WM_OPEN_SETUP, 0, 0)
+        self.form("Setup")
+        self.ok("config", "click", 306)
+        self.answer("Import encrypted config", chosen)
+        self.form_closed()
+        self.assertEqual((self.data / "whitelist.config").read_bytes(), chosen.read_bytes())
+        wait_for("the sync after the import", lambda: self.runs("whitelist.exe"))
+
         self.ok("status", "post", WM_COMMAND, 212, 0)
         c = self.form("Configuration")
         self.assertEqual([(c[i]["text"], bool(c[i]["style"] & ES_PASSWORD)) for i in (301, 302, 308, 309)],
@@ -290,7 +297,7 @@ class Tray(unittest.TestCase):
         # An over-long value is refused, never cut.
         self.ok("config", "set", 301, "k" * 256)
         self.ok("config", "click", 303)
-        self.close_box(TITLE, "The rule token is too long (at most 255 characters).")
+        self.assertIn(TOKEN_TOO_LONG, self.answer(TITLE))
 
         # A slow sync after the save: the windows keep answering, the form is disabled and stays open until the
         # sync ends; it fails: its reason is shown, the values stay saved and in the form.
@@ -298,7 +305,7 @@ class Tray(unittest.TestCase):
         (self.data / "last_error.txt").write_text("Error: unauthorized (401) - check the token")
         self.ok("config", "set", 301, "tok2")
         self.ok("config", "click", 303)
-        wait_for("the sync to start", lambda: self.runs("whitelist.exe"))
+        wait_for("the sync to start", lambda: len(self.runs("whitelist.exe")) == 2)
         self.ok("status", "send", WM_NULL, 0, 0)  # the windows answer during the save
         c = read("config")
         self.assertEqual([c[i]["enabled"] for i in (301, 303, 304, 310)], [False] * 4, "the form is disabled")
@@ -307,7 +314,7 @@ class Tray(unittest.TestCase):
         self.ok("config", "send", WM_NULL, 0, 0)
         self.assertIsNotNone(read("config"), "stays open until the sync ends")
         self.release("whitelist.exe")
-        self.close_box(TITLE, "Error: unauthorized (401) - check the token")
+        self.assertIn("Error: unauthorized (401) - check the token", self.answer(TITLE))
         self.assertEqual(read("config")[301]["text"], "tok2")
         self.assertIn("token=tok2\n", decrypt_config(self.data / "whitelist.config").decode())
 
