@@ -1,17 +1,12 @@
 // Test driver for the tray: finds its windows in the named desktop and works
-// them through Win32 messages, the way a user's clicks would arrive.
-//   tray_driver --desktop NAME TARGET VERB [ARGS]    TARGET: status, config or dialog=TITLE
-//     read            the window (visible, enabled, client size, the id of the control with
-//                     the tray's keyboard focus, title), then one line per child: id, visible,
-//                     enabled, style (hex), text
-//     set ID TEXT, click ID, post MSG W L
-//     send MSG W L [N]  sent N times (once when not given), each answered within 30 s: the
-//                     microseconds of each round trip, or "timeout"
-//     key VK          a key pressed in the control with the tray's keyboard focus
-//   tray_driver --desktop NAME taskbar-created   the icon known, forgotten, known again: 1/0 each
-//   tray_driver --desktop NAME balloons          one line per balloon the shell shows
-// Output is UTF-8, one record a line, tab-separated. Exit code 0 on success,
-// 1 when the window is not there, 2 on bad usage.
+// them through Win32 messages, the way a user's clicks would arrive. Output is
+// UTF-8, one record a line, tab-separated; exit code 1 when the window is not there.
+//   tray_driver --desktop NAME status|config|dialog=TITLE VERB [ARGS]
+//     read: the window (visible, enabled, client size, the id of the control
+//       with the keyboard focus, title), then per child: id, visible, enabled, style, text
+//     set ID TEXT | click ID | post MSG W L | key VK (pressed in the focused control)
+//     send MSG W L [N]: N times (once), each round trip's microseconds or "timeout" (30 s)
+//   tray_driver --desktop NAME taskbar-created | balloons
 #include <windows.h>
 
 #include <commctrl.h>
@@ -89,19 +84,14 @@ HWND focused_control(HWND window) {
   return thread && GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
 }
 
-NOTIFYICONDATAW icon_of(HWND window) {
-  NOTIFYICONDATAW data{};
-  data.cbSize = sizeof data;
-  data.hWnd = window;
-  data.uID = TRAY_ICON_ID;
-  return data;
-}
-
 // What a restarted Explorer amounts to: its notification area knows no icon,
 // and it announces itself to every top-level window. The shell agrees to
 // change nothing about an icon only when it knows it.
 int taskbar_created(HWND window) {
-  NOTIFYICONDATAW data = icon_of(window);
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = window;
+  data.uID = TRAY_ICON_ID;
   auto known = [&] { return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE; };
   print_line(known() ? L"1" : L"0");
   Shell_NotifyIconW(NIM_DELETE, &data);
@@ -181,7 +171,5 @@ int dispatch(int argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  int code = argc >= 4 && std::wcscmp(argv[1], L"--desktop") == 0 ? dispatch(argc, argv) : 2;
-  if (code != 0) std::fprintf(stderr, "tray_driver: %ls ended with %d\n", argc >= 4 ? argv[3] : L"", code);
-  return code;
+  return argc >= 4 && std::wcscmp(argv[1], L"--desktop") == 0 ? dispatch(argc, argv) : 2;
 }
