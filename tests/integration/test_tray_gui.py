@@ -267,7 +267,8 @@ class Tray(unittest.TestCase):
         self.addCleanup(wine_tool, "reg", "delete", key, "/v", "LogPixels", "/f")
         encrypt_config(self.data / "whitelist.config", b"token=old\nserver_url=http://old.example\n")
         chosen = self.tmp / "chosen.config"
-        encrypt_config(chosen, b"token=tok\nserver_url=http://h.example\nfiles_name=BIRCH LLC\nfiles_token=ft\n")
+        chosen_plain = b"token=tok\nserver_url=http://h.example\nfiles_name=BIRCH LLC\nfiles_token=ft\n"
+        encrypt_config(chosen, chosen_plain)
         self.start(SW_HIDE)
         wait_for("the client area of 720x582", lambda: read("status")["client"] == "720x582")
         # Import, from the Setup form asked for: the chosen file whole, then a sync.
@@ -293,6 +294,7 @@ class Tray(unittest.TestCase):
         self.ok("config", "set", 301, "k" * 256)
         self.ok("config", "click", 303)
         self.assertIn(TOKEN_TOO_LONG, self.answer(TITLE))
+        self.assertEqual(decrypt_config(self.data / "whitelist.config"), chosen_plain, "nothing saved")
 
         # A slow sync after the save: the windows keep answering, the form is disabled and stays open until the
         # sync ends; it fails: its reason is shown, the values stay saved and in the form.
