@@ -40,16 +40,10 @@ def driver(*args):
 
 
 def read(target):
-    """status, config or dialog=TITLE as the driver reads it, its controls by id; None when absent."""
+    """status, config or dialog=TITLE as the driver reads it, with its controls by id; None when absent."""
     code, out = driver(target, "read")
-    if code != 0:
-        return None
-    first, *children = out.splitlines()
-    window = dict(field.split("=", 1) for field in first.split("\t"))
-    for line in children:
-        i, visible, enabled, style, text = line.split("\t", 4)
-        window[int(i)] = {"visible": visible == "1", "enabled": enabled == "1", "style": int(style, 16), "text": text}
-    return window
+    window, *controls = map(json.loads, out.splitlines()) if code == 0 else [None]
+    return window and window | {c["id"]: c for c in controls}
 
 
 def setUpModule():
@@ -140,10 +134,10 @@ class Tray(unittest.TestCase):
 
     def form_closed(self):
         wait_for("the configuration window to close", lambda: read("config") is None)
-        wait_for("the status window enabled again", lambda: read("status")["enabled"] == "1")
+        wait_for("the status window enabled again", lambda: read("status")["enabled"])
 
     def focus(self):
-        return int(read("status")["focus"])
+        return read("status")["focus"]
 
     def tab_order(self, count):
         """The focused control, then where each of count Tabs moves it."""
@@ -178,7 +172,7 @@ class Tray(unittest.TestCase):
         self.start(SW_SHOWMINIMIZED)
         self.shows("status", {202: "Not installed", 204: SERVER_IP, 206: SERVER_IP})
         self.ok("status", "post", WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK)
-        wait_for("the window to show", lambda: read("status")["visible"] == "1")
+        wait_for("the window to show", lambda: read("status")["visible"])
         self.assertEqual(self.tab_order(4), [211, 212, 213, 220, 211], "the buttons from left to right, round")
         # Export: the stored file, byte for byte.
         self.ok("status", "click", 220)
@@ -206,27 +200,27 @@ class Tray(unittest.TestCase):
         self.ok("status", "click", 211)
         self.assertIn("Error: forbidden (403)", self.answer("Whitelist sync failed"))
         self.ok("status", "post", WM_CLOSE, 0, 0)  # closing only hides
-        wait_for("hidden", lambda: read("status")["visible"] == "0")
+        wait_for("hidden", lambda: not read("status")["visible"])
         self.ok("status", "post", WM_COMMAND, MENU_SYNC, 0)
         wait_for("the balloon", lambda: driver("balloons")[1])
         self.screenshot("sync_failed_balloon")
         self.assertIsNone(read("dialog=Whitelist sync failed"))
         self.ok("status", "post", WM_COMMAND, MENU_OPEN, 0)
-        wait_for("shown by Open", lambda: read("status")["visible"] == "1")
+        wait_for("shown by Open", lambda: read("status")["visible"])
         self.exit_tray()
 
     def test_first_start_with_the_real_agent(self):
         """The installed layout: tray.exe beside the real whitelist.exe, against the loopback server."""
         server.clear_requests()
-        self.assertEqual(self.start(SW_SHOWMAXIMIZED, BIN_DIR / "tray.exe")["visible"], "0",
+        self.assertEqual(self.start(SW_SHOWMAXIMIZED, BIN_DIR / "tray.exe")["visible"], 0,
                          "starts hidden even when asked to show")
         # The window exists a moment before it is sized.
         wait_for("the client area of 480x388", lambda: read("status")["client"] == "480x388")
         # Nothing configured: the Setup form opens by itself; the status window stays hidden and disabled.
-        self.assertEqual(self.form("Setup")["visible"], "1")
+        self.assertEqual(self.form("Setup")["visible"], 1)
         self.shows("status", {216: "Not configured"})
         status = read("status")
-        self.assertEqual((status["visible"], status["enabled"], status[220]["visible"]), ("0", "0", False),
+        self.assertEqual((status["visible"], status["enabled"], status[220]["visible"]), (0, 0, 0),
                          "hidden, disabled while the form is open, no Export without a configuration")
         self.screenshot("setup_form")
         # Explorer restarts: its new taskbar knows no icon until the tray adds it again.
@@ -234,7 +228,7 @@ class Tray(unittest.TestCase):
 
         self.assertEqual(self.tab_order(4), [307, 306, 303, 304, 307], "from the field, in visual order, round")
         # Without a server URL, or with an over-long value: a warning, nothing saved, the form and input stay.
-        for command, warning in (("whitelist --token abc", "Paste a full setup command from the plugin dashboard:  "
+        for command, warning in (("whitelist --token abc", "Paste a full setup command from the plugin dashboard:\n\n"
                                                            "whitelist --token <token> --server-url <url>"),
                                  (f"whitelist --token {'k' * 256} --server-url h", TOKEN_TOO_LONG),
                                  (f"whitelist --token t --server-url https://{'h' * 504}",
@@ -257,7 +251,7 @@ class Tray(unittest.TestCase):
         # A second start hands over to the running instance and ends.
         second = run(BIN_DIR / "tray.exe", (), win_path(self.base), desktop=desktop, timeout=WAIT)
         self.assertEqual(second.code, 0)
-        self.assertEqual(read("status")["visible"], "1", "the first instance's window is shown")
+        self.assertEqual(read("status")["visible"], 1, "the first instance's window is shown")
         self.exit_tray()
 
     def test_configuration_form_at_144_dpi(self):
@@ -304,7 +298,7 @@ class Tray(unittest.TestCase):
         self.ok("config", "click", 303)
         wait_for("the sync to start", lambda: len(self.runs("whitelist.exe")) == 2)
         c = read("config")
-        self.assertEqual([c[i]["enabled"] for i in (301, 303, 304, 310)], [False] * 4, "the form is disabled")
+        self.assertEqual([c[i]["enabled"] for i in (301, 303, 304, 310)], [0] * 4, "the form is disabled")
         self.ok("config", "post", WM_COMMAND, IDCANCEL, 0)  # Escape
         self.ok("config", "post", WM_CLOSE, 0, 0)
         self.ok("config", "send", WM_NULL, 0, 0)  # answered during the save, after the two above
@@ -320,7 +314,7 @@ class Tray(unittest.TestCase):
         self.script("sync.exe", "hold", "exit 0")
         self.ok("config", "click", 310)
         wait_for("sync.exe to start", lambda: self.runs("sync.exe"))
-        self.assertEqual((lambda b: (b["text"], b["enabled"]))(read("config")[310]), ("Downloading...", False))
+        self.assertEqual((lambda b: (b["text"], b["enabled"]))(read("config")[310]), ("Downloading...", 0))
         self.ok("config", "send", WM_COMMAND, 310, 0)
         self.ok("config", "click", 304)
         self.form_closed()

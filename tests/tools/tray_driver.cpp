@@ -1,9 +1,9 @@
 // Test driver for the tray: finds its windows in the named desktop and works
 // them through Win32 messages, the way a user's clicks would arrive. Output is
-// UTF-8, one record a line, tab-separated; exit code 1 when the window is not there.
+// one record a line; exit code 1 when the window is not there.
 //   tray_driver --desktop NAME status|config|dialog=TITLE VERB [ARGS]
-//     read: the window (visible, enabled, client size, the id of the control
-//       with the keyboard focus, title), then per child: id, visible, enabled, style, text
+//     read: a JSON line of the window (visible, enabled, client size, the id of the
+//       control with the keyboard focus, title), then one per child (id, visible, enabled, style, text)
 //     set ID TEXT | click ID | post MSG W L | key VK (pressed in the focused control)
 //     send MSG W L [N]: N times (once), each round trip's microseconds or "timeout" (30 s)
 //   tray_driver --desktop NAME taskbar-created | balloons
@@ -17,6 +17,7 @@
 #include <cwchar>
 #include <string>
 
+#include "allowlist_text.h"
 #include "text.h"
 
 namespace {
@@ -25,23 +26,18 @@ constexpr wchar_t SETTINGS_CLASS[] = L"QORWhitelistSettings";
 constexpr UINT TRAY_ICON_ID = 1;
 constexpr UINT WAIT_MS = 30000;
 
-void print_line(const std::wstring& line) {
-  std::string utf8 = wstring_to_utf8(line.c_str());
-  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-  std::fputc('\n', stdout);
-}
-
-// An edit control's text crosses processes only through WM_GETTEXT, bounded
-// in time for a busy window.
-std::wstring window_text(HWND window) {
+// A window's text as a JSON string. An edit control's text crosses processes
+// only through WM_GETTEXT, bounded in time for a busy window.
+std::string text_json(HWND window) {
   std::wstring text(4096, L'\0');
   DWORD_PTR got = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
                            5000, &got))
     got = static_cast<DWORD_PTR>(std::max(GetWindowTextW(window, text.data(), static_cast<int>(text.size())), 0));
   text.resize(static_cast<size_t>(got));
-  std::replace_if(text.begin(), text.end(), [](wchar_t c) { return c == L'\t' || c == L'\n' || c == L'\r'; }, L' ');
-  return text;
+  std::string utf8 = wstring_to_utf8(text.c_str()), out(utf8.size() * 6 + 1, '\0');
+  json_escape(utf8.c_str(), out.data(), out.size());
+  return "\"" + std::string(out.c_str()) + "\"";
 }
 
 long number(const wchar_t* text) { return std::wcstol(text, nullptr, 0); }
@@ -57,11 +53,9 @@ HWND find_target(const wchar_t* target) {
 
 BOOL CALLBACK list_child(HWND child, LPARAM parent) noexcept {
   if (GetParent(child) != reinterpret_cast<HWND>(parent)) return TRUE;  // direct children only
-  wchar_t line[256];
   DWORD style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
-  format_bounded(line, std::size(line), L"%d\t%d\t%d\t%lx\t", GetDlgCtrlID(child), (style & WS_VISIBLE) ? 1 : 0,
-                 IsWindowEnabled(child) ? 1 : 0, style);
-  print_line(line + window_text(child));
+  std::printf("{\"id\": %d, \"visible\": %d, \"enabled\": %d, \"style\": %lu, \"text\": %s}\n", GetDlgCtrlID(child),
+              (style & WS_VISIBLE) ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, style, text_json(child).c_str());
   return TRUE;
 }
 
@@ -73,7 +67,7 @@ BOOL CALLBACK list_balloon(HWND window, LPARAM tray_pid) noexcept {
   GetClassNameW(window, name, 32);
   if (pid != static_cast<DWORD>(tray_pid) && IsWindowVisible(window) && std::wcscmp(name, L"tooltips_class32") == 0 &&
       (GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON))
-    print_line(L"balloon");
+    std::puts("balloon");
   return TRUE;
 }
 
@@ -93,14 +87,14 @@ int taskbar_created(HWND window) {
   data.hWnd = window;
   data.uID = TRAY_ICON_ID;
   auto known = [&] { return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE; };
-  print_line(known() ? L"1" : L"0");
+  std::puts(known() ? "1" : "0");
   Shell_NotifyIconW(NIM_DELETE, &data);
-  print_line(known() ? L"1" : L"0");
+  std::puts(known() ? "1" : "0");
   DWORD_PTR result = 0;
   SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG, WAIT_MS,
                       &result);
   for (int i = 0; i < 100 && !known(); ++i) Sleep(100);
-  print_line(known() ? L"1" : L"0");
+  std::puts(known() ? "1" : "0");
   return window ? 0 : 1;
 }
 
@@ -115,8 +109,8 @@ int send(HWND window, wchar_t** args, long count) {
     bool answered = SendMessageTimeoutW(window, static_cast<UINT>(number(args[0])), number(args[1]), number(args[2]),
                                         SMTO_NORMAL, WAIT_MS, &result);
     QueryPerformanceCounter(&after);
-    print_line(answered ? std::to_wstring((after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart)
-                        : L"timeout");
+    std::puts(answered ? std::to_string((after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart).c_str()
+                       : "timeout");
     code = answered ? code : 1;
   }
   return code;
@@ -129,11 +123,9 @@ int window_verb(HWND window, const wchar_t* verb, int n, wchar_t** args) {
   if (is(L"read", 0)) {
     RECT client{};
     GetClientRect(window, &client);
-    wchar_t line[128];
-    format_bounded(line, std::size(line), L"visible=%d\tenabled=%d\tclient=%ldx%ld\tfocus=%d\ttitle=",
-                   IsWindowVisible(window) ? 1 : 0, IsWindowEnabled(window) ? 1 : 0, client.right, client.bottom,
-                   focus ? GetDlgCtrlID(focus) : 0);
-    print_line(line + window_text(window));
+    std::printf("{\"visible\": %d, \"enabled\": %d, \"client\": \"%ldx%ld\", \"focus\": %d, \"title\": %s}\n",
+                IsWindowVisible(window) ? 1 : 0, IsWindowEnabled(window) ? 1 : 0, client.right, client.bottom,
+                focus ? GetDlgCtrlID(focus) : 0, text_json(window).c_str());
     EnumChildWindows(window, list_child, reinterpret_cast<LPARAM>(window));
     return 0;
   }
