@@ -144,7 +144,7 @@ class Tray(unittest.TestCase):
         order = [wait_for("a focused control", self.focus)]
         for _ in range(count):
             self.ok("status", "key", VK_TAB)
-            order.append(wait_for("the focus to move", lambda: self.focus() not in (0, order[-1]) and self.focus()))
+            order.append(wait_for("the focus to move", lambda: (f := self.focus()) not in (0, order[-1]) and f))
         return order
 
     def screenshot(self, name):
