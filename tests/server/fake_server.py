@@ -1,9 +1,9 @@
-"""Loopback allowlist server, customer file API and IP echo service (GET /),
-over http and optionally https; records every request. Script items
-(set_script(method or "*", path prefix, [item...]); longest prefix, then exact
-method wins) answer one request each, or all with "always": status, body |
-body_b64 | json, content_type, headers, delay, drop_after, action: "respond" |
-"normal" | "drop" | "hang" | "trickle" (a byte a second) | "reset"."""
+"""Loopback allowlist server and IP echo service (GET /), over http and
+optionally https; records every request. Script items (set_script(method or
+"*", path prefix, [item...]); longest prefix, then exact method wins) answer
+one request each, or all with "always": status, body | body_b64 | json,
+content_type, headers, delay, drop_after, action: "respond" | "normal" (as if
+unscripted) | "drop" | "hang" | "trickle" (a byte a second) | "reset"."""
 import base64
 import http
 import http.server
@@ -16,11 +16,10 @@ import struct
 import subprocess
 import sys
 import threading
-import urllib.parse
 
 LOOPBACK = "127.0.0.1"
 WHITELIST_PATH = "/api/public/whitelist"
-CUSTOMERS_PREFIX = "/api/auth/customers/"
+REASONS = {s.value: s.phrase for s in http.HTTPStatus}
 
 
 def make_cert(directory):
@@ -76,24 +75,16 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, fmt, *args):
         pass
 
-    def _send(self, status, body=b"", content_type="application/json", headers=None, drop_after=None):
+    def _send(self, status, body, content_type, headers=None, drop_after=None):
         # One write, so a reader that asks once for the available bytes sees the whole body.
-        reason = {s.value: s.phrase for s in http.HTTPStatus}.get(status, "Status")
-        extra = dict(headers or {})
-        names = {k.lower() for k in extra}
-        lines = [f"HTTP/1.1 {status} {reason}"]
-        if "content-type" not in names and (body or status != 204):
-            lines.append("Content-Type: " + content_type)
-        if "content-length" not in names and status != 204:
-            lines.append(f"Content-Length: {len(body)}")
-        lines += [f"{k}: {v}" for k, v in extra.items()]
-        head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
-        if drop_after is None:
-            self.wfile.write(head + body)
-            return
-        self.wfile.write(head + body[:max(0, min(drop_after, len(body)))])
-        self.close_connection = True
-        socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
+        lines = [f"HTTP/1.1 {status} {REASONS.get(status, 'Status')}"]
+        if status != 204:
+            lines += ["Content-Type: " + content_type, f"Content-Length: {len(body)}"]
+        lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
+        self.wfile.write(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body[:drop_after])
+        if drop_after is not None:
+            self.close_connection = True
+            socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
 
     def _trickle(self, item, released):
         body = item.body or b"0" * 1000
@@ -132,10 +123,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if item.action != "normal":
                 return self._send(item.status, item.body, item.content_type, item.headers,
                                   item.drop_after if item.action == "drop" else None)
-        status, ctype, out = owner._answer(self.command, self.path, self.headers, body)
+        status, ctype, out = owner._answer(self.command, self.path, body)
         self._send(status, out, ctype)
 
-    do_GET = do_POST = do_DELETE = do_PUT = _dispatch
+    do_GET = do_POST = do_DELETE = _dispatch
 
 
 class _Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -163,7 +154,6 @@ class FakeServer:
         self._lock = threading.Lock()
         self._ip, self._echo_ip = ip, echo_ip
         self._allowlist = {}
-        self._customers = {"tokens": set(), "customers": []}
         self._scripts = {}
         self._requests = []
         self._hang = threading.Event()
@@ -184,12 +174,8 @@ class FakeServer:
     def http_port(self):
         return self._listeners[0].server_port
 
-    @property
-    def https_port(self):
-        return self._listeners[1].server_port if len(self._listeners) > 1 else None
-
     def url(self, scheme="http"):
-        return f"{scheme}://{LOOPBACK}:{self.http_port if scheme == 'http' else self.https_port}"
+        return f"{scheme}://{LOOPBACK}:{self._listeners[scheme == 'https'].server_port}"
 
     def start(self):
         for lst in self._listeners:
@@ -224,25 +210,18 @@ class FakeServer:
     def _record(self, handler, body):
         with self._lock:
             self._requests.append({
-                "listener": handler.server.listener, "client": "%s:%d" % handler.client_address[:2],
-                "method": handler.command, "path": handler.path,
+                "listener": handler.server.listener, "method": handler.command, "path": handler.path,
                 "headers": [[k, v] for k, v in handler.headers.items()],
                 "body": body.decode("utf-8", errors="replace")})
 
     def _take_script(self, method, path):
         with self._lock:
-            best = None
-            for (m, prefix), items in self._scripts.items():
-                if items and path.startswith(prefix) and m in ("*", method):
-                    rank = (len(prefix), m != "*")
-                    if best is None or rank > best[0]:
-                        best = (rank, items)
-            if best is None:
+            found = [((len(prefix), m != "*"), items) for (m, prefix), items in self._scripts.items()
+                     if items and path.startswith(prefix) and m in ("*", method)]
+            if not found:
                 return None
-            item = best[1][0]
-            if not item.always:
-                best[1].pop(0)
-            return item
+            items = max(found, key=lambda f: f[0])[1]
+            return items[0] if items[0].always else items.pop(0)
 
     def set_ip(self, ip, echo_ip=None):
         with self._lock:
@@ -276,13 +255,7 @@ class FakeServer:
         with self._lock:
             self._allowlist = {t: set(ips) for t, ips in allowlist.items()}
 
-    def set_customers(self, config):
-        """{"tokens": [bearer...] (none: any), "customers": [{"id", "name", "files": [{"id",
-        "original_name", "content" | "content_b64"}]}]}, served compact in the given key order."""
-        with self._lock:
-            self._customers = {"tokens": set(config.get("tokens") or []), "customers": config["customers"]}
-
-    def _answer(self, method, raw_path, headers, body):
+    def _answer(self, method, raw_path, body):
         path = raw_path.split("?", 1)[0]
         if path == WHITELIST_PATH and method in ("POST", "DELETE"):
             return self._allowlist_change(method, body)
@@ -292,8 +265,6 @@ class FakeServer:
         if path == "/" and method == "GET":
             with self._lock:
                 return 200, "text/plain", ((self._echo_ip or self._ip) + "\n").encode()
-        if path.startswith(CUSTOMERS_PREFIX) and method == "GET":
-            return self._customer_get(path[len(CUSTOMERS_PREFIX):], headers)
         return self._error(404, "not found")
 
     @staticmethod
@@ -316,29 +287,3 @@ class FakeServer:
             changed = (ip not in ips) if method == "POST" else (ip in ips)
             (ips.add if method == "POST" else ips.discard)(ip)
         return 200, "application/json", _compact({"ok": True, "token": token, "ip": ip, "changed": changed})
-
-    def _customer_get(self, rest, headers):
-        auth = headers.get("Authorization", "")
-        bearer = auth[7:].strip() if auth[:7].lower() == "bearer " else ""
-        with self._lock:
-            tokens, customers = self._customers["tokens"], self._customers["customers"]
-        if not bearer or (tokens and bearer not in tokens):
-            return 401, "application/json", _compact({"error": "Unauthorized"})
-        parts = rest.split("/")
-        if len(parts) == 2 and parts[0] == "name":
-            found = [c for c in customers if c["name"] == urllib.parse.unquote(parts[1])]
-        else:
-            found = [c for c in customers if str(c["id"]) == parts[0]]
-        if not found:
-            return 404, "application/json", _compact({"error": "Customer not found"})
-        if parts[0] == "name":
-            return 200, "application/json", _compact({k: v for k, v in found[0].items() if k != "files"})
-        files = found[0].get("files") or []
-        if parts[1:] == ["files"]:
-            return 200, "application/json", _compact(
-                [{k: v for k, v in f.items() if k not in ("content", "content_b64")} for f in files])
-        for f in files:
-            if len(parts) == 4 and parts[1] == "files" and parts[3] == "download" and str(f.get("id")) == parts[2]:
-                data = base64.b64decode(f["content_b64"]) if "content_b64" in f else f.get("content", "").encode()
-                return 200, "application/octet-stream", data
-        return 404, "application/json", _compact({"error": "File not found"})
