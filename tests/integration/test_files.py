@@ -32,9 +32,8 @@ class Files(AgentTestCase):
         server.clear_scripts()
         server.clear_requests()
         self.files = self.program_dir / "files"
-        self.serve('[{"id":11,"original_name":"a.txt"},{"original_name":"b.bin","id":12}]')
 
-    def serve(self, listing):
+    def serve(self, listing='[{"id":11,"original_name":"a.txt"},{"id":12,"original_name":"b.bin"}]'):
         answer(NAME_PATH, json={"id": 7, "name": "BIRCH LLC"})
         answer(LIST_PATH, body=listing, content_type="application/json")
         answer(LIST_PATH + "/11/download", body="alpha")
@@ -43,17 +42,21 @@ class Files(AgentTestCase):
     def fetch(self, name="BIRCH LLC"):
         return self.agent("files", "-n", name, "-t", "ctok", "-s", server.url(), exe=self.sync)
 
-    def folder_line(self):
-        return f"Files downloaded to {win_path(self.files)}"
-
-    def test_downloads_every_file_and_reports_the_folder(self):
+    def test_downloads_every_file_and_no_name_leaves_the_folder(self):
+        hostile = ["..\\\\..\\\\..\\\\Windows\\\\x.dll", "C:\\\\x", "a/b", "CON"]
+        self.serve("[" + "".join(f'{{"id":13,"original_name":"{n}"}},' for n in hostile) +
+                   '{"id":11,"original_name":"a.txt"},{"original_name":"b.bin","id":12}]')
         self.files.mkdir()
         (self.files / "a.txt").write_bytes(b"old content")
         upper = self.program_dir / "SYNC.EXE"
         shutil.move(self.sync, upper)
         r = self.agent("FILES", "--NAME", "BIRCH LLC", "--Token", "ctok", "-S", server.url(), exe=upper)
-        self.assertEqual((r.code, r.out), (0, crlf("Downloaded: a.txt", "Downloaded: b.bin", self.folder_line())), r)
+        self.assertEqual((r.code, r.out), (1, crlf(*[f"Refused unsafe file name: {n}" for n in hostile],
+                                                   "Downloaded: a.txt", "Downloaded: b.bin",
+                                                   f"Files downloaded to {win_path(self.files)}")), r)
         self.assertEqual({p.name: p.read_bytes() for p in self.files.iterdir()}, {"a.txt": b"alpha", "b.bin": BINARY})
+        self.assertEqual(sorted(p.name for p in self.program_dir.iterdir()), ["SYNC.EXE", "files", "whitelist.exe"])
+        self.assertEqual(sorted(p.name for p in self.tmp.iterdir()), ["ProgramData", "app"])
         self.assertEqual([(q["path"], dict(q["headers"])["Authorization"]) for q in server.get_requests()],
                          [(path, "Bearer ctok") for path in [NAME_PATH + "BIRCH%20LLC", LIST_PATH,
                                                              LIST_PATH + "/11/download", LIST_PATH + "/12/download"]])
@@ -85,7 +88,7 @@ class Files(AgentTestCase):
                 (LIST_PATH, {"body": '[{"id":"11","original_name":"a.txt"}]'}, 0, ["No files found."]),
                 (LIST_PATH + "/12/download", cut, 1, ["Downloaded: a.txt", "Failed to download b.bin"])]:
             with self.subTest(path=path, item=item):
-                self.serve('[{"id":11,"original_name":"a.txt"},{"id":12,"original_name":"b.bin"}]')
+                self.serve()
                 answer(path, **item)
                 r = self.fetch()
                 self.assertEqual((r.code, r.out), (code, crlf(*lines)), r)
@@ -96,17 +99,6 @@ class Files(AgentTestCase):
         self.files.write_bytes(b"a file in the way")
         r = self.fetch()
         self.assertEqual((r.code, r.out), (1, crlf("Failed to create files directory.")), r)
-
-    def test_hostile_names_never_leave_the_folder(self):
-        hostile = ["..\\\\..\\\\..\\\\Windows\\\\x.dll", "C:\\\\x", "a/b", "CON"]
-        self.serve("[" + ",".join(f'{{"id":11,"original_name":"{n}"}}' for n in hostile) +
-                   ',{"id":12,"original_name":"fine.txt"}]')
-        r = self.fetch()
-        refused = [f"Refused unsafe file name: {n}" for n in hostile]
-        self.assertEqual((r.code, r.out), (1, crlf(*refused, "Downloaded: fine.txt", self.folder_line())), r)
-        self.assertEqual(sorted(p.name for p in self.files.iterdir()), ["fine.txt"])
-        self.assertEqual(sorted(p.name for p in self.program_dir.iterdir()), ["files", "sync.exe", "whitelist.exe"])
-        self.assertEqual(sorted(p.name for p in self.tmp.iterdir()), ["ProgramData", "app"])
 
 
 if __name__ == "__main__":

@@ -39,18 +39,12 @@ def _compact(obj):
 
 class _Item:
     def __init__(self, fields):
-        self.action = fields.get("action", "respond")
-        self.status = int(fields.get("status", 200))
-        self.delay = float(fields.get("delay", 0))
-        self.headers = dict(fields.get("headers", {}))
-        self.content_type = fields.get("content_type") or (
-            "application/json" if "json" in fields else "text/plain; charset=utf-8")
-        if "body_b64" in fields:
-            self.body = base64.b64decode(fields["body_b64"])
-        else:
-            self.body = _compact(fields["json"]) if "json" in fields else str(fields.get("body", "")).encode()
-        self.drop_after = int(fields.get("drop_after", len(self.body) // 2))
-        self.always = bool(fields.get("always", False))
+        self.action, self.status = fields.get("action", "respond"), fields.get("status", 200)
+        self.delay, self.headers, self.always = fields.get("delay", 0), fields.get("headers", {}), fields.get("always")
+        self.content_type = fields.get("content_type", "application/json" if "json" in fields else "text/plain")
+        self.body = (base64.b64decode(fields["body_b64"]) if "body_b64" in fields else
+                     _compact(fields["json"]) if "json" in fields else fields.get("body", "").encode())
+        self.drop_after = fields.get("drop_after", len(self.body) // 2)
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -60,7 +54,6 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if self.server.ssl_context is not None:
             # Handshake in the connection's own thread: a silent client cannot stall accepting.
             self.request = self.server.ssl_context.wrap_socket(self.request, server_side=True)
-        self.server.owner._track(self.request, True)
         super().setup()
 
     def finish(self):
@@ -68,20 +61,23 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             super().finish()
         except OSError:
             pass
-        self.server.owner._track(self.request, False)
         if self.server.ssl_context is not None:
             self.request.close()  # socketserver closes only the plain socket the wrapper took over
 
     def log_message(self, fmt, *args):
         pass
 
-    def _send(self, status, body, content_type, headers=None, drop_after=None):
-        # One write, so a reader that asks once for the available bytes sees the whole body.
+    @staticmethod
+    def _head(status, content_type, length, headers=None):
         lines = [f"HTTP/1.1 {status} {REASONS.get(status, 'Status')}"]
         if status != 204:
-            lines += ["Content-Type: " + content_type, f"Content-Length: {len(body)}"]
+            lines += ["Content-Type: " + content_type, f"Content-Length: {length}"]
         lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
-        self.wfile.write(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body[:drop_after])
+        return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+
+    def _send(self, status, body, content_type, headers=None, drop_after=None):
+        # One write, so a reader that asks once for the available bytes sees the whole body.
+        self.wfile.write(self._head(status, content_type, len(body), headers) + body[:drop_after])
         if drop_after is not None:
             self.close_connection = True
             socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
@@ -90,8 +86,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         body = item.body or b"0" * 1000
         self.close_connection = True
         try:
-            self.wfile.write((f"HTTP/1.1 {item.status} OK\r\nContent-Type: {item.content_type}\r\n"
-                              f"Content-Length: {len(body)}\r\nConnection: close\r\n\r\n").encode("latin-1"))
+            self.wfile.write(self._head(item.status, item.content_type, len(body), {"Connection": "close"}))
             for i in range(len(body)):
                 if released.wait(1):
                     return
@@ -158,7 +153,6 @@ class FakeServer:
         self._requests = []
         self._hang = threading.Event()
         self._stopping = threading.Event()
-        self._conns = set()
         self._threads = []
         self._listeners = [_Listener(self, http_port, "http", None)]
         if https_port is not None:
@@ -193,19 +187,8 @@ class FakeServer:
             if self._threads:
                 lst.shutdown()
             lst.server_close()
-        with self._lock:
-            conns = list(self._conns)
-        for conn in conns:  # idle keep-alive and hung connections
-            try:
-                socket.socket.shutdown(conn, socket.SHUT_RDWR)
-            except OSError:
-                pass
         for t in self._threads:
             t.join(5)
-
-    def _track(self, conn, add):
-        with self._lock:
-            (self._conns.add if add else self._conns.discard)(conn)
 
     def _record(self, handler, body):
         with self._lock:
@@ -275,13 +258,9 @@ class FakeServer:
         try:
             # strict: the programs escape only quotes and backslashes.
             data = json.loads(body.decode("utf-8", errors="replace"), strict=False)
-            token, ip = data.get("token"), data.get("ip")
-        except (ValueError, AttributeError):
-            return self._error(400, "body is not a JSON object")
-        if not isinstance(token, str) or not token:
-            return self._error(401, "missing rule token")
-        if not isinstance(ip, str) or not ip:
-            return self._error(400, "missing ip")
+            token, ip = str(data["token"]), str(data["ip"])
+        except (ValueError, KeyError, TypeError):
+            return self._error(400, "not a JSON object with a token and an ip")
         with self._lock:
             ips = self._allowlist.setdefault(token, set())
             changed = (ip not in ips) if method == "POST" else (ip in ips)
