@@ -26,10 +26,10 @@ ECHO_PORT = int(os.environ.get("WHITELIST_ECHO_PORT", "0"))
 LAUNCH_ATTEMPTS = 3
 
 
-def start_server_with_echo(ip, echo_ip=None, port_wait=180):
+def start_server_with_echo(ip, echo_ip=None):
     """The loopback server, started, with https on the test builds' fixed echo
     port, which another build tree's run may hold for a while."""
-    deadline = time.monotonic() + port_wait
+    deadline = time.monotonic() + 180
     with tempfile.TemporaryDirectory(prefix="wl-cert-") as cert_dir:
         cert, key = make_cert(cert_dir)
         while True:
@@ -77,8 +77,7 @@ class Result:
 
 def launch_command(program, args=(), program_data=None, desktop=None, show=None):
     """The command that starts program (a Unix path, or a Windows one such as
-    SC) through the launcher, and the stamp file the launcher creates first.
-    program_data None leaves ProgramData as Wine sets it."""
+    SC) through the launcher, and the stamp file the launcher creates first."""
     stamp = pathlib.Path(tempfile.mkdtemp(prefix="wl-launch-")) / "started"
     options = [f"--stamp={win_path(stamp)}"]
     options += [] if desktop is None else [f"--desktop={desktop}"]
@@ -89,8 +88,9 @@ def launch_command(program, args=(), program_data=None, desktop=None, show=None)
 
 
 def run(program, args=(), program_data=None, timeout=60, desktop=None, show=None, capture=True):
-    """Runs program to its end, again while Wine did not start it: a run
-    without its stamp never ran (Wine on a loaded machine now and then fails a start)."""
+    """Runs program to its end; program_data None leaves ProgramData as Wine
+    sets it. A run without its stamp never ran (Wine on a loaded machine now
+    and then fails a start) and is made again."""
     for attempt in range(LAUNCH_ATTEMPTS):
         command, stamp = launch_command(program, args, program_data, desktop, show)
         if not capture:

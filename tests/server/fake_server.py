@@ -153,7 +153,7 @@ class FakeServer:
         self._requests = []
         self._hang = threading.Event()
         self._stopping = threading.Event()
-        self._threads = []
+        self._started = False
         self._listeners = [_Listener(self, http_port, "http", None)]
         if https_port is not None:
             try:
@@ -172,10 +172,9 @@ class FakeServer:
         return f"{scheme}://{LOOPBACK}:{self._listeners[scheme == 'https'].server_port}"
 
     def start(self):
+        self._started = True
         for lst in self._listeners:
-            t = threading.Thread(target=lst.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
-            t.start()
-            self._threads.append(t)
+            threading.Thread(target=lst.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
         return self
 
     def stop(self):
@@ -184,11 +183,9 @@ class FakeServer:
         self._stopping.set()
         self._hang.set()
         for lst in self._listeners:
-            if self._threads:
-                lst.shutdown()
+            if self._started:
+                lst.shutdown()  # returns once its loop has ended
             lst.server_close()
-        for t in self._threads:
-            t.join(5)
 
     def _record(self, handler, body):
         with self._lock:
