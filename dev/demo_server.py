@@ -30,7 +30,7 @@ CONTROL_PREFIX = "/_control/"
 class DemoServer(FakeServer):
     @property
     def https_port(self):
-        return self._listeners[1].server_port if len(self._listeners) > 1 else None
+        return self._listeners[1].server_address[1] if len(self._listeners) > 1 else None
 
     def _answer(self, method, raw_path, body):
         if not raw_path.startswith(CONTROL_PREFIX):

@@ -83,7 +83,7 @@ class Sync(AgentTestCase):
         sent = [q for q in server.get_requests() if q["path"].startswith("/api/public")]
         self.assertEqual([(q["method"], q["listener"], q["path"], json.loads(q["body"])) for q in sent],
                          [("POST", "https", "/api/public/whitelist", {"token": token, "ip": IP_A})])
-        headers = {k.lower(): v for k, v in sent[0]["headers"]}
+        headers = sent[0]["headers"]
         self.assertEqual((headers["content-type"], headers["user-agent"], headers.get("authorization")),
                          ("application/json", "QOR Whitelist IP Updater/2.4", None))
 

@@ -124,18 +124,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     do_GET = do_POST = do_DELETE = _dispatch
 
 
-class _Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
+# Plain TCP: HTTPServer would add a reverse lookup, which stalls where DNS does not work.
+class _Listener(socketserver.ThreadingTCPServer):
+    allow_reuse_address = daemon_threads = True
     block_on_close = False  # a hung handler must not hold up stop()
 
     def __init__(self, owner, port, listener, ssl_context):
         self.owner, self.listener, self.ssl_context = owner, listener, ssl_context
         super().__init__((LOOPBACK, port), _Handler)
-
-    def server_bind(self):
-        # Without HTTPServer's reverse lookup, which stalls where DNS does not work.
-        socketserver.TCPServer.server_bind(self)
-        self.server_name, self.server_port = self.server_address[:2]
 
     def handle_error(self, request, client_address):
         exc = sys.exc_info()[1]
@@ -166,10 +162,10 @@ class FakeServer:
 
     @property
     def http_port(self):
-        return self._listeners[0].server_port
+        return self._listeners[0].server_address[1]
 
     def url(self, scheme="http"):
-        return f"{scheme}://{LOOPBACK}:{self._listeners[scheme == 'https'].server_port}"
+        return f"{scheme}://{LOOPBACK}:{self._listeners[scheme == 'https'].server_address[1]}"
 
     def start(self):
         self._started = True
@@ -191,7 +187,7 @@ class FakeServer:
         with self._lock:
             self._requests.append({
                 "listener": handler.server.listener, "method": handler.command, "path": handler.path,
-                "headers": [[k, v] for k, v in handler.headers.items()],
+                "headers": {k.lower(): v for k, v in handler.headers.items()},
                 "body": body.decode("utf-8", errors="replace")})
 
     def _take_script(self, method, path):
