@@ -70,7 +70,8 @@ class Sync(AgentTestCase):
         self.assertIsNone(self.state("last_ip.txt"))
 
         r = self.sync_with("")  # the echo service still finds the address
-        self.assertEqual((r.code, r.out), (1, crlf(f"Current public IP: {ECHO_IP}", "Failed to add IP to whitelist.")), r)
+        self.assertEqual((r.code, r.out),
+                         (1, crlf(f"Current public IP: {ECHO_IP}", "Failed to add IP to whitelist.")), r)
         self.assertEqual(self.state("last_error.txt"), b"Failed to add IP to whitelist.")
 
     def test_registers_then_repeats_then_follows_a_change(self):
@@ -156,8 +157,8 @@ class Sync(AgentTestCase):
                 server.set_script("*", "/api/public/whitelist", [{"status": status, "body": body, "content_type":
                                                                   "application/json", "headers": {"Location": "/x"}}])
                 r = self.sync_with(server.url())
-                lines = [f"IP {IP_A} whitelisted successfully."] if text is None else [text]
-                self.assertEqual((r.code, r.out), (int(text is not None), crlf(f"Current public IP: {IP_A}", *lines)), r)
+                last = f"IP {IP_A} whitelisted successfully." if text is None else text
+                self.assertEqual((r.code, r.out), (int(text is not None), crlf(f"Current public IP: {IP_A}", last)), r)
                 self.assertEqual(self.state("last_error.txt"), text and text.encode())
         self.assertNotIn("/x", [q["path"] for q in server.get_requests()])
 
@@ -171,7 +172,8 @@ class Sync(AgentTestCase):
                 ("https://no-such-host.invalid", r"(?=.*no-such-host\.invalid)WinHttp\w+ failed .*error 12007 - "
                                                  r"ERROR_WINHTTP_NAME_NOT_RESOLVED \(DNS:"),
                 # TLS spoken to a plain-http port.
-                (f"https://127.0.0.1:{server.http_port}", r"WinHttp(SendRequest|ReceiveResponse) failed .*error 121(57|75|52|30)"),
+                (f"https://127.0.0.1:{server.http_port}",
+                 r"WinHttp(SendRequest|ReceiveResponse) failed .*error 121(57|75|52|30)"),
                 (server.url(), r"WinHttp(SendRequest|ReceiveResponse) failed \(.*\): error \d+")]:
             with self.subTest(url=url):
                 server.set_script("*", "/api/public/whitelist", [{"action": "reset"}])
