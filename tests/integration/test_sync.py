@@ -142,7 +142,7 @@ class Sync(AgentTestCase):
         for status, body, text in [
                 (204, "", None),
                 (200, '{"ok":false,"error":"rule disabled"}', "rule disabled"),
-                (200, '{"ok": false}', 'HTTP 200: {"ok": false}'),
+                (200, '{"ok" :\n false}', 'HTTP 200: {"ok" :  false}'),
                 (401, '{"error":"Unauthorized"}', "Unauthorized" + LONG_HINT),
                 (403, '{"error": "token was rotated"}', "token was rotated Check your rule token in Settings."),
                 (500, '{"error":"key rotated"}', "key rotated"),
