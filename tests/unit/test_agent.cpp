@@ -1,5 +1,6 @@
 // The agent's queue, registration and log, with the network replaced by a
 // double that records every allowlist request and answers from a script.
+#include <algorithm>
 #include <functional>
 #include <latch>
 #include <thread>
@@ -44,12 +45,6 @@ class agent_test : public data_test {
     return lines;
   }
 };
-
-size_t count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 }  // namespace
 
 int allowlist_request(const wchar_t* method, const wchar_t*, const wchar_t*, const wchar_t* token, const wchar_t* ip) {
@@ -67,20 +62,12 @@ int detect_public_ip(wchar_t* out, size_t cap, const wchar_t*) {
 
 // Anyone can write the queue and each entry is sent: lenient about form, strict about content.
 TEST(pending_text, read_then_written) {
-  const struct {
-    std::string file, written;
-  } rows[] = {
-      {"\r\n  198.51.100.1\t\r\n\r\n\n\tFE80::1 \r203.0.113.9\r\n198.51.100.1\nfe80::1\n   \n",
-       "198.51.100.1\nFE80::1\n203.0.113.9\n"},
-      {"example.com\n198.51.100.7:443\n10.0.0.0/8\n192.0.2.1\n../x\nfe80::1%eth0\n" + std::string(63, 'a') + "\n" +
-           std::string(80, '1') + "\n2001:DB8::5\n",
-       "192.0.2.1\n2001:DB8::5\n"},
-  };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    pending_list list;
-    parse_pending_text(rows[i].file.c_str(), list);
-    EXPECT_EQ(format_pending_text(list), rows[i].written) << "row " << i;
-  }
+  const std::string file = "\r\n  198.51.100.1\t\r\n\r\n\n\tFE80::1 \r203.0.113.9\r\n198.51.100.1\nfe80::1\n   \n"
+                           "example.com\n198.51.100.7:443\n10.0.0.0/8\n192.0.2.1\n../x\nfe80::1%eth0\n" +
+                           std::string(63, 'a') + "\n" + std::string(80, '1') + "\n2001:DB8::5\n";
+  pending_list list;
+  parse_pending_text(file.c_str(), list);
+  EXPECT_EQ(format_pending_text(list), "198.51.100.1\nFE80::1\n203.0.113.9\n192.0.2.1\n2001:DB8::5\n");
 }
 
 // The service adopts no lock another owner created (and so controls); its own it does.
@@ -122,7 +109,7 @@ TEST_F(agent_test, the_current_address_stays_queued_until_it_is_the_registered_o
   fake_net.public_ip = L"198.51.100.1";  // it changed back before being registered
   pending_retry_pass(pass_mode::log);
   EXPECT_EQ(wire(), L"DELETE 203.0.113.7, ");
-  EXPECT_FALSE(file_exists(pending_file())) << "an empty queue is no file";
+  EXPECT_FALSE(std::filesystem::exists(pending_file())) << "an empty queue is no file";
 }
 
 // Another process changes the queue while this pass waits for the server.
@@ -177,7 +164,7 @@ TEST_F(agent_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
   write_bytes(file(L"last_ip.txt"), "198.51.100.2");  // another process replaced .1 meanwhile
   EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 0);
   EXPECT_EQ(wire(), L"DELETE 198.51.100.2, POST 198.51.100.3, ");
-  EXPECT_FALSE(file_exists(pending_file()));
+  EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_STREQ(agent.last_ip, L"198.51.100.3");
 }
 
@@ -206,9 +193,10 @@ TEST_F(agent_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   last_ip_reload(registered);  // the service's next reload writes what memory holds
   EXPECT_EQ(read_bytes(path), "198.51.100.3") << "written once it could be";
   pending_retry_pass(pass_mode::log);
-  EXPECT_FALSE(file_exists(pending_file()));
+  EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_EQ(wire(), L"DELETE 198.51.100.1, POST 198.51.100.2, DELETE 198.51.100.2, POST 198.51.100.3, ");
-  EXPECT_EQ(count(log_text(), "could not write last_ip.txt; 198.51.100.3 kept in memory and queued for removal"), 1u);
+  const std::string log = log_text(), kept = "could not write last_ip.txt; 198.51.100.3 kept in memory and queued";
+  EXPECT_TRUE(log.find(kept) != std::string::npos && log.find(kept) == log.rfind(kept)) << "logged once: " << log;
 }
 
 // Threads logging as the limit is passed: one restart, no line lost to a second.
@@ -224,10 +212,8 @@ TEST_F(agent_test, threads_logging_across_the_log_restart_lose_no_line) {
         service_log("thread %d", t);
       });
     for (std::thread& t : pool) t.join();
-    ASSERT_EQ(log_text().find('x'), std::string::npos) << "round " << round << ": restarted";
-    ASSERT_EQ(count(log_text(), " thread "), static_cast<size_t>(threads)) << "round " << round;
+    std::string text = log_text();
+    ASSERT_EQ(text.find('x'), std::string::npos) << "round " << round << ": restarted";
+    ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), threads) << "round " << round << ": " << text;
   }
-  service_log("%s", std::string(700, 'm').c_str());
-  std::string text = log_text();
-  EXPECT_EQ(text.substr(text.size() - 514), " " + std::string(511, 'm') + "\r\n") << "cut to 511 bytes";
 }

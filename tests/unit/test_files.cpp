@@ -39,6 +39,29 @@ file_handle hold_open(const std::wstring& path, DWORD share) {
   return file_handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                                  0, nullptr));
 }
+
+// A text as the stand-in agent logs it: a JSON string of its UTF-8 form.
+std::string json(const std::wstring& text) {
+  char out[2048];
+  json_escape(wstring_to_utf8(text.c_str()).c_str(), out, sizeof out);
+  return "\"" + std::string(out) + "\"";
+}
+
+// The stand-in agent (it logs its start and obeys its script) under the agent's names.
+class agent_runs : public data_test {
+ protected:
+  std::wstring app = base + L"\\app";
+  std::wstring program(const wchar_t* name) const { return app + L"\\" + name; }
+
+  void SetUp() override {
+    CreateDirectoryW(app.c_str(), nullptr);
+    wchar_t own[MAX_PATH + 1] = {};
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    std::wstring stand_in = std::wstring(own).substr(0, std::wstring(own).rfind(L'\\')) + L"\\stand_in_agent.exe";
+    ASSERT_TRUE(CopyFileW(stand_in.c_str(), program(L"whitelist.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(stand_in.c_str(), program(L"sync.exe").c_str(), FALSE));
+  }
+};
 }  // namespace
 
 TEST_F(config_file, openssl_known_answers) {
@@ -119,31 +142,6 @@ TEST_F(state_files, guarded_state_files_refuse_hard_links) {
       << "no temporary file is left; the anchor that keeps the folder from being emptied is held";
   EXPECT_FALSE(DeleteFileW(file(L"service.lock").c_str())) << "the anchor can't be deleted while held";
 }
-
-namespace {
-// A text as the stand-in agent logs it: a JSON string of its UTF-8 form.
-std::string json(const std::wstring& text) {
-  char out[2048];
-  json_escape(wstring_to_utf8(text.c_str()).c_str(), out, sizeof out);
-  return "\"" + std::string(out) + "\"";
-}
-
-// The stand-in agent (it logs its start and obeys its script) under the agent's names.
-class agent_runs : public data_test {
- protected:
-  std::wstring app = base + L"\\app";
-  std::wstring program(const wchar_t* name) const { return app + L"\\" + name; }
-
-  void SetUp() override {
-    CreateDirectoryW(app.c_str(), nullptr);
-    wchar_t own[MAX_PATH + 1] = {};
-    GetModuleFileNameW(nullptr, own, MAX_PATH);
-    std::wstring stand_in = std::wstring(own).substr(0, std::wstring(own).rfind(L'\\')) + L"\\stand_in_agent.exe";
-    ASSERT_TRUE(CopyFileW(stand_in.c_str(), program(L"whitelist.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(stand_in.c_str(), program(L"sync.exe").c_str(), FALSE));
-  }
-};
-}  // namespace
 
 // The one round trip of the argument quoting: the hardest values, split by a real child.
 TEST_F(agent_runs, files_values_reach_the_child_intact) {

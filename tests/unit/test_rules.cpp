@@ -1,4 +1,4 @@
-// Text rules as tables, the tray's balloons, its refresh gate and its DPI scaling.
+// Text rules as tables, the tray's refresh gate and its DPI scaling.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,7 +7,6 @@
 
 #include "dpi_scale.h"
 #include "file_list.h"
-#include "notify_rules.h"
 #include "refresh_gate.h"
 #include "server_url.h"
 #include "setup_command.h"
@@ -160,40 +159,6 @@ TEST(setup_command, table) {
     wchar_t token_out[256] = L"junk", url_out[512] = L"junk";
     EXPECT_EQ(parse_setup_command(rows[i].text.c_str(), token_out, 256, url_out, 512), rows[i].result) << "row " << i;
     EXPECT_EQ(token_out + std::wstring(L"|") + url_out, rows[i].token + L"|" + rows[i].url) << "row " << i;
-  }
-}
-
-// One sequence of snapshots and what each one announces; a shown error is cut after 240 units.
-TEST(notify_changes, sequence) {
-  const std::wstring at_240(240, L'c'), over_240(241, L'd');
-  const struct {
-    const wchar_t *ip, *error;
-    bool hidden;
-    const wchar_t* status;
-    std::wstring balloons;
-  } rows[] = {
-      {L"1.2.3.4", L"boom", true, L"Up to date", L""},  // the first snapshot only primes
-      {L"5.6.7.8", nullptr, false, L"Up to date", L"QOR Whitelist IP Updater: Allowlist updated to 5.6.7.8.|"},
-      {L"(none)", nullptr, true, L"Up to date", L""},  // not announced
-      {L"5.6.7.8", nullptr, true, L"Up to date", L""},  // nor remembered
-      {L"9.9.9.9", L"raw", true, L"Error: invalid token",
-       L"QOR Whitelist IP Updater: Allowlist updated to 9.9.9.9.|Allowlist update failed: Error: invalid token|"},
-      {L"9.9.9.9", L"raw", true, L"Error: invalid token", L""},
-      {L"9.9.9.9", nullptr, true, L"Up to date", L""},
-      {L"9.9.9.9", L"raw", true, L"Service Stopped - sync inactive", L"Allowlist update failed: raw|"},
-      {L"9.9.9.9", at_240.c_str(), true, L"Service Stopped - sync inactive",
-       L"Allowlist update failed: " + at_240 + L"|"},
-      {L"9.9.9.9", over_240.c_str(), true, L"Service Stopped - sync inactive",
-       L"Allowlist update failed: " + over_240.substr(4) + L"...|"},
-      {L"9.9.9.9", L"second", false, L"Up to date", L""},  // a shown window only remembers it
-      {L"9.9.9.9", L"second", true, L"Up to date", L""},
-  };
-  notify_memory memory;
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    notify_plan plan = plan_notifications(memory, rows[i].ip, rows[i].status, rows[i].error, rows[i].hidden);
-    std::wstring shown;
-    for (int b = 0; b < plan.count; ++b) shown += std::wstring(plan.shown[b].title) + L": " + plan.shown[b].text + L"|";
-    EXPECT_EQ(shown, rows[i].balloons) << "row " << i;
   }
 }
 

@@ -51,10 +51,6 @@ inline std::string read_bytes(const std::wstring& path) {  // empty when missing
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-inline bool file_exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 inline std::set<std::wstring> list_folder(const std::wstring& folder) {
   std::set<std::wstring> names;
   std::error_code ignored;
