@@ -25,16 +25,13 @@ std::string as_text(const uint8_t* data, size_t size, size_t max) {
 // The input as UTF-16 units in wchar_t, up to the first zero unit.
 std::wstring as_wide_text(const uint8_t* data, size_t size, size_t max_units) {
   std::wstring text;
-  for (size_t i = 0; i + 1 < size && text.size() < max_units; i += 2) {
-    wchar_t unit = static_cast<wchar_t>(data[i] | data[i + 1] << 8);
-    if (unit == 0) break;
-    text += unit;
-  }
+  for (size_t i = 0; i + 1 < size && text.size() < max_units && (data[i] || data[i + 1]); i += 2)
+    text += static_cast<wchar_t>(data[i] | data[i + 1] << 8);
   return text;
 }
 
 // The configuration plaintext parser, with fields of every size.
-int config_text(const uint8_t* data, size_t size) {
+void config_text(const uint8_t* data, size_t size) {
   std::string text = as_text(data, size, CONFIG_TEXT_CAPACITY - 1);
   // The callers empty the outputs; the parser only ever sets them.
   wchar_t token[TOKEN_CAPACITY] = L"", url[SERVER_URL_CAPACITY] = L"", name[3] = L"", files_token[1] = L"";
@@ -42,12 +39,11 @@ int config_text(const uint8_t* data, size_t size) {
                                    {files_token, 1}});
   FUZZ_CHECK(std::wcslen(token) < TOKEN_CAPACITY && std::wcslen(name) < 3 && files_token[0] == L'\0');
   parse_config_text(text.c_str(), {{nullptr, 0}, {url, SERVER_URL_CAPACITY}, {}, {}});
-  return 0;
 }
 
 // Judging an allowlist answer and building the user's error text from it.
-int allowlist_answer(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+void allowlist_answer(const uint8_t* data, size_t size) {
+  if (size < 2) return;
   unsigned long status = 100 + (data[0] | data[1] << 8) % 500;
   std::string body = as_text(data + 2, size - 2, ALLOWLIST_RESPONSE_CAPACITY - 1);
   allowlist_answer_accepted(status, body.c_str());
@@ -57,11 +53,10 @@ int allowlist_answer(const uint8_t* data, size_t size) {
   char escaped[64];
   json_escape(body.c_str(), escaped, sizeof escaped);
   FUZZ_CHECK(std::strlen(escaped) < sizeof escaped);
-  return 0;
 }
 
 // The client-ip member scan and the address check.
-int client_ip(const uint8_t* data, size_t size) {
+void client_ip(const uint8_t* data, size_t size) {
   std::string answer = as_text(data, size, 511);
   char ip[IP_TEXT_MAX_BYTES + 1];
   if (scan_client_ip_answer(answer.c_str(), ip, sizeof ip)) FUZZ_CHECK(std::strlen(ip) <= IP_TEXT_MAX_BYTES);
@@ -69,11 +64,10 @@ int client_ip(const uint8_t* data, size_t size) {
   std::string copy = answer;
   char* trimmed = trim_blanks(copy.data());
   FUZZ_CHECK(trimmed >= copy.data() && trimmed <= copy.data() + copy.size());
-  return 0;
 }
 
 // The files command's walk over a file-list answer and its name checks.
-int file_list(const uint8_t* data, size_t size) {
+void file_list(const uint8_t* data, size_t size) {
   std::string body = as_text(data, size, FILES_RESPONSE_CAPACITY - 1);
   find_first_id(body.c_str());
   is_empty_file_list(body.c_str());
@@ -86,23 +80,21 @@ int file_list(const uint8_t* data, size_t size) {
     percent_encode(e.name);
   }
   FUZZ_CHECK(count <= static_cast<int>(body.size()));
-  return 0;
 }
 
 // Splitting a server URL typed by a user.
-int server_url(const uint8_t* data, size_t size) {
+void server_url(const uint8_t* data, size_t size) {
   std::wstring url = as_wide_text(data, size, 600);
   wchar_t host[HOST_CAPACITY];
   int port = 0, secure = 0;
   int rc = split_server_url(url.c_str(), host, HOST_CAPACITY, &port, &secure);
   FUZZ_CHECK(std::wcslen(host) < HOST_CAPACITY);
   if (rc == 0) FUZZ_CHECK(port >= 1 && port <= MAX_PORT);
-  return 0;
 }
 
 // The pending-delete queue file reader: what it keeps must survive being
 // written back and read again unchanged.
-int pending_text(const uint8_t* data, size_t size) {
+void pending_text(const uint8_t* data, size_t size) {
   std::string text = as_text(data, size, 4095);
   pending_list list;
   parse_pending_text(text.c_str(), list);
@@ -113,11 +105,10 @@ int pending_text(const uint8_t* data, size_t size) {
   parse_pending_text(format_pending_text(list).c_str(), again);
   FUZZ_CHECK(again.count == list.count);
   for (int i = 0; i < list.count; ++i) FUZZ_CHECK(std::wcscmp(again.entries[i], list.entries[i]) == 0);
-  return 0;
 }
 
 // The setup command pasted by the user, and its word reader at small sizes.
-int setup_command(const uint8_t* data, size_t size) {
+void setup_command(const uint8_t* data, size_t size) {
   std::wstring text = as_wide_text(data, size, 1023);
   wchar_t token[256], url[512];
   int rc = parse_setup_command(text.c_str(), token, 256, url, 512);
@@ -132,11 +123,10 @@ int setup_command(const uint8_t* data, size_t size) {
     FUZZ_CHECK(cursor >= text.c_str() && cursor <= text.c_str() + text.size());
     FUZZ_CHECK(words <= static_cast<int>(text.size()));
   }
-  return 0;
 }
 
 // The tray's short words for the last error text.
-int classification(const uint8_t* data, size_t size) {
+void classification(const uint8_t* data, size_t size) {
   std::wstring text = as_wide_text(data, size, 2047);
   wchar_t out[512];
   classify_last_error(text.c_str(), out, 512);
@@ -144,8 +134,10 @@ int classification(const uint8_t* data, size_t size) {
   wchar_t small[10];
   classify_last_error(text.c_str(), small, 10);
   FUZZ_CHECK(std::wcslen(small) < 10);
-  return 0;
 }
 }  // namespace targets
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return targets::FUZZ_TARGET(data, size); }
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  targets::FUZZ_TARGET(data, size);
+  return 0;
+}

@@ -3,7 +3,7 @@
 // unit glibc's iconv refuses becomes U+FFFD, as in the system's conversions.
 #include <iconv.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -15,22 +15,17 @@ namespace {
 iconv_t utf8_to_utf16 = iconv_open("UTF-16LE", "UTF-8");
 iconv_t utf16_to_utf8 = iconv_open("UTF-8", "UTF-16LE");
 
-std::string convert(iconv_t converter, std::string in, size_t unit, const char* replacement) {
-  std::string out;
-  char buffer[256];
-  char* src = in.data();
-  size_t left = in.size();
-  while (left > 0) {
-    char* dst = buffer;
-    size_t room = sizeof buffer;
-    size_t rc = iconv(converter, &src, &left, &dst, &room);
-    out.append(buffer, dst);
-    if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-      out += replacement;
-      src += unit;
-      left -= unit;
-    }
+std::string convert(iconv_t converter, std::string in, size_t unit, const std::string& replacement) {
+  std::string out(in.size() * 2, '\0');  // room for the longest result either way
+  char *src = in.data(), *dst = out.data();
+  size_t left = in.size(), room = out.size();
+  while (iconv(converter, &src, &left, &dst, &room) == static_cast<size_t>(-1)) {
+    dst = std::copy(replacement.begin(), replacement.end(), dst);
+    room -= replacement.size();
+    src += unit;
+    left -= unit;
   }
+  out.resize(dst - out.data());
   return out;
 }
 }  // namespace

@@ -1,10 +1,5 @@
-// Test tool: pokes the running agent service the way other programs do.
-//   event [N]   sets the reload event (N times in a burst)
-//   cycles N    sets the event N times, each time waiting until the service has taken it
-//   control N   sends control code N (`sc control` can't send user codes under Wine)
-//   stats       "pid=P handles=H" of the running service
-//   security    the reload event's owner and DACL as SDDL
-// Exit 0, else the system error code, also printed to stderr.
+// Test tool: pokes the running agent service the way other programs do (verbs:
+// the usage text at the end). Exit 0, else the system error code, also on stderr.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -89,7 +84,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring verb = argc > 1 ? argv[1] : L"";
   unsigned long number = argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 1;
   if (verb == L"event" || verb == L"cycles") return set_event(number, verb == L"cycles");
-  if (verb == L"control" && argc == 3) {
+  if (verb == L"control" && argc == 3) {  // `sc control` can't send user codes under Wine
     SERVICE_STATUS status{};
     service_handle service = open_service(SERVICE_USER_DEFINED_CONTROL);
     return service && ControlService(service.get(), number, &status) ? 0 : failed("ControlService");

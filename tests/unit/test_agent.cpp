@@ -1,23 +1,17 @@
 // The agent's queue, registration and log, with the network replaced by a
 // double that records every allowlist request and answers from a script.
+#include <algorithm>
 #include <functional>
 #include <latch>
 #include <thread>
 
-#include "agent_constants.h"
-#include "agent_state.h"
 #include "allowlist_api.h"
 #include "commands.h"
-#include "config_store.h"
-#include "data_folder.h"
 #include "folder_security.h"
-#include "handles.h"
 #include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
-#include "pending_text.h"
 #include "service_log.h"
-#include "shared_objects.h"
 #include "sync_pass.h"
 #include "test_support.h"
 #include "text.h"
@@ -51,16 +45,6 @@ class agent_test : public data_test {
     return lines;
   }
 };
-using queue_files = agent_test;
-using retry_pass = agent_test;
-using sync_pass_test = agent_test;
-using service_log_test = agent_test;
-
-size_t count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 }  // namespace
 
 int allowlist_request(const wchar_t* method, const wchar_t*, const wchar_t*, const wchar_t* token, const wchar_t* ip) {
@@ -78,20 +62,12 @@ int detect_public_ip(wchar_t* out, size_t cap, const wchar_t*) {
 
 // Anyone can write the queue and each entry is sent: lenient about form, strict about content.
 TEST(pending_text, read_then_written) {
-  const struct {
-    std::string file, written;
-  } rows[] = {
-      {"\r\n  198.51.100.1\t\r\n\r\n\n\tFE80::1 \r203.0.113.9\r\n198.51.100.1\nfe80::1\n   \n",
-       "198.51.100.1\nFE80::1\n203.0.113.9\n"},
-      {"example.com\n198.51.100.7:443\n10.0.0.0/8\n192.0.2.1\n../x\nfe80::1%eth0\n" + std::string(63, 'a') + "\n" +
-           std::string(80, '1') + "\n2001:DB8::5\n",
-       "192.0.2.1\n2001:DB8::5\n"},
-  };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    pending_list list;
-    parse_pending_text(rows[i].file.c_str(), list);
-    EXPECT_EQ(format_pending_text(list), rows[i].written) << "row " << i;
-  }
+  const std::string file = "\r\n  198.51.100.1\t\r\n\r\n\n\tFE80::1 \r203.0.113.9\r\n198.51.100.1\nfe80::1\n   \n"
+                           "example.com\n198.51.100.7:443\n10.0.0.0/8\n192.0.2.1\n../x\nfe80::1%eth0\n" +
+                           std::string(63, 'a') + "\n" + std::string(80, '1') + "\n2001:DB8::5\n";
+  pending_list list;
+  parse_pending_text(file.c_str(), list);
+  EXPECT_EQ(format_pending_text(list), "198.51.100.1\nFE80::1\n203.0.113.9\n192.0.2.1\n2001:DB8::5\n");
 }
 
 // The service adopts no lock another owner created (and so controls); its own it does.
@@ -107,7 +83,7 @@ TEST(queue_lock, the_service_never_adopts_a_mutex_another_owner_created) {
   EXPECT_TRUE(create_shared_mutex(L"Local\\wl-test-own", foreign_objects::refuse));
 }
 
-TEST_F(queue_files, a_file_that_cannot_be_read_is_not_overwritten) {
+TEST_F(agent_test, a_queue_that_cannot_be_read_is_not_overwritten) {
   write_bytes(pending_file(), "192.0.2.1\n");
   file_handle holder(CreateFileW(pending_file().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
@@ -121,7 +97,7 @@ TEST_F(queue_files, a_file_that_cannot_be_read_is_not_overwritten) {
 }
 
 // An address change between this pass's detection and the next registration.
-TEST_F(retry_pass, the_current_address_stays_queued_until_it_is_the_registered_one) {
+TEST_F(agent_test, the_current_address_stays_queued_until_it_is_the_registered_one) {
   write_bytes(pending_file(), "203.0.113.7\n");
   fake_net.public_ip = L"203.0.113.7";
   wcscpy(agent.last_ip, L"198.51.100.1");
@@ -133,11 +109,11 @@ TEST_F(retry_pass, the_current_address_stays_queued_until_it_is_the_registered_o
   fake_net.public_ip = L"198.51.100.1";  // it changed back before being registered
   pending_retry_pass(pass_mode::log);
   EXPECT_EQ(wire(), L"DELETE 203.0.113.7, ");
-  EXPECT_FALSE(file_exists(pending_file())) << "an empty queue is no file";
+  EXPECT_FALSE(std::filesystem::exists(pending_file())) << "an empty queue is no file";
 }
 
 // Another process changes the queue while this pass waits for the server.
-TEST_F(retry_pass, changes_made_meanwhile_by_another_process_survive) {
+TEST_F(agent_test, queue_changes_made_meanwhile_by_another_process_survive) {
   write_bytes(pending_file(), "192.0.2.1\n192.0.2.2\n192.0.2.3\n");
   fake_net.answer = [this](const recorded_request& r) -> const char* {
     if (r.ip != L"192.0.2.1") return "unreachable";
@@ -153,7 +129,7 @@ TEST_F(retry_pass, changes_made_meanwhile_by_another_process_survive) {
 }
 
 // The service loaded token A; meanwhile another program saved token B.
-TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones) {
+TEST_F(agent_test, registration_never_writes_older_settings_over_newer_ones) {
   std::wstring config = file(L"whitelist.config");
   const char* newer = "token=token-B\nserver_url=https://new.test\nfiles_name=\nfiles_token=\n";
   ASSERT_EQ(write_config_file(config.c_str(), newer), 0);
@@ -167,7 +143,7 @@ TEST_F(sync_pass_test, registration_never_writes_older_settings_over_newer_ones)
 
 // Two agent processes replace the same old address at once (a sync from the
 // tray while the service polls): the later record must not leave the other's untracked.
-TEST_F(sync_pass_test, an_address_registered_meanwhile_by_another_process_is_queued) {
+TEST_F(agent_test, an_address_registered_meanwhile_by_another_process_is_queued) {
   std::wstring path = file(L"last_ip.txt");
   // The pass's own old address, its new one, then another process's.
   for (const char* on_file : {"198.51.100.1", "198.51.100.3", "198.51.100.2"}) {
@@ -183,19 +159,19 @@ TEST_F(sync_pass_test, an_address_registered_meanwhile_by_another_process_is_que
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "only another process's address is queued";
 }
 
-TEST_F(sync_pass_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
+TEST_F(agent_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
   wcscpy(agent.last_ip, L"198.51.100.1");
   write_bytes(file(L"last_ip.txt"), "198.51.100.2");  // another process replaced .1 meanwhile
   EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 0);
   EXPECT_EQ(wire(), L"DELETE 198.51.100.2, POST 198.51.100.3, ");
-  EXPECT_FALSE(file_exists(pending_file()));
+  EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_STREQ(agent.last_ip, L"198.51.100.3");
 }
 
 // last_ip.txt held by a reader without delete sharing (any user may read it)
 // across a registration and the next change: no address is left untracked,
 // and the sync command fails with the reason for the tray.
-TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
+TEST_F(agent_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   ASSERT_EQ(write_config_file(file(L"whitelist.config").c_str(), "token=A\nserver_url=https://a.test\n"), 0);
   std::wstring path = file(L"last_ip.txt");
   write_bytes(path, "198.51.100.1");
@@ -217,13 +193,14 @@ TEST_F(sync_pass_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   last_ip_reload(registered);  // the service's next reload writes what memory holds
   EXPECT_EQ(read_bytes(path), "198.51.100.3") << "written once it could be";
   pending_retry_pass(pass_mode::log);
-  EXPECT_FALSE(file_exists(pending_file()));
+  EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_EQ(wire(), L"DELETE 198.51.100.1, POST 198.51.100.2, DELETE 198.51.100.2, POST 198.51.100.3, ");
-  EXPECT_EQ(count(log_text(), "could not write last_ip.txt; 198.51.100.3 kept in memory and queued for removal"), 1u);
+  const std::string log = log_text(), kept = "could not write last_ip.txt; 198.51.100.3 kept in memory and queued";
+  EXPECT_TRUE(log.find(kept) != std::string::npos && log.find(kept) == log.rfind(kept)) << "logged once: " << log;
 }
 
 // Threads logging as the limit is passed: one restart, no line lost to a second.
-TEST_F(service_log_test, threads_logging_across_the_restart_lose_no_line) {
+TEST_F(agent_test, threads_logging_across_the_log_restart_lose_no_line) {
   constexpr int rounds = 40, threads = 4;
   for (int round = 0; round < rounds; ++round) {
     write_bytes(file(L"service.log"), std::string(LOG_MAX_BYTES + 1, 'x'));
@@ -235,10 +212,8 @@ TEST_F(service_log_test, threads_logging_across_the_restart_lose_no_line) {
         service_log("thread %d", t);
       });
     for (std::thread& t : pool) t.join();
-    ASSERT_EQ(log_text().find('x'), std::string::npos) << "round " << round << ": restarted";
-    ASSERT_EQ(count(log_text(), " thread "), static_cast<size_t>(threads)) << "round " << round;
+    std::string text = log_text();
+    ASSERT_EQ(text.find('x'), std::string::npos) << "round " << round << ": restarted";
+    ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), threads) << "round " << round << ": " << text;
   }
-  service_log("%s", std::string(700, 'm').c_str());
-  std::string text = log_text();
-  EXPECT_EQ(text.substr(text.size() - 514), " " + std::string(511, 'm') + "\r\n") << "cut to 511 bytes";
 }

@@ -84,7 +84,6 @@ TEST(wake_plan, notices_settle_share_the_gap_and_back_off) {
       {"a change right after a cycle waits for the gap", "1:n", 10, "0:s 5:n"},
       {"a reload during a change's settle: one cycle for both, the poll from it", "30:n 31:l 31.1:l", 100,
        "0:s 32:ln 92:p"},
-      {"a resume and a change close together", "40:r 41:n", 50, "0:s 43:nr"},
       {"changes every second can't hold off the poll", flood, 61, "0:s 60:pn"},
       {"a change that finds no network: retries 5, 10, 20 s apart, then the poll", "10:n", 110,
        "0:s 12:n- 17:t- 27:t- 47:t- 107:p"},
