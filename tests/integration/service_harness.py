@@ -1,21 +1,20 @@
-"""The agent installed as a real service under Wine's service control manager.
-Under Wine a service sees ProgramData=C:\\users\\Public, so the command-line
-runs that share its data folder are given that folder."""
+"""The agent installed as a real service under Wine's service control manager, where a service sees
+ProgramData=C:\\users\\Public: command-line runs and installers that share its data folder are given it."""
 import os
 import pathlib
 import re
 import shutil
-import time
 
-from harness import AgentTestCase, DATA_FOLDER_NAME, run, wait_until, win_path, wine_tool
+from harness import AgentTestCase, DATA_FOLDER_NAME, run, start_server_with_echo, wait_until, win_path, wine_tool
 
 SERVICE = "QORWhitelistIPUpdater"
 PUBLIC = "C:\\users\\Public"
-SERVICE_DATA = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"]) / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
+PREFIX = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"])
+SERVICE_DATA = PREFIX / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
+WHITELIST = "/api/public/whitelist"
 
 
 def control(*args):
-    """service_control's (exit code, stdout, stderr)."""
     r = run(os.environ["WHITELIST_SERVICE_CONTROL"], args, timeout=300)
     return r.code, r.out.decode("utf-8", "replace").replace("\r", ""), r.err.decode("utf-8", "replace")
 
@@ -24,24 +23,28 @@ def sc(*args):
     return wine_tool("sc", *args)
 
 
+def service_state():
+    """The STATE line's name, or None when the service does not exist."""
+    m = re.search(r"STATE\s*:\s*\d+\s+(\w+)", sc("query", SERVICE)[1])
+    return m.group(1) if m else None
+
+
 def stop_service():
-    """Seconds from the stop request to STOPPED."""
-    started = time.monotonic()
     sc("stop", SERVICE)
     # Bounded well below the 60 s poll: a stop waits neither for it nor for a request.
-    wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop", 30)
-    return time.monotonic() - started
+    wait_until(lambda: service_state() == "STOPPED", "the service to stop", 30)
 
 
 def remove_service():
-    if sc("query", SERVICE)[0] == 0:
+    """The service stopped and deleted, and its data folder gone."""
+    if service_state():
         stop_service()
         sc("delete", SERVICE)
+    shutil.rmtree(SERVICE_DATA, ignore_errors=True)
 
 
 def linux_pid(program):
-    """The Linux process that runs program (a Unix path) with no arguments, by
-    its command line: other build trees run programs of the same name."""
+    """The Linux process running program (a Unix path) alone, by its command line: other trees run the same names."""
     wanted = win_path(program).lower().encode()
     for cmdline in pathlib.Path("/proc").glob("[0-9]*/cmdline"):
         try:
@@ -53,33 +56,34 @@ def linux_pid(program):
 
 
 def process_sample(pid):
-    """Handles of the running service and its Linux RSS."""
     rss = int(re.search(r"VmRSS:\s+(\d+)", pathlib.Path(f"/proc/{pid}/status").read_text()).group(1))
     code, out, err = control("stats")
     found = re.search(r"handles=(\d+)", out)
-    if code != 0 or not found:
-        raise AssertionError(f"service_control stats: {code} {out}{err}")
+    assert code == 0 and found, f"service_control stats: {code} {out}{err}"
     return {"handles": int(found.group(1)), "rss_kib": rss}
 
 
 class ServiceTestCase(AgentTestCase):
-    """The service installed from the test's copy of whitelist.exe, on a fresh
-    data folder; `server` is the suite's loopback server."""
+    """The service installed from the test's whitelist.exe on a fresh data folder; `server` starts each at `ip`."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = start_server_with_echo(cls.ip)
+        cls.addClassCleanup(cls.server.stop)
 
     def setUp(self):
         super().setUp()
         self.server.clear_scripts()
         self.server.clear_requests()
         self.server.set_allowlist({})
+        self.server.set_ip(self.ip)
         self.url = self.server.url("http")
         remove_service()
-        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
         code, out = sc("create", SERVICE, "binPath=", win_path(self.whitelist))
         self.assertEqual(code, 0, out)
 
     def tearDown(self):
         remove_service()
-        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
         super().tearDown()
 
     def wait_for(self, condition, what, bound=60):
@@ -98,7 +102,7 @@ class ServiceTestCase(AgentTestCase):
     def start(self):
         code, out = sc("start", SERVICE)
         self.assertEqual(code, 0, out)
-        self.wait_for(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
+        self.wait_for(lambda: service_state() == "RUNNING", "the service to run")
 
     def log(self):
         """The messages of service.log without their time stamps."""
@@ -106,11 +110,10 @@ class ServiceTestCase(AgentTestCase):
         text = path.read_bytes().decode("utf-8", "replace") if path.exists() else ""
         return [line[20:] for line in text.split("\r\n") if line]
 
-    def wait_log(self, message, count=1, bound=60):
-        self.wait_for(lambda: self.log().count(message) >= count, repr(message), bound)
+    def wait_log(self, message, bound=60):
+        self.wait_for(lambda: message in self.log(), repr(message), bound)
 
     def poke(self, *args):
         code, out, err = control(*args)
-        self.assertEqual(code, 0, f"service_control {args}: exit {code} {out}{err}; "
-                                  f"service: {sc('query', SERVICE)[1]}")
+        self.assertEqual(code, 0, f"service_control {args}: exit {code} {out}{err}; service: {service_state()}")
         return out

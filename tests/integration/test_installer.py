@@ -1,6 +1,5 @@
-"""The x64 installers through one chain of silent installs and uninstalls,
-checked through the service manager, the registry, the data folder and the
-server; the 32-bit packages (which cannot run here) by their contents."""
+"""The x64 installers through one chain of silent installs and uninstalls under Wine; the 32-bit packages,
+which cannot run here, by their contents."""
 import os
 import pathlib
 import re
@@ -11,32 +10,21 @@ import time
 import unittest
 
 from harness import FakeServer, allowlist_wire, decrypt_config, run, wait_until, win_path, wine_tool
+from service_harness import PREFIX, PUBLIC, SERVICE, SERVICE_DATA, remove_service, service_state
 
-PREFIX = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"])
 INSTALLER = pathlib.Path(os.environ["WHITELIST_INSTALLER"])
 MSI = win_path(os.environ["WHITELIST_MSI"])
 UPGRADE_MSI = pathlib.Path(os.environ["WHITELIST_UPGRADE_MSI"])
 MSIEXEC = r"C:\windows\system32\msiexec.exe"
-SERVICE = "QORWhitelistIPUpdater"
 INSTALL_DIR, CUSTOM_DIR = r"C:\Program Files\QOR Whitelist IP Updater", r"C:\QORCustom"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
-# Wine gives services C:\users\Public as ProgramData, programs C:\ProgramData:
-# the installers run with the service's, as on Windows, where both are one.
-PUBLIC = "C:\\users\\Public"
-DATA = PREFIX / "drive_c" / "users" / "Public" / "QOR Whitelist IP Updater"
 PROGRAMS = ["sync.exe", "tray.exe", "whitelist.exe"]
 IP = "198.51.100.77"
 
 
 def unix(folder):
     return PREFIX / "drive_c" / folder[3:].replace("\\", "/")
-
-
-def service_state():
-    """The STATE line's name, or None when the service does not exist."""
-    m = re.search(r"STATE\s*:\s*\d+\s+(\w+)", wine_tool("sc", "query", SERVICE)[1])
-    return m.group(1) if m else None
 
 
 def reg(key, *args):
@@ -46,12 +34,17 @@ def reg(key, *args):
 
 def settings():
     """(token, server URL) of the saved configuration."""
-    text = decrypt_config(DATA / "whitelist.config").decode()
+    text = decrypt_config(SERVICE_DATA / "whitelist.config").decode()
     return tuple(re.search(rf"^{name}=(.*)$", text, re.M).group(1) for name in ("token", "server_url"))
 
 
 def install(program, *args):
+    # With the service's ProgramData (Wine gives programs another), as on Windows, where both are one.
     return run(program, args, PUBLIC, timeout=300).code
+
+
+def output(*command):
+    return subprocess.run(command, capture_output=True, check=True).stdout.decode()
 
 
 def holds(path, needles, since):
@@ -62,15 +55,18 @@ def holds(path, needles, since):
 
 
 def remove_everything():
-    wine_tool("net", "stop", SERVICE)
-    wine_tool("sc", "delete", SERVICE)
     for package in (MSI, win_path(UPGRADE_MSI)):
         wine_tool("msiexec", "/x", package, "/qn", timeout=300)
-    for folder in (unix(INSTALL_DIR), unix(CUSTOM_DIR), DATA):
+    remove_service()
+    for folder in (unix(INSTALL_DIR), unix(CUSTOM_DIR)):
         shutil.rmtree(folder, ignore_errors=True)
 
 
 class Installers(unittest.TestCase):
+    def setUp(self):
+        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-inst-"))  # outside drive_c: no token search there
+        self.addCleanup(shutil.rmtree, self.tmp, ignore_errors=True)
+
     def assertInstalledAndRunning(self, token, folder=INSTALL_DIR, image_quote='"'):
         self.assertEqual(sorted(p.name for p in unix(folder).glob("*.exe") if p.name != "uninstall.exe"), PROGRAMS)
         self.assertTrue((unix(folder) / "files").is_dir(), "the agent secured the install folder's files")
@@ -119,8 +115,7 @@ class Installers(unittest.TestCase):
         self.assertNotEqual(install(MSIEXEC, "/i", MSI, "/qn", "TOKEN=" + "x" * 300, f"SERVER_URL={self.url}"), 0)
         self.assertEqual((service_state(), unix(INSTALL_DIR).exists(), settings()), (None, False, (token, self.url)))
 
-        log = pathlib.Path(tempfile.mkdtemp(prefix="wl-msi-")) / "install.log"
-        self.addCleanup(shutil.rmtree, log.parent, ignore_errors=True)
+        log = self.tmp / "install.log"
         self.server.set_allowlist({})
         self.assertEqual(install(MSIEXEC, "/i", MSI, "/qn", f"TOKEN={msi_token}", f"SERVER_URL={self.url}", "/l*v",
                                  win_path(log)), 0)
@@ -135,7 +130,6 @@ class Installers(unittest.TestCase):
         self.server.set_allowlist({})
         self.server.clear_requests()
         self.assertEqual(install(MSIEXEC, "/i", MSI, "/qn", f"TOKEN={new_token}", f"SERVER_URL={self.url}"), 0)
-        self.assertEqual(settings(), (new_token, self.url))
         wait_until(lambda: allowlist_wire(self.server) == [f"POST {IP} {new_token}"] * 2,
                    "the agent's and the service's registration")
         self.assertTokensNowhere(token, msi_token, new_token)
@@ -152,38 +146,29 @@ class Installers(unittest.TestCase):
 
     def test_32_bit_packages_hold_32_bit_programs(self):
         installer, msi = os.environ["WHITELIST_INSTALLER32"], os.environ["WHITELIST_MSI32"]
-        out = pathlib.Path(tempfile.mkdtemp(prefix="wl-inst32-"))
-        self.addCleanup(shutil.rmtree, out, ignore_errors=True)
-        subprocess.run(["7z", "x", "-y", f"-o{out / 'nsis'}", installer] + PROGRAMS, capture_output=True, check=True)
-        subprocess.run(["msiextract", "-C", str(out / "msi"), msi], capture_output=True, check=True)
-        packaged = [out / "nsis" / name for name in PROGRAMS] + sorted((out / "msi").rglob("*.exe"))
+        output("7z", "x", "-y", f"-o{self.tmp / 'nsis'}", installer, *PROGRAMS)
+        output("msiextract", "-C", str(self.tmp / "msi"), msi)
+        packaged = [self.tmp / "nsis" / name for name in PROGRAMS] + sorted((self.tmp / "msi").rglob("*.exe"))
         self.assertEqual([p.name for p in packaged], PROGRAMS * 2)
         for program in packaged:
-            header = subprocess.run(["x86_64-w64-mingw32-objdump", "-f", str(program)], capture_output=True,
-                                    text=True, check=True).stdout
-            self.assertIn("pei-i386", header, program)
+            self.assertIn("pei-i386", output("x86_64-w64-mingw32-objdump", "-f", str(program)), program)
             # Without a manifest, 32-bit Windows virtualizes a denied write.
-            manifest = subprocess.run(["7z", "x", "-so", str(program), ".rsrc/MANIFEST/1"], capture_output=True,
-                                      check=True).stdout.decode()
+            manifest = output("7z", "x", "-so", str(program), ".rsrc/MANIFEST/1")
             self.assertIn('requestedExecutionLevel level="asInvoker"', manifest, program)
-            self.assertIn("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", manifest, program)  # Windows 10 and 11
 
         def table(name):
-            text = subprocess.run(["msiinfo", "export", msi, name], capture_output=True, text=True, check=True).stdout
-            return [line.split("\t") for line in text.splitlines()[3:]]
+            return [line.split("\t") for line in output("msiinfo", "export", msi, name).splitlines()[3:]]
 
-        # What Wine does not enforce and the build sets after wixl: the token
-        # stays out of the log (hidden; its action hides its command line,
-        # 0x2000) and reaches a managed install's elevated part (secure); the
-        # actions that change the machine run deferred (0x400) as LocalSystem
-        # (0x800); the old version goes before anything is installed.
+        # What Wine does not enforce and the build sets after wixl: the token stays out of the log (hidden;
+        # its action hides its command line, 0x2000) and reaches a managed install's elevated part (secure);
+        # the actions that change the machine run deferred (0x400) as LocalSystem (0x800); the components
+        # are 32-bit; the old version goes before anything is installed.
         properties = dict(row[:2] for row in table("Property"))
         for listed in ("MsiHiddenProperties", "SecureCustomProperties"):
             self.assertLessEqual({"TOKEN", "SERVER_URL"}, set(properties[listed].split(";")), listed)
         actions = {row[0]: int(row[1]) for row in table("CustomAction")}
         self.assertEqual([actions[a] & 0xC00 for a in ("Configure", "SecureFolders", "ServiceRecovery")], [0xC00] * 3)
         self.assertTrue(actions["Configure"] & 0x2000)
-        # 32-bit components, in the 32-bit Program Files.
         self.assertTrue(all(int(row[3]) & 256 == 0 for row in table("Component")))
         sequence = {row[0]: int(row[2]) for row in table("InstallExecuteSequence")}
         order = ["InstallValidate", "RemoveExistingProducts", "InstallInitialize", "InstallFiles", "SecureFolders",

@@ -3,153 +3,122 @@ import concurrent.futures
 import time
 import unittest
 
-from harness import FakeServer, allowlist_wire, decrypt_config, run
-from service_harness import PUBLIC, SERVICE_DATA, ServiceTestCase, stop_service
+from harness import allowlist_wire, decrypt_config, run
+from service_harness import PUBLIC, SERVICE_DATA, WHITELIST, ServiceTestCase, stop_service
 
 IP_A, IP_B, IP_C, QUEUED = "198.51.100.10", "198.51.100.20", "198.51.100.30", "203.0.113.99"
 NO_CONFIG = "No config - service will do nothing until whitelist --token X --server-url Y is run"
-WHITELIST = "/api/public/whitelist"
 TIMED_OUT = "error 12002 - timeout or cancelled"
-
-server = None
-
-
-def setUpModule():
-    global server
-    server = ServiceTestCase.server = FakeServer(http_port=0, ip=IP_A).start()
-
-
-def tearDownModule():
-    server.stop()
-
-
-def reloaded(ip):
-    return f"Last IP reloaded from file after external sync: {ip}"
+RELOADED = "Last IP reloaded from file after external sync: "
 
 
 class Service(ServiceTestCase):
-    def setUp(self):
-        super().setUp()
-        server.set_ip(IP_A)
+    ip = IP_A
 
     def detections(self):
-        return sum(r["path"] == "/api/client-ip" for r in server.get_requests())
+        return sum(r["path"] == "/api/client-ip" for r in self.server.get_requests())
 
     def test_configured_it_polls_reloads_meets_the_deadline_and_stops_during_a_held_request(self):
         self.configure()
-        server.clear_requests()
+        self.server.clear_requests()
         self.start()
         self.wait_log(f"Startup whitelist sync OK: {IP_A}")
-        self.assertEqual(allowlist_wire(server), [f"POST {IP_A} tok"], "one addition at start, even of the known one")
+        self.assertEqual(allowlist_wire(self.server), [f"POST {IP_A} tok"], "one addition at start, even if known")
 
-        # Nothing asks again before the poll: no cycle right after the start,
-        # and no address notice or resume, which Wine never delivers.
-        server.set_ip(IP_B)
+        # Only the poll asks again: no cycle right after the start, and Wine delivers no address notice or resume.
+        self.server.set_ip(IP_B)
         started = time.monotonic()
         self.wait_log(f"IP updated: {IP_B}", bound=150)
-        self.assertGreater(time.monotonic() - started, 30, f"noticed by the timed poll, not an earlier cycle; "
-                                                           f"requests: {server.get_requests()}")
+        self.assertGreater(time.monotonic() - started, 30, f"noticed before the poll: {self.server.get_requests()}")
 
-        # A command-line sync replaces the address last_ip.txt names and
-        # reloads the service, whose cycle after it only asks for the address.
-        server.set_ip(IP_C)
-        server.clear_requests()
+        # A command-line sync replaces the address last_ip.txt names and reloads the service, whose cycle only asks.
+        self.server.set_ip(IP_C)
+        self.server.clear_requests()
         r = self.cli("sync")
         self.assertEqual(r.code, 0, r)
-        self.wait_log(reloaded(IP_C))
+        self.wait_log(RELOADED + IP_C)
         self.wait_for(lambda: self.detections() >= 2, "the cycle after the reload")
-        self.assertEqual(allowlist_wire(server), [f"DELETE {IP_B} tok", f"POST {IP_C} tok"])
+        self.assertEqual(allowlist_wire(self.server), [f"DELETE {IP_B} tok", f"POST {IP_C} tok"])
 
-        # Any account may set the event: 200 sets in a burst.
-        server.clear_requests()
+        # Any account may set the event. A reload waits a second for the rest of its burst, and one network
+        # cycle per 5 s follows reloads: 200 sets are one or two cycles.
+        self.server.clear_requests()
         lines = len(self.log())
         self.poke("event", "200")
-        self.wait_log(reloaded(IP_C), count=2)
         time.sleep(12)  # past two coalescing windows: every cycle the burst caused has run
         cycles, added = self.detections(), self.log()[lines:]
-        print(f"200 reload sets: {cycles} cycles, {len(added)} log lines", flush=True)
-        # A reload waits a second for the rest of its burst, and one network
-        # cycle per 5 s follows reloads: this burst is one or two cycles.
         self.assertIn(cycles, (1, 2), added)
         self.assertLessEqual(len(added), 2, added)
-        self.assertEqual(allowlist_wire(server), [])
 
         # Control code 128 reloads as the event does; other codes do nothing.
-        updated = self.log().count(f"IP updated: {IP_C}")
         (SERVICE_DATA / "last_ip.txt").write_bytes(QUEUED.encode())
         self.poke("control", "200")
         self.poke("control", "128")
-        self.wait_log(f"IP updated: {IP_C}", count=updated + 1)
-        self.assertEqual(self.log()[-3:], [reloaded(QUEUED), f"IP changed from {QUEUED} to {IP_C} - removing old IP",
-                                           f"IP updated: {IP_C}"])
+        cycle = [RELOADED + QUEUED, f"IP changed from {QUEUED} to {IP_C} - removing old IP", f"IP updated: {IP_C}"]
+        self.wait_for(lambda: self.log()[-3:] == cycle, "the cycle control 128 starts")
         self.assertEqual(self.cli("status").out.splitlines()[0], b"Service: Running")
 
         # The command's addition and the service's queued removal (no
         # registration lock between them) both meet one byte a second.
         (SERVICE_DATA / "pending_delete_ips.txt").write_bytes(QUEUED.encode() + b"\n")
-        server.set_script("*", WHITELIST, [{"action": "trickle", "always": True}])
+        self.server.set_script("*", WHITELIST, [{"action": "trickle", "always": True}])
         with concurrent.futures.ThreadPoolExecutor() as pool:
             command = pool.submit(run, self.whitelist, ["sync"], PUBLIC, 200)
             self.poke("event")
             self.wait_log(f"Pending delete failed for {QUEUED}: WinHttpReceiveResponse failed "
-                          f"(no HTTP response from 127.0.0.1:{server.http_port}): {TIMED_OUT}", bound=150)
+                          f"(no HTTP response from 127.0.0.1:{self.server.http_port}): {TIMED_OUT}", bound=150)
             r = command.result(150)
-        server.clear_scripts()
+        self.server.clear_scripts()
         self.assertEqual(r.code, 1, r)
         self.assertIn(TIMED_OUT.encode(), r.out)
         self.assertEqual((SERVICE_DATA / "pending_delete_ips.txt").read_bytes(), QUEUED.encode() + b"\n")
 
-        # A token rotated while it runs is the one sent from then on (its
-        # success clears the error); the service never writes its older
-        # settings back. A stop while the server holds the addition is
-        # answered at once.
+        # A token rotated while it runs is sent from then on, and never overwritten with the older one;
+        # a stop while the server holds the addition is answered at once.
         self.configure("token-B")
         self.wait_log(f"Settings changed - using server {self.url}")
-        server.set_script("POST", WHITELIST, [{"action": "hang", "always": True}])
-        server.set_ip(IP_B)
+        self.server.set_script("POST", WHITELIST, [{"action": "hang", "always": True}])
+        self.server.set_ip(IP_B)
         self.poke("event")
-        self.wait_for(lambda: f"POST {IP_B} token-B" in allowlist_wire(server), "the held POST")
-        print(f"stop to STOPPED: {stop_service():.1f} s with the POST held", flush=True)
+        self.wait_for(lambda: f"POST {IP_B} token-B" in allowlist_wire(self.server), "the held POST")
+        stop_service()
         self.assertFalse((SERVICE_DATA / "last_error.txt").exists(), "a stop is no error to show")
         self.assertIn(b"token=token-B\n", decrypt_config(SERVICE_DATA / "whitelist.config"))
 
     def test_started_unconfigured_it_follows_the_configuration_and_waits_for_a_held_lock(self):
         self.start()
         self.wait_for(lambda: self.log() == [NO_CONFIG], "the one notice")
-        self.assertEqual(server.get_requests(), [])
+        self.assertEqual(self.server.get_requests(), [])
 
-        # Configure mode registers and signals: the service takes the
-        # settings at once and follows the next change without a restart.
+        # Configure mode signals the service: it takes the settings at once and follows the next change.
         self.configure("token-A")
         self.wait_log(f"Settings changed - using server {self.url}")
-        server.set_ip(IP_B)
-        server.set_script("POST", WHITELIST, [{"status": 502, "json": {"ok": False, "error": "bad gateway"}}])
-        server.clear_requests()
+        self.server.set_ip(IP_B)
+        self.server.set_script("POST", WHITELIST, [{"status": 502, "json": {"ok": False, "error": "bad gateway"}}])
+        self.server.clear_requests()
         self.poke("event")
         self.wait_for(lambda: (SERVICE_DATA / "last_error.txt").exists(), "the failed cycle's error")
         self.poke("event")
         self.wait_log(f"IP updated: {IP_B}")
         self.assertFalse((SERVICE_DATA / "last_error.txt").exists(), "the next success clears it")
-        # The old address went with the failed cycle; the next one sends its
-        # removal again, as last_ip.txt still names it.
-        self.assertEqual(allowlist_wire(server), [f"DELETE {IP_A} token-A", f"POST {IP_B} token-A"] * 2)
+        # last_ip.txt still names the old address after the failed cycle: its removal is sent again.
+        self.assertEqual(allowlist_wire(self.server), [f"DELETE {IP_A} token-A", f"POST {IP_B} token-A"] * 2)
 
-        # A cycle whose registration waits for another's: a command-line run
-        # holds the lock (the service's own, kept from its start) while the
-        # server holds its addition. The stop is answered all the same.
-        server.set_ip(IP_A)
-        server.set_script("POST", WHITELIST, [{"action": "hang"}])
+        # A command-line run holds the registration lock (the service's own, kept from its start) while the
+        # server holds its addition: the service's cycle waits for it, and a stop is answered all the same.
+        self.server.set_ip(IP_A)
+        self.server.set_script("POST", WHITELIST, [{"action": "hang"}])
         with concurrent.futures.ThreadPoolExecutor() as pool:
             command = pool.submit(self.cli, "sync")
-            self.wait_for(lambda: f"POST {IP_A} token-A" in allowlist_wire(server), "the command's held POST")
-            server.clear_requests()
+            self.wait_for(lambda: f"POST {IP_A} token-A" in allowlist_wire(self.server), "the command's held POST")
+            self.server.clear_requests()
             self.poke("event")
             self.wait_for(lambda: self.detections() > 0, "the cycle's detection")
             time.sleep(2)  # the cycle is waiting for the lock by now
-            print(f"stop to STOPPED: {stop_service():.1f} s waiting for the lock", flush=True)
-            server.clear_scripts()  # the command's addition fails
+            stop_service()
+            self.server.clear_scripts()  # the command's addition fails
             self.assertEqual(command.result(60).code, 1)
-        self.assertEqual(allowlist_wire(server), [], "the service registered nothing")
+        self.assertEqual(allowlist_wire(self.server), [], "the service registered nothing")
 
     def test_links_are_never_followed_and_the_event_is_secured(self):
         # Wine shows a Unix link to a folder as a reparse point (by its path)
