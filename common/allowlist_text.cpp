@@ -52,9 +52,24 @@ void json_escape(const char* source, char* destination, size_t capacity) {
   destination[n] = '\0';
 }
 
+namespace {
+const char* skip_json_blanks(const char* p) {
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  return p;
+}
+
+// "ok" : false with any JSON spacing: serializers differ in where they put blanks.
+bool says_not_ok(const char* body) {
+  for (const char* key = std::strstr(body, "\"ok\""); key; key = std::strstr(key + 1, "\"ok\"")) {
+    const char* p = skip_json_blanks(key + 4);
+    if (*p == ':' && std::strncmp(skip_json_blanks(p + 1), "false", 5) == 0) return true;
+  }
+  return false;
+}
+}  // namespace
+
 bool allowlist_answer_accepted(unsigned long status, const char* body) {
-  return status >= 200 && status <= 299 && !std::strstr(body, "\"ok\":false") &&
-         !std::strstr(body, "\"ok\": false");
+  return status >= 200 && status <= 299 && !says_not_ok(body);
 }
 
 void extract_error_string(const char* body, char* out, size_t cap) {
@@ -63,8 +78,7 @@ void extract_error_string(const char* body, char* out, size_t cap) {
   if (!name) return;
   const char* p = std::strchr(name, ':');
   if (!p) return;
-  ++p;
-  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  p = skip_json_blanks(p + 1);
   if (*p != '"') return;
   ++p;
   size_t n = 0;

@@ -4,7 +4,7 @@
             delay) with the loopback server delaying every request: 1.0 would
             be a sync that costs nothing beyond waiting for the network
   service   CPU time and wake-ups (context switches of all threads) per idle
-            minute; working set after 40 cycles relative to after 10 (reloads
+            minute; RSS and handles after 40 cycles relative to after 10 (reloads
             start at most one cycle per 5 s); server requests and log lines
             per 100 reload sets in a burst; time from a stop request to
             STOPPED while the server holds a request open, relative to a stop
@@ -33,7 +33,7 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "integration"))
-from harness import BIN_DIR, FakeServer, run, win_path  # noqa: E402
+from harness import BIN_DIR, FakeServer, launch_command, run, win_path  # noqa: E402
 from service_harness import (PUBLIC, SERVICE, SERVICE_DATA, control, linux_pid,  # noqa: E402
                              process_sample, remove_service, sc, wait_until)
 
@@ -154,9 +154,7 @@ def bench_service():
         after = process_sample(pid)
         asked = len(server.get_requests())
         say(f"service cycles: {CYCLES - 10} in {took:.1f} s ({took / (CYCLES - 10):.1f} s each, {asked} "
-            f"address questions answered); working set after {CYCLES} "
-            f"cycles / after 10: {after['working_set'] / after10['working_set']:.3f} "
-            f"({after10['working_set'] // 1024} -> {after['working_set'] // 1024} KiB), RSS "
+            f"address questions answered); after {CYCLES} cycles / after 10: RSS "
             f"{after['rss_kib'] / after10['rss_kib']:.3f}, handles {after10['handles']} -> "
             f"{after['handles']}")
 
@@ -251,10 +249,8 @@ def bench_tray():
         (base / gui.DATA_FOLDER_NAME).mkdir(parents=True)
         r = run(BIN_DIR / "whitelist.exe", ["--token", "tok", "--server-url", gui.server.url()], win_path(base))
         assert r.code == 0, r
-        tray = subprocess.Popen(
-            [gui.WINE, gui.DRIVER, "--desktop", gui.desktop, "run", "--show", "1", f"ProgramData={win_path(base)}",
-             "--", win_path(BIN_DIR / "tray.exe")], env=gui.wine_env, stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command, _ = launch_command(BIN_DIR / "tray.exe", program_data=win_path(base), desktop=gui.desktop, show=1)
+        tray = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: refresh_state() == "idle", "a refresh at rest")
         rest = ping()
         delay = 8
@@ -287,7 +283,7 @@ def refresh_state():
     """'busy' while a refresh runs (Refresh disabled), 'idle' once one has
     been shown, None before the window is there."""
     import test_tray_gui as gui
-    controls = gui.controls("status")
+    controls = gui.read("status")
     if not controls or 213 not in controls:
         return None
     if not controls[213]["enabled"]:
@@ -297,7 +293,7 @@ def refresh_state():
 
 def ping(count=200):
     import test_tray_gui as gui
-    code, out = gui.driver("status", "ping", str(count))
+    code, out = gui.driver("status", "send", "0", "0", "0", str(count))
     trips = [int(line) for line in out.split() if line.isdigit()]
     assert code == 0 and "timeout" not in out and len(trips) == count, f"ping: {code} {out[-200:]}"
     return trips

@@ -1,5 +1,9 @@
 // Native stand-in for the Windows half of text.h, so the scanners build on
-// Linux for fuzzing. UTF-16 code units are kept in wchar_t as on Windows.
+// Linux for fuzzing. UTF-16 code units are kept in wchar_t as on Windows; each
+// unit glibc's iconv refuses becomes U+FFFD, as in the system's conversions.
+#include <iconv.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -8,33 +12,20 @@
 #include "text.h"
 
 namespace {
-// Decodes UTF-8 into UTF-16 code units; invalid sequences give U+FFFD.
-std::u16string decode_utf8(const unsigned char* s, size_t n) {
-  std::u16string out;
-  for (size_t i = 0; i < n;) {
-    unsigned c = s[i];
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    unsigned cp = len == 1 ? c : len == 2 ? c & 0x1f : len == 3 ? c & 0x0f : c & 0x07;
-    bool ok = len > 0 && i + len <= n;
-    for (size_t k = 1; ok && k < len; ++k) {
-      if ((s[i + k] & 0xc0) != 0x80) ok = false;
-      cp = (cp << 6) | (s[i + k] & 0x3f);
-    }
-    static const unsigned shortest[] = {0, 0, 0x80, 0x800, 0x10000};  // overlong forms are invalid
-    if (!ok || cp < shortest[len] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) {
-      out += u'\xfffd';
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xd800 + (cp >> 10));
-      out += static_cast<char16_t>(0xdc00 + (cp & 0x3ff));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-    i += len;
+iconv_t utf8_to_utf16 = iconv_open("UTF-16LE", "UTF-8");
+iconv_t utf16_to_utf8 = iconv_open("UTF-8", "UTF-16LE");
+
+std::string convert(iconv_t converter, std::string in, size_t unit, const std::string& replacement) {
+  std::string out(in.size() * 2, '\0');  // room for the longest result either way
+  char *src = in.data(), *dst = out.data();
+  size_t left = in.size(), room = out.size();
+  while (iconv(converter, &src, &left, &dst, &room) == static_cast<size_t>(-1)) {
+    dst = std::copy(replacement.begin(), replacement.end(), dst);
+    room -= replacement.size();
+    src += unit;
+    left -= unit;
   }
+  out.resize(dst - out.data());
   return out;
 }
 }  // namespace
@@ -42,64 +33,19 @@ std::u16string decode_utf8(const unsigned char* s, size_t n) {
 bool utf8_to_wide(const char* src, int src_len, wchar_t* out, size_t cap) {
   if (!out || cap == 0) return false;
   out[0] = L'\0';
-  if (!src) return true;
-  size_t n = src_len < 0 ? std::strlen(src) : static_cast<size_t>(src_len);
-  std::u16string units = decode_utf8(reinterpret_cast<const unsigned char*>(src), n);
-  if (units.size() > cap - 1) return false;
-  for (size_t i = 0; i < units.size(); ++i) out[i] = units[i];
-  out[units.size()] = L'\0';
-  return true;
-}
-
-bool ansi_to_wide(const char* src, int src_len, wchar_t* out, size_t cap) {
-  return utf8_to_wide(src, src_len, out, cap);
-}
-
-bool wide_to_utf8(const wchar_t* src, char* out, size_t cap) {
-  if (!out || cap == 0) return false;
-  std::string s = wstring_to_utf8(src);
-  if (s.size() > cap - 1) {
-    out[0] = '\0';
-    return false;
-  }
-  std::memcpy(out, s.c_str(), s.size() + 1);
-  return true;
-}
-
-std::wstring utf8_to_wstring(const char* src, int src_len) {
-  if (!src) return {};
-  size_t n = src_len < 0 ? std::strlen(src) : static_cast<size_t>(src_len);
-  std::u16string units = decode_utf8(reinterpret_cast<const unsigned char*>(src), n);
-  return std::wstring(units.begin(), units.end());
+  std::string bytes = src ? std::string(src, src_len < 0 ? std::strlen(src) : src_len) : "";
+  std::string units = convert(utf8_to_utf16, bytes, 1, "\xFD\xFF");
+  std::wstring wide;
+  for (size_t i = 0; i + 1 < units.size(); i += 2)
+    wide += static_cast<wchar_t>(static_cast<unsigned char>(units[i]) | static_cast<unsigned char>(units[i + 1]) << 8);
+  // All or nothing; a converted zero ends the text, as it does for the callers.
+  return wide.size() < cap && copy_bounded(out, cap, wide.c_str());
 }
 
 std::string wstring_to_utf8(const wchar_t* src) {
-  std::string out;
-  for (const wchar_t* p = src ? src : L""; *p; ++p) {
-    unsigned c = static_cast<unsigned>(*p) & 0xffff;
-    unsigned next = static_cast<unsigned>(p[1]) & 0xffff;
-    if (c >= 0xd800 && c <= 0xdbff && next >= 0xdc00 && next <= 0xdfff) {
-      // A surrogate pair is one character of four bytes, as Windows writes it.
-      unsigned cp = 0x10000 + ((c - 0xd800) << 10) + (next - 0xdc00);
-      out += static_cast<char>(0xf0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-      out += static_cast<char>(0x80 | (cp & 0x3f));
-      ++p;
-      continue;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xc0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3f));
-    } else {
-      out += static_cast<char>(0xe0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-      out += static_cast<char>(0x80 | (c & 0x3f));
-    }
-  }
-  return out;
+  std::string units;  // UTF-16LE
+  for (const wchar_t* p = src ? src : L""; *p; ++p) units += {static_cast<char>(*p & 0xff), static_cast<char>(*p >> 8)};
+  return convert(utf16_to_utf8, units, 2, "\xEF\xBF\xBD");
 }
 
 // The code's wide formats have the Microsoft meaning ("%s" is a wide
@@ -109,12 +55,9 @@ static std::wstring iso_wide_format(const wchar_t* format) {
   for (const wchar_t* p = format; *p; ++p) {
     out += *p;
     if (*p != L'%') continue;
-    if (p[1] == L'%') {
-      out += *++p;
-      continue;
-    }
     while (p[1] && std::wcschr(L"-+ #0123456789.*", p[1])) out += *++p;
     if (p[1] == L's') out += L'l';
+    if (p[1] == L'%') out += *++p;
   }
   return out;
 }
@@ -130,12 +73,6 @@ bool vformat_bounded(char* dst, size_t cap, const char* format, va_list args) {
   if (!dst || cap == 0) return false;
   int n = std::vsnprintf(dst, cap, format, args);
   return n >= 0 && static_cast<size_t>(n) < cap;
-}
-
-std::wstring vformat_text(const wchar_t* format, va_list args) {
-  wchar_t buf[4096];
-  vformat_bounded(buf, 4096, format, args);
-  return buf;
 }
 
 // CharLowerBuffW over the ASCII range is what the classification relies on.

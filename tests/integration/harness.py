@@ -2,6 +2,7 @@
 forces ProgramData for processes started from Linux), each test with a data
 folder of its own. `harness.py --wine=W --launcher=L PROGRAM ARGS...` runs
 a test program for CTest."""
+import base64
 import errno
 import json
 import os
@@ -25,17 +26,16 @@ ECHO_PORT = int(os.environ.get("WHITELIST_ECHO_PORT", "0"))
 LAUNCH_ATTEMPTS = 3
 
 
-def start_server_with_echo(ip, echo_ip=None, port_wait=180):
+def start_server_with_echo(ip, echo_ip=None):
     """The loopback server, started, with https on the test builds' fixed echo
     port, which another build tree's run may hold for a while."""
-    deadline = time.monotonic() + port_wait
+    deadline = time.monotonic() + 180
     with tempfile.TemporaryDirectory(prefix="wl-cert-") as cert_dir:
         cert, key = make_cert(cert_dir)
         while True:
             try:
                 # The listener loads the files now: the folder can go at once.
-                return FakeServer(http_port=0, https_port=ECHO_PORT, cert=cert, key=key, ip=ip,
-                                  echo_ip=echo_ip).start()
+                return FakeServer(https_port=ECHO_PORT, cert=cert, key=key, ip=ip, echo_ip=echo_ip).start()
             except OSError as e:
                 if e.errno != errno.EADDRINUSE or time.monotonic() > deadline:
                     raise
@@ -45,13 +45,11 @@ def start_server_with_echo(ip, echo_ip=None, port_wait=180):
 def wait_until(condition, what, bound=60):
     """condition()'s first true value; the bound is against hangs."""
     deadline = time.monotonic() + bound
-    while True:
-        value = condition()
-        if value:
-            return value
+    while not (value := condition()):
         if time.monotonic() > deadline:
             raise AssertionError(f"waited {bound} s for {what}")
         time.sleep(0.2)
+    return value
 
 
 def allowlist_wire(server):
@@ -61,7 +59,6 @@ def allowlist_wire(server):
 
 
 def win_path(path):
-    """The Wine name of a Unix path."""
     return "Z:" + str(path).replace("/", "\\")
 
 
@@ -80,8 +77,7 @@ class Result:
 
 def launch_command(program, args=(), program_data=None, desktop=None, show=None):
     """The command that starts program (a Unix path, or a Windows one such as
-    SC) through the launcher, and the stamp file the launcher creates first.
-    program_data None leaves ProgramData as Wine sets it."""
+    SC) through the launcher, and the stamp file the launcher creates first."""
     stamp = pathlib.Path(tempfile.mkdtemp(prefix="wl-launch-")) / "started"
     options = [f"--stamp={win_path(stamp)}"]
     options += [] if desktop is None else [f"--desktop={desktop}"]
@@ -91,33 +87,27 @@ def launch_command(program, args=(), program_data=None, desktop=None, show=None)
     return [WINE, LAUNCHER, *options, "--", program, *map(str, args)], stamp
 
 
-def started(stamp, what):
-    """Whether Wine started the launcher: a run without its stamp never ran
-    and may be repeated (Wine on a loaded machine now and then fails a start)."""
-    ran = stamp.exists()
-    shutil.rmtree(stamp.parent, ignore_errors=True)
-    if not ran:
-        print(f"{what}: not started by Wine; again", file=sys.stderr, flush=True)
-    return ran
-
-
-def run(program, args=(), program_data=None, timeout=60, desktop=None, show=None, env=None, capture=True):
-    """Runs program to its end, again while Wine did not start it (at most 3 runs)."""
+def run(program, args=(), program_data=None, timeout=60, desktop=None, show=None, capture=True):
+    """Runs program to its end; program_data None leaves ProgramData as Wine
+    sets it. A run without its stamp never ran (Wine on a loaded machine now
+    and then fails a start) and is made again."""
     for attempt in range(LAUNCH_ATTEMPTS):
         command, stamp = launch_command(program, args, program_data, desktop, show)
         if not capture:
-            result = Result(subprocess.run(command, timeout=timeout, env=env, stdin=subprocess.DEVNULL).returncode,
-                            b"", b"")
+            result = Result(subprocess.run(command, timeout=timeout, stdin=subprocess.DEVNULL).returncode, b"", b"")
         else:
             # stderr goes to a file: a process the program leaves behind (the
             # shell's folder window) keeps it open, and a pipe would never end.
             with tempfile.TemporaryFile() as err:
-                done = subprocess.run(command, stdout=subprocess.PIPE, stderr=err, timeout=timeout, env=env,
+                done = subprocess.run(command, stdout=subprocess.PIPE, stderr=err, timeout=timeout,
                                       stdin=subprocess.DEVNULL)
                 err.seek(0)
                 result = Result(done.returncode, done.stdout, err.read())
-        if started(stamp, f"{program} {list(args)[:3]} ({result!r})"):
+        started = stamp.exists()
+        shutil.rmtree(stamp.parent, ignore_errors=True)
+        if started:
             break
+        print(f"{program} {list(args)[:3]} ({result!r}): not started by Wine; again", file=sys.stderr, flush=True)
     return result
 
 
@@ -127,25 +117,22 @@ def wine_tool(name, *args, timeout=120):
     return r.code, r.out.decode("latin-1").replace("\r", "")
 
 
+def _openssl_cfb(iv, data, *decrypt):
+    return subprocess.run(["openssl", "enc", *decrypt, "-aes-128-cfb", "-K", CONFIG_KEY_HEX, "-iv", iv.hex()],
+                          input=data, capture_output=True, check=True).stdout
+
+
 def decrypt_config(path):
     """The openssl CLI's reading of a configuration file (not our code's)."""
-    import base64
     raw = base64.b64decode(pathlib.Path(path).read_bytes(), validate=True)
-    done = subprocess.run(
-        ["openssl", "enc", "-d", "-aes-128-cfb", "-K", CONFIG_KEY_HEX, "-iv", raw[:16].hex()],
-        input=raw[16:], capture_output=True, check=True)
-    return done.stdout
+    return _openssl_cfb(raw[:16], raw[16:], "-d")
 
 
 def encrypt_config(path, plain):
     """A configuration file written by the openssl CLI."""
-    import base64
     iv = os.urandom(16)
-    done = subprocess.run(
-        ["openssl", "enc", "-aes-128-cfb", "-K", CONFIG_KEY_HEX, "-iv", iv.hex()],
-        input=plain, capture_output=True, check=True)
     pathlib.Path(path).parent.mkdir(parents=True, exist_ok=True)
-    pathlib.Path(path).write_bytes(base64.b64encode(iv + done.stdout))
+    pathlib.Path(path).write_bytes(base64.b64encode(iv + _openssl_cfb(iv, plain)))
 
 
 class AgentTestCase(unittest.TestCase):
@@ -167,15 +154,7 @@ class AgentTestCase(unittest.TestCase):
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def agent(self, *args, exe=None, program_data=...):
-        if program_data is ...:
-            program_data = win_path(self.base)
-        return run(exe or self.whitelist, args, program_data)
-
-    def data_file(self, name):
-        return self.data / name
-
-    def win_data_file(self, name):
-        return win_path(self.data / name)
+        return run(exe or self.whitelist, args, win_path(self.base) if program_data is ... else program_data)
 
 
 if __name__ == "__main__":

@@ -1,23 +1,21 @@
-"""The agent installed as a real service under Wine's service control manager.
-Under Wine a service sees ProgramData=C:\\users\\Public, so the command-line
-runs that share its data folder are given that folder."""
+"""The agent installed as a real service under Wine's service control manager, where a service sees
+ProgramData=C:\\users\\Public: command-line runs and installers that share its data folder are given it."""
 import os
 import pathlib
 import re
 import shutil
 
-from harness import AgentTestCase, DATA_FOLDER_NAME, allowlist_wire, run, wait_until, win_path, wine_tool
+from harness import AgentTestCase, DATA_FOLDER_NAME, run, start_server_with_echo, wait_until, win_path, wine_tool
 
 SERVICE = "QORWhitelistIPUpdater"
 PUBLIC = "C:\\users\\Public"
-SERVICE_DATA = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"]) / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
-CONTROL = os.environ["WHITELIST_SERVICE_CONTROL"]
-WAIT = 60  # generous bound for anything the service does at once
+PREFIX = pathlib.Path(os.environ["WHITELIST_WINEPREFIX"])
+SERVICE_DATA = PREFIX / "drive_c" / "users" / "Public" / DATA_FOLDER_NAME
+WHITELIST = "/api/public/whitelist"
 
 
 def control(*args):
-    """service_control's (exit code, stdout, stderr)."""
-    r = run(CONTROL, args, timeout=300)
+    r = run(os.environ["WHITELIST_SERVICE_CONTROL"], args, timeout=300)
     return r.code, r.out.decode("utf-8", "replace").replace("\r", ""), r.err.decode("utf-8", "replace")
 
 
@@ -25,103 +23,97 @@ def sc(*args):
     return wine_tool("sc", *args)
 
 
-def installed():
-    return sc("query", SERVICE)[0] == 0
+def service_state():
+    """The STATE line's name, or None when the service does not exist."""
+    m = re.search(r"STATE\s*:\s*\d+\s+(\w+)", sc("query", SERVICE)[1])
+    return m.group(1) if m else None
+
+
+def stop_service():
+    sc("stop", SERVICE)
+    # Bounded well below the 60 s poll: a stop waits neither for it nor for a request.
+    wait_until(lambda: service_state() == "STOPPED", "the service to stop", 30)
 
 
 def remove_service():
-    if not installed():
-        return
-    sc("stop", SERVICE)
-    wait_until(lambda: "STOPPED" in sc("query", SERVICE)[1], "the service to stop")
-    sc("delete", SERVICE)
+    """The service stopped and deleted, and its data folder gone."""
+    if service_state():
+        stop_service()
+        sc("delete", SERVICE)
+    shutil.rmtree(SERVICE_DATA, ignore_errors=True)
 
 
 def linux_pid(program):
-    """The Linux process that runs program (a Unix path) with no arguments, by
-    its command line: other build trees run programs of the same name."""
-    wanted = win_path(program).lower()
-    for entry in pathlib.Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
+    """The Linux process running program (a Unix path) alone, by its command line: other trees run the same names."""
+    wanted = win_path(program).lower().encode()
+    for cmdline in pathlib.Path("/proc").glob("[0-9]*/cmdline"):
         try:
-            args = (entry / "cmdline").read_bytes().split(b"\0")
+            if cmdline.read_bytes().rstrip(b"\0").lower() == wanted:
+                return int(cmdline.parent.name)
         except OSError:
-            continue
-        if args[0].decode("utf-8", "replace").lower() == wanted and not any(args[1:]):
-            return int(entry.name)
+            pass
     return None
 
 
 def process_sample(pid):
-    """Handles and working set of the running service, its Linux RSS and descriptors."""
-    status = pathlib.Path(f"/proc/{pid}/status").read_text()
-    rss = int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
-    fds = len(list(pathlib.Path(f"/proc/{pid}/fd").iterdir()))
+    rss = int(re.search(r"VmRSS:\s+(\d+)", pathlib.Path(f"/proc/{pid}/status").read_text()).group(1))
     code, out, err = control("stats")
-    found = re.search(r"handles=(\d+) working_set=(\d+)", out)
-    if code != 0 or not found:
-        raise AssertionError(f"service_control stats: {code} {out}{err}")
-    return {"handles": int(found.group(1)), "working_set": int(found.group(2)), "rss_kib": rss, "fds": fds}
+    found = re.search(r"handles=(\d+)", out)
+    assert code == 0 and found, f"service_control stats: {code} {out}{err}"
+    return {"handles": int(found.group(1)), "rss_kib": rss}
 
 
 class ServiceTestCase(AgentTestCase):
-    """The service installed from the test's copy of whitelist.exe, on a fresh
-    data folder; `server` is the suite's loopback server."""
+    """The service installed from the test's whitelist.exe on a fresh data folder; `server` starts each at `ip`."""
 
-    server = None
+    @classmethod
+    def setUpClass(cls):
+        cls.server = start_server_with_echo(cls.ip)
+        cls.addClassCleanup(cls.server.stop)
 
     def setUp(self):
         super().setUp()
         self.server.clear_scripts()
         self.server.clear_requests()
         self.server.set_allowlist({})
+        self.server.set_ip(self.ip)
         self.url = self.server.url("http")
         remove_service()
-        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
         code, out = sc("create", SERVICE, "binPath=", win_path(self.whitelist))
         self.assertEqual(code, 0, out)
 
     def tearDown(self):
         remove_service()
-        shutil.rmtree(SERVICE_DATA, ignore_errors=True)
         super().tearDown()
 
-    def wait_for(self, condition, what, bound=WAIT):
+    def wait_for(self, condition, what, bound=60):
         try:
             return wait_until(condition, what, bound)
         except AssertionError as e:
             self.fail(f"{e}; log: {self.log()[-40:]}")
 
-    def cli(self, *args, exe=None):
-        return self.agent(*args, exe=exe, program_data=PUBLIC)
+    def cli(self, *args):
+        return self.agent(*args, program_data=PUBLIC)
 
     def configure(self, token="tok"):
         r = self.cli("--token", token, "--server-url", self.url)
         self.assertEqual(r.code, 0, r)
-        return r
 
     def start(self):
         code, out = sc("start", SERVICE)
         self.assertEqual(code, 0, out)
-        self.wait_for(lambda: "RUNNING" in sc("query", SERVICE)[1], "the service to run")
-        return out
+        self.wait_for(lambda: service_state() == "RUNNING", "the service to run")
 
     def log(self):
         """The messages of service.log without their time stamps."""
         path = SERVICE_DATA / "service.log"
-        if not path.exists():
-            return []
-        return [line[20:] for line in path.read_bytes().decode("utf-8", "replace").split("\r\n") if line]
+        text = path.read_bytes().decode("utf-8", "replace") if path.exists() else ""
+        return [line[20:] for line in text.split("\r\n") if line]
 
-    def wait_log(self, message, count=1, bound=WAIT):
-        self.wait_for(lambda: self.log().count(message) >= count, repr(message), bound)
+    def wait_log(self, message, bound=60):
+        self.wait_for(lambda: message in self.log(), repr(message), bound)
 
     def poke(self, *args):
         code, out, err = control(*args)
-        self.assertEqual(code, 0, f"service_control {args}: exit {code} {out}{err}; "
-                                  f"service: {sc('query', SERVICE)[1]}")
+        self.assertEqual(code, 0, f"service_control {args}: exit {code} {out}{err}; service: {service_state()}")
         return out
-
-    def wire(self):
-        return allowlist_wire(self.server)

@@ -1,9 +1,9 @@
-"""Loopback allowlist server, customer file API and IP echo service (GET /),
-over http and optionally https; records every request. Script items
-(set_script(method or "*", path prefix, [item...]); longest prefix, then exact
-method wins) answer one request each, or all with "always": status, body |
-body_b64 | json, content_type, headers, delay, drop_after, action: "respond" |
-"normal" | "drop" | "hang" | "trickle" (a byte a second) | "reset"."""
+"""Loopback allowlist server and IP echo service (GET /), over http and
+optionally https; records every request. Script items (set_script(method or
+"*", path prefix, [item...]); longest prefix, then exact method wins) answer
+one request each, or all with "always": status, body | body_b64 | json,
+content_type, headers, delay, drop_after, action: "respond" | "normal" (as if
+unscripted) | "drop" | "hang" | "trickle" (a byte a second) | "reset"."""
 import base64
 import http
 import http.server
@@ -16,11 +16,10 @@ import struct
 import subprocess
 import sys
 import threading
-import urllib.parse
 
 LOOPBACK = "127.0.0.1"
 WHITELIST_PATH = "/api/public/whitelist"
-CUSTOMERS_PREFIX = "/api/auth/customers/"
+REASONS = {s.value: s.phrase for s in http.HTTPStatus}
 
 
 def make_cert(directory):
@@ -40,18 +39,12 @@ def _compact(obj):
 
 class _Item:
     def __init__(self, fields):
-        self.action = fields.get("action", "respond")
-        self.status = int(fields.get("status", 200))
-        self.delay = float(fields.get("delay", 0))
-        self.headers = dict(fields.get("headers", {}))
-        self.content_type = fields.get("content_type") or (
-            "application/json" if "json" in fields else "text/plain; charset=utf-8")
-        if "body_b64" in fields:
-            self.body = base64.b64decode(fields["body_b64"])
-        else:
-            self.body = _compact(fields["json"]) if "json" in fields else str(fields.get("body", "")).encode()
-        self.drop_after = int(fields.get("drop_after", len(self.body) // 2))
-        self.always = bool(fields.get("always", False))
+        self.action, self.status = fields.get("action", "respond"), fields.get("status", 200)
+        self.delay, self.headers, self.always = fields.get("delay", 0), fields.get("headers", {}), fields.get("always")
+        self.content_type = fields.get("content_type", "application/json" if "json" in fields else "text/plain")
+        self.body = (base64.b64decode(fields["body_b64"]) if "body_b64" in fields else
+                     _compact(fields["json"]) if "json" in fields else fields.get("body", "").encode())
+        self.drop_after = fields.get("drop_after", len(self.body) // 2)
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -61,7 +54,6 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if self.server.ssl_context is not None:
             # Handshake in the connection's own thread: a silent client cannot stall accepting.
             self.request = self.server.ssl_context.wrap_socket(self.request, server_side=True)
-        self.server.owner._track(self.request, True)
         super().setup()
 
     def finish(self):
@@ -69,38 +61,32 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             super().finish()
         except OSError:
             pass
-        self.server.owner._track(self.request, False)
         if self.server.ssl_context is not None:
             self.request.close()  # socketserver closes only the plain socket the wrapper took over
 
     def log_message(self, fmt, *args):
         pass
 
-    def _send(self, status, body=b"", content_type="application/json", headers=None, drop_after=None):
+    @staticmethod
+    def _head(status, content_type, length, headers=None):
+        lines = [f"HTTP/1.1 {status} {REASONS.get(status, 'Status')}"]
+        if status != 204:
+            lines += ["Content-Type: " + content_type, f"Content-Length: {length}"]
+        lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
+        return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+
+    def _send(self, status, body, content_type, headers=None, drop_after=None):
         # One write, so a reader that asks once for the available bytes sees the whole body.
-        reason = {s.value: s.phrase for s in http.HTTPStatus}.get(status, "Status")
-        extra = dict(headers or {})
-        names = {k.lower() for k in extra}
-        lines = [f"HTTP/1.1 {status} {reason}"]
-        if "content-type" not in names and (body or status != 204):
-            lines.append("Content-Type: " + content_type)
-        if "content-length" not in names and status != 204:
-            lines.append(f"Content-Length: {len(body)}")
-        lines += [f"{k}: {v}" for k, v in extra.items()]
-        head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
-        if drop_after is None:
-            self.wfile.write(head + body)
-            return
-        self.wfile.write(head + body[:max(0, min(drop_after, len(body)))])
-        self.close_connection = True
-        socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
+        self.wfile.write(self._head(status, content_type, len(body), headers) + body[:drop_after])
+        if drop_after is not None:
+            self.close_connection = True
+            socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
 
     def _trickle(self, item, released):
         body = item.body or b"0" * 1000
         self.close_connection = True
         try:
-            self.wfile.write((f"HTTP/1.1 {item.status} OK\r\nContent-Type: {item.content_type}\r\n"
-                              f"Content-Length: {len(body)}\r\nConnection: close\r\n\r\n").encode("latin-1"))
+            self.wfile.write(self._head(item.status, item.content_type, len(body), {"Connection": "close"}))
             for i in range(len(body)):
                 if released.wait(1):
                     return
@@ -132,24 +118,20 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if item.action != "normal":
                 return self._send(item.status, item.body, item.content_type, item.headers,
                                   item.drop_after if item.action == "drop" else None)
-        status, ctype, out = owner._answer(self.command, self.path, self.headers, body)
+        status, ctype, out = owner._answer(self.command, self.path, body)
         self._send(status, out, ctype)
 
-    do_GET = do_POST = do_DELETE = do_PUT = _dispatch
+    do_GET = do_POST = do_DELETE = _dispatch
 
 
-class _Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
+# Plain TCP: HTTPServer would add a reverse lookup, which stalls where DNS does not work.
+class _Listener(socketserver.ThreadingTCPServer):
+    allow_reuse_address = daemon_threads = True
     block_on_close = False  # a hung handler must not hold up stop()
 
     def __init__(self, owner, port, listener, ssl_context):
         self.owner, self.listener, self.ssl_context = owner, listener, ssl_context
         super().__init__((LOOPBACK, port), _Handler)
-
-    def server_bind(self):
-        # Without HTTPServer's reverse lookup, which stalls where DNS does not work.
-        socketserver.TCPServer.server_bind(self)
-        self.server_name, self.server_port = self.server_address[:2]
 
     def handle_error(self, request, client_address):
         exc = sys.exc_info()[1]
@@ -163,13 +145,11 @@ class FakeServer:
         self._lock = threading.Lock()
         self._ip, self._echo_ip = ip, echo_ip
         self._allowlist = {}
-        self._customers = {"tokens": set(), "customers": []}
         self._scripts = {}
         self._requests = []
         self._hang = threading.Event()
         self._stopping = threading.Event()
-        self._conns = set()
-        self._threads = []
+        self._started = False
         self._listeners = [_Listener(self, http_port, "http", None)]
         if https_port is not None:
             try:
@@ -182,20 +162,15 @@ class FakeServer:
 
     @property
     def http_port(self):
-        return self._listeners[0].server_port
-
-    @property
-    def https_port(self):
-        return self._listeners[1].server_port if len(self._listeners) > 1 else None
+        return self._listeners[0].server_address[1]
 
     def url(self, scheme="http"):
-        return f"{scheme}://{LOOPBACK}:{self.http_port if scheme == 'http' else self.https_port}"
+        return f"{scheme}://{LOOPBACK}:{self._listeners[scheme == 'https'].server_address[1]}"
 
     def start(self):
+        self._started = True
         for lst in self._listeners:
-            t = threading.Thread(target=lst.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
-            t.start()
-            self._threads.append(t)
+            threading.Thread(target=lst.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
         return self
 
     def stop(self):
@@ -204,45 +179,25 @@ class FakeServer:
         self._stopping.set()
         self._hang.set()
         for lst in self._listeners:
-            if self._threads:
-                lst.shutdown()
+            if self._started:
+                lst.shutdown()  # returns once its loop has ended
             lst.server_close()
-        with self._lock:
-            conns = list(self._conns)
-        for conn in conns:  # idle keep-alive and hung connections
-            try:
-                socket.socket.shutdown(conn, socket.SHUT_RDWR)
-            except OSError:
-                pass
-        for t in self._threads:
-            t.join(5)
-
-    def _track(self, conn, add):
-        with self._lock:
-            (self._conns.add if add else self._conns.discard)(conn)
 
     def _record(self, handler, body):
         with self._lock:
             self._requests.append({
-                "listener": handler.server.listener, "client": "%s:%d" % handler.client_address[:2],
-                "method": handler.command, "path": handler.path,
-                "headers": [[k, v] for k, v in handler.headers.items()],
+                "listener": handler.server.listener, "method": handler.command, "path": handler.path,
+                "headers": {k.lower(): v for k, v in handler.headers.items()},
                 "body": body.decode("utf-8", errors="replace")})
 
     def _take_script(self, method, path):
         with self._lock:
-            best = None
-            for (m, prefix), items in self._scripts.items():
-                if items and path.startswith(prefix) and m in ("*", method):
-                    rank = (len(prefix), m != "*")
-                    if best is None or rank > best[0]:
-                        best = (rank, items)
-            if best is None:
+            found = [((len(prefix), m != "*"), items) for (m, prefix), items in self._scripts.items()
+                     if items and path.startswith(prefix) and m in ("*", method)]
+            if not found:
                 return None
-            item = best[1][0]
-            if not item.always:
-                best[1].pop(0)
-            return item
+            items = max(found, key=lambda f: f[0])[1]
+            return items[0] if items[0].always else items.pop(0)
 
     def set_ip(self, ip, echo_ip=None):
         with self._lock:
@@ -276,13 +231,7 @@ class FakeServer:
         with self._lock:
             self._allowlist = {t: set(ips) for t, ips in allowlist.items()}
 
-    def set_customers(self, config):
-        """{"tokens": [bearer...] (none: any), "customers": [{"id", "name", "files": [{"id",
-        "original_name", "content" | "content_b64"}]}]}, served compact in the given key order."""
-        with self._lock:
-            self._customers = {"tokens": set(config.get("tokens") or []), "customers": config["customers"]}
-
-    def _answer(self, method, raw_path, headers, body):
+    def _answer(self, method, raw_path, body):
         path = raw_path.split("?", 1)[0]
         if path == WHITELIST_PATH and method in ("POST", "DELETE"):
             return self._allowlist_change(method, body)
@@ -292,8 +241,6 @@ class FakeServer:
         if path == "/" and method == "GET":
             with self._lock:
                 return 200, "text/plain", ((self._echo_ip or self._ip) + "\n").encode()
-        if path.startswith(CUSTOMERS_PREFIX) and method == "GET":
-            return self._customer_get(path[len(CUSTOMERS_PREFIX):], headers)
         return self._error(404, "not found")
 
     @staticmethod
@@ -304,41 +251,11 @@ class FakeServer:
         try:
             # strict: the programs escape only quotes and backslashes.
             data = json.loads(body.decode("utf-8", errors="replace"), strict=False)
-            token, ip = data.get("token"), data.get("ip")
-        except (ValueError, AttributeError):
-            return self._error(400, "body is not a JSON object")
-        if not isinstance(token, str) or not token:
-            return self._error(401, "missing rule token")
-        if not isinstance(ip, str) or not ip:
-            return self._error(400, "missing ip")
+            token, ip = str(data["token"]), str(data["ip"])
+        except (ValueError, KeyError, TypeError):
+            return self._error(400, "not a JSON object with a token and an ip")
         with self._lock:
             ips = self._allowlist.setdefault(token, set())
             changed = (ip not in ips) if method == "POST" else (ip in ips)
             (ips.add if method == "POST" else ips.discard)(ip)
         return 200, "application/json", _compact({"ok": True, "token": token, "ip": ip, "changed": changed})
-
-    def _customer_get(self, rest, headers):
-        auth = headers.get("Authorization", "")
-        bearer = auth[7:].strip() if auth[:7].lower() == "bearer " else ""
-        with self._lock:
-            tokens, customers = self._customers["tokens"], self._customers["customers"]
-        if not bearer or (tokens and bearer not in tokens):
-            return 401, "application/json", _compact({"error": "Unauthorized"})
-        parts = rest.split("/")
-        if len(parts) == 2 and parts[0] == "name":
-            found = [c for c in customers if c["name"] == urllib.parse.unquote(parts[1])]
-        else:
-            found = [c for c in customers if str(c["id"]) == parts[0]]
-        if not found:
-            return 404, "application/json", _compact({"error": "Customer not found"})
-        if parts[0] == "name":
-            return 200, "application/json", _compact({k: v for k, v in found[0].items() if k != "files"})
-        files = found[0].get("files") or []
-        if parts[1:] == ["files"]:
-            return 200, "application/json", _compact(
-                [{k: v for k, v in f.items() if k not in ("content", "content_b64")} for f in files])
-        for f in files:
-            if len(parts) == 4 and parts[1] == "files" and parts[3] == "download" and str(f.get("id")) == parts[2]:
-                data = base64.b64decode(f["content_b64"]) if "content_b64" in f else f.get("content", "").encode()
-                return 200, "application/octet-stream", data
-        return 404, "application/json", _compact({"error": "File not found"})

@@ -1,48 +1,19 @@
-// Test launcher: runs a program with some environment variables replaced and
-// passes its exit code through (Wine forces ProgramData only for processes
-// started from Linux).
-//   launch.exe [--stamp=FILE] [--desktop=NAME] [--show=N] NAME=VALUE... -- program [arguments...]
-// The stamp is created before anything else: a run that left none was never
-// started by Wine (now and then on a loaded machine) and may be repeated.
+// Test launcher: runs a program with some environment variables replaced
+// (Wine forces ProgramData only for processes started from Linux) and passes
+// its exit code through. The stamp is created before anything else: a run that
+// left none was never started by Wine (now and then on a loaded machine).
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
-#include <vector>
 
 #include "command_line.h"
 #include "handles.h"
 
-namespace {
-bool same_name(const std::wstring& entry, const std::wstring& assignment) {
-  size_t a = entry.find(L'='), b = assignment.find(L'=');
-  return a != std::wstring::npos && a == b && CompareStringOrdinal(entry.c_str(), static_cast<int>(a),
-                                                                   assignment.c_str(), static_cast<int>(b),
-                                                                   TRUE) == CSTR_EQUAL;
-}
-
-std::vector<wchar_t> build_environment(const std::vector<std::wstring>& overrides) {
-  std::vector<std::wstring> entries;
-  if (wchar_t* block = GetEnvironmentStringsW()) {
-    for (const wchar_t* p = block; *p; p += std::wcslen(p) + 1) entries.emplace_back(p);
-    FreeEnvironmentStringsW(block);
-  }
-  for (const std::wstring& assignment : overrides) {
-    std::erase_if(entries, [&](const std::wstring& e) { return same_name(e, assignment); });
-    entries.push_back(assignment);
-  }
-  std::vector<wchar_t> out;
-  for (const std::wstring& e : entries) out.insert(out.end(), e.c_str(), e.c_str() + e.size() + 1);
-  out.push_back(L'\0');
-  return out;
-}
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  std::vector<std::wstring> overrides;
   int i = 1;
   for (; i < argc && std::wcscmp(argv[i], L"--") != 0; ++i) {
     if (std::wcsncmp(argv[i], L"--stamp=", 8) == 0) {
@@ -52,26 +23,28 @@ int wmain(int argc, wchar_t** argv) {
     } else if (std::wcsncmp(argv[i], L"--show=", 7) == 0) {
       startup.dwFlags |= STARTF_USESHOWWINDOW;
       startup.wShowWindow = static_cast<WORD>(std::wcstoul(argv[i] + 7, nullptr, 10));
+    } else if (const wchar_t* eq = std::wcschr(argv[i], L'=')) {
+      // The child inherits the changed environment.
+      SetEnvironmentVariableW(std::wstring(argv[i], eq - argv[i]).c_str(), eq + 1);
     } else {
-      overrides.emplace_back(argv[i]);
+      break;
     }
   }
-  if (i + 1 >= argc) {
+  if (i + 1 >= argc || std::wcscmp(argv[i], L"--") != 0) {
     std::fputs("usage: launch [--stamp=FILE] [--desktop=NAME] [--show=N] NAME=VALUE... -- program [args...]\n",
                stderr);
     return 125;
   }
   std::wstring command_line;
   for (int j = i + 1; j < argc; ++j) append_quoted_argument(command_line, argv[j]);
-  std::vector<wchar_t> environment = build_environment(overrides);
 
   PROCESS_INFORMATION info{};
   // Wine on a loaded machine now and then fails a start with
   // ERROR_INTERNAL_ERROR before the child runs any of its code; try again.
   constexpr int START_ATTEMPTS = 3;
   for (int attempt = 1;; ++attempt) {
-    if (CreateProcessW(argv[i + 1], command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                       environment.data(), nullptr, &startup, &info))
+    if (CreateProcessW(argv[i + 1], command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &info))
       break;
     DWORD error = GetLastError();
     std::fprintf(stderr, "launch: CreateProcess failed: %lu\n", error);

@@ -1,134 +1,68 @@
-// Test tool: pokes the running agent service the way other programs do.
-//   event [N]      sets the reload event (N times in a burst)
-//   hold S         holds the registration mutex S seconds, after printing "held"
-//   control N      sends control code N (`sc control` can't send user codes under Wine)
-//   cycles N [S]   sets the event N times, each time waiting (at most S seconds,
-//                  default 120) until the service has taken it
-//   stats          "pid=P handles=H working_set=W" of the running service
-//   security       the reload event's owner and DACL as SDDL
-// Exit 0, else the system error code, also printed to stderr.
+// Test tool: pokes the running agent service the way other programs do (verbs:
+// the usage text at the end). Exit 0, else the system error code, also on stderr.
 #include <windows.h>
 
 #include <aclapi.h>
-#include <psapi.h>
 #include <sddl.h>
+#include <winternl.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cwchar>
-#include <cwctype>
 #include <string>
 #include <vector>
 
-#include "agent_constants.h"
 #include "handles.h"
 #include "service_names.h"
-#include "shared_objects.h"
 
 namespace {
-int failed(const char* what, DWORD code) {
+int failed(const char* what, DWORD code = GetLastError()) {
   std::fprintf(stderr, "service_control: %s failed: %lu\n", what, code);
   return static_cast<int>(code);
 }
 
-int failed(const char* what) { return failed(what, GetLastError()); }
-
-// With wait_each, every set waits until the service has reset the event (it
-// does when it reloads), at most bound_seconds.
-int set_event(unsigned long count, bool wait_each, unsigned long bound_seconds) {
+// With wait_each, every set waits until the service has reset the event, as it does when it reloads.
+int set_event(unsigned long count, bool wait_each) {
   kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
   if (!event) return failed("OpenEventW");
   for (unsigned long i = 0; i < count; ++i) {
     if (!SetEvent(event.get())) return failed("SetEvent");
-    ULONGLONG deadline = GetTickCount64() + bound_seconds * 1000ULL;
-    while (wait_each && WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) {
-      if (GetTickCount64() > deadline) return failed("waiting for the reload", WAIT_TIMEOUT);
-      Sleep(1);
-    }
+    while (wait_each && WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) Sleep(1);
     Sleep(1);  // another set, not the same one twice
   }
   return 0;
 }
 
-int hold_mutex(unsigned long seconds) {
-  // As a command-line run takes the lock: the service's own while it runs.
-  kernel_handle mutex = create_shared_mutex(REGISTRATION_MUTEX_NAME, foreign_objects::adopt);
-  if (!mutex) return failed("CreateMutexW");
-  if (WaitForSingleObject(mutex.get(), 10000) != WAIT_OBJECT_0) return failed("taking the mutex", WAIT_TIMEOUT);
-  std::puts("held");
-  std::fflush(stdout);
-  Sleep(seconds * 1000);
-  ReleaseMutex(mutex.get());
-  return 0;
-}
-
-int send_control(DWORD code) {
+service_handle open_service(DWORD access) {
   service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager) return failed("OpenSCManagerW");
-  service_handle service(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_USER_DEFINED_CONTROL));
-  if (!service) return failed("OpenServiceW");
-  SERVICE_STATUS status{};
-  return ControlService(service.get(), code, &status) ? 0 : failed("ControlService");
+  return service_handle(manager ? OpenServiceW(manager.get(), SERVICE_NAME, access) : nullptr);
 }
 
 // GetProcessHandleCount of another process gives 0 under Wine; the system's
 // handle table is filled by wineserver and counts them.
-struct handle_entry {
-  USHORT process_id;
-  USHORT back_trace_index;
-  UCHAR object_type;
-  UCHAR attributes;
-  USHORT value;
-  PVOID object;
-  ULONG granted_access;
-};
-struct handle_table {
-  ULONG count;
-  handle_entry entries[1];
-};
-using query_system_fn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
-constexpr LONG STATUS_INFO_LENGTH_MISMATCH = static_cast<LONG>(0xC0000004);
-
 long count_handles(DWORD pid) {
-  auto query = reinterpret_cast<query_system_fn>(
+  auto query = reinterpret_cast<decltype(&NtQuerySystemInformation)>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  if (!query) return -1;
-  std::vector<unsigned char> buffer(1 << 16);
-  LONG status;
-  ULONG needed = 0;
-  while ((status = query(SYSTEM_HANDLE_INFORMATION, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
-         STATUS_INFO_LENGTH_MISMATCH)
-    buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
-  if (status < 0) return -1;
-  const auto* table = reinterpret_cast<const handle_table*>(buffer.data());
+  std::vector<unsigned char> buffer(1 << 22);  // far more than a test prefix's handles
+  if (query(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), nullptr) < 0) return -1;
+  const auto* table = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
   long count = 0;
-  for (ULONG i = 0; i < table->count; ++i) count += table->entries[i].process_id == static_cast<USHORT>(pid);
+  for (ULONG i = 0; i < table->Count; ++i) count += table->Handle[i].OwnerPid == pid;
   return count;
 }
 
 int print_stats() {
-  service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager) return failed("OpenSCManagerW");
-  service_handle service(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_QUERY_STATUS));
+  service_handle service = open_service(SERVICE_QUERY_STATUS);
   SERVICE_STATUS_PROCESS state{};
   DWORD needed = 0;
   if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&state),
                                         sizeof state, &needed))
     return failed("QueryServiceStatusEx");
-  if (state.dwCurrentState != SERVICE_RUNNING || state.dwProcessId == 0)
-    return failed("finding the running service", ERROR_SERVICE_NOT_ACTIVE);
-  kernel_handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, state.dwProcessId));
-  PROCESS_MEMORY_COUNTERS memory{};
-  memory.cb = sizeof memory;
-  if (!process || !K32GetProcessMemoryInfo(process.get(), &memory, sizeof memory))
-    return failed("reading the service's memory counters");
   long handles = count_handles(state.dwProcessId);
-  if (handles <= 0) return failed("counting the service's handles", ERROR_NOT_SUPPORTED);
-  std::printf("pid=%lu handles=%ld working_set=%llu\n", state.dwProcessId, handles,
-              static_cast<unsigned long long>(memory.WorkingSetSize));
+  if (handles <= 0) return failed("counting the running service's handles", ERROR_NOT_SUPPORTED);
+  std::printf("pid=%lu handles=%ld\n", state.dwProcessId, handles);
   return 0;
 }
+
 int print_event_security() {
   kernel_handle event(OpenEventW(READ_CONTROL, FALSE, RELOAD_EVENT_NAME));
   if (!event) return failed("OpenEventW");
@@ -147,16 +81,16 @@ int print_event_security() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  auto number = [&](int i, unsigned long fallback) {
-    return i < argc && std::iswdigit(argv[i][0]) ? std::wcstoul(argv[i], nullptr, 10) : fallback;
-  };
   std::wstring verb = argc > 1 ? argv[1] : L"";
-  if (verb == L"event") return set_event(number(2, 1), false, 0);
-  if (verb == L"cycles") return set_event(number(2, 1), true, number(3, 120));
-  if (verb == L"hold") return hold_mutex(number(2, 0));
-  if (verb == L"control" && argc == 3) return send_control(number(2, 0));
+  unsigned long number = argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 1;
+  if (verb == L"event" || verb == L"cycles") return set_event(number, verb == L"cycles");
+  if (verb == L"control" && argc == 3) {  // `sc control` can't send user codes under Wine
+    SERVICE_STATUS status{};
+    service_handle service = open_service(SERVICE_USER_DEFINED_CONTROL);
+    return service && ControlService(service.get(), number, &status) ? 0 : failed("ControlService");
+  }
   if (verb == L"stats") return print_stats();
   if (verb == L"security") return print_event_security();
-  std::fputs("usage: service_control event [N] | hold S | control N | cycles N [S] | stats | security\n", stderr);
+  std::fputs("usage: service_control event [N] | cycles N | control N | stats | security\n", stderr);
   return 87;
 }

@@ -1,32 +1,25 @@
 // Stand-in for the agent when the tray runs it, copied in as whitelist.exe and
 // sync.exe. Beside the copy, named after it:
 //   <program>.log     one JSON line per start: {"command_line": ..., "argv": [...], "program_data": ...}
-//   <program>.script  lines done in order: "last-error TEXT" (into the data folder's last_error.txt),
-//                     "hold" (until <program>.release exists), "exit N" (0 when not given)
+//   <program>.script  lines done in order: "hold" (until <program>.release exists), "exit N" (0 when not given)
 #include <windows.h>
 
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "data_folder.h"
+#include "allowlist_text.h"
 #include "file_io.h"
-#include "folder_security.h"
 #include "handles.h"
 #include "text.h"
 
 namespace {
 std::string json_string(const wchar_t* text) {
-  std::string out = "\"";
-  for (unsigned char c : wstring_to_utf8(text)) {
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\u%04x" : (c == '"' || c == '\\') ? "\\%c" : "%c", c);
-    out += escaped;
-  }
-  return out + "\"";
+  std::string utf8 = wstring_to_utf8(text), out(utf8.size() * 6 + 1, '\0');
+  json_escape(utf8.c_str(), out.data(), out.size());
+  return "\"" + std::string(out.c_str()) + "\"";
 }
 }  // namespace
 
@@ -54,12 +47,6 @@ int wmain() {
     end = std::min(script.find('\n', start), script.size());
     std::string step = script.substr(start, end - start);
     if (!step.empty() && step.back() == '\r') step.pop_back();
-    if (step.rfind("last-error ", 0) == 0) {
-      wchar_t path[PATH_CAPACITY];
-      data_file_path(LAST_ERROR_FILE_NAME, path, PATH_CAPACITY);
-      ensure_data_folder(path);
-      replace_file(path, step.data() + 11, step.size() - 11);
-    }
     while (step == "hold" && GetFileAttributesW((self + L".release").c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(50);
     if (step.rfind("exit ", 0) == 0) code = std::atoi(step.c_str() + 5);
   }

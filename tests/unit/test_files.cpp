@@ -1,47 +1,29 @@
 // The configuration and state files, the tray's reading of them and its runs of the agent.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
 #include <thread>
 
+#include "agent_launch.h"
 #include "agent_run.h"
-#include "agent_state.h"
 #include "allowlist_text.h"
 #include "config_cipher.h"
-#include "config_store.h"
-#include "config_text.h"
-#include "config_transfer.h"
-#include "data_folder.h"
-#include "file_io.h"
-#include "folder_security.h"
-#include "handles.h"
-#include "status_snapshot.h"
-#include "agent_launch.h"
 #include "config_window.h"
-#include "notify_rules.h"
-#include "refresh_gate.h"
+#include "folder_security.h"
 #include "test_support.h"
 #include "text.h"
 #include "tray_files.h"
 
-
 namespace {
-// File texts made with: iv=000102030405060708090a0b0c0d0e0f
-//   (printf "$iv" | xxd -r -p; printf '%s' "$plaintext" |
+// Made with: iv=000102030405060708090a0b0c0d0e0f
+//   (printf "$iv" | xxd -r -p; printf '%s' "$PLAINTEXT" |
 //    openssl enc -aes-128-cfb -K 52773854714c6d3256624e35785a6337 -iv $iv) | base64 -w0
-constexpr struct {
-  const char *plaintext, *ciphertext, *file_text;
-} KNOWN_ANSWERS[] = {
-    {"x", "\xfe", "AAECAwQFBgcICQoLDA0OD/4="},
-    {"token=abc\nserver_url=https://example.test\nfiles_name=\nfiles_token=\n",
-     "\xf2\x5c\x28\x0a\x0f\xbc\xe2\x02\x4b\x65\x5a\xcb\x3b\x6c\x8e\x81\x3a\x76\x01\x9b\x8f\x4a\x87\xdd\xbf\x37\xf4"
-     "\x3e\xdd\x49\xd6\x21\x37\x6d\x4d\x32\xa5\xad\x7e\xe6\x77\x39\x0a\x00\xdd\x9b\x26\x41\x21\xb3\x48\x08\x81"
-     "\xdb\x50\x77\x43\x7b\x5e\xd9\x44\x47\xcb\x66\x49\x59\xa4",
-     "AAECAwQFBgcICQoLDA0OD/JcKAoPvOICS2VayztsjoE6dgGbj0qH3b839D7dSdYhN21NMqWtfuZ3OQoA3ZsmQSGzSAiB21B3Q3te2"
-     "URHy2ZJWaQ="},
-};
 constexpr uint8_t TEST_IV[CIPHER_BLOCK_BYTES] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+constexpr char PLAINTEXT[] = "token=abc\nserver_url=https://example.test\nfiles_name=\nfiles_token=\n";
+constexpr char CIPHERTEXT[] =
+    "\xf2\x5c\x28\x0a\x0f\xbc\xe2\x02\x4b\x65\x5a\xcb\x3b\x6c\x8e\x81\x3a\x76\x01\x9b\x8f\x4a\x87\xdd\xbf\x37\xf4"
+    "\x3e\xdd\x49\xd6\x21\x37\x6d\x4d\x32\xa5\xad\x7e\xe6\x77\x39\x0a\x00\xdd\x9b\x26\x41\x21\xb3\x48\x08\x81"
+    "\xdb\x50\x77\x43\x7b\x5e\xd9\x44\x47\xcb\x66\x49\x59\xa4";
+constexpr char FILE_TEXT[] =
+    "AAECAwQFBgcICQoLDA0OD/JcKAoPvOICS2VayztsjoE6dgGbj0qH3b839D7dSdYhN21NMqWtfuZ3OQoA3ZsmQSGzSAiB21B3Q3te2"
+    "URHy2ZJWaQ=";
 
 class config_file : public data_test {
  protected:
@@ -52,155 +34,12 @@ class config_file : public data_test {
   }
 };
 using state_files = data_test;
-using tray_snapshot = data_test;
 
 file_handle hold_open(const std::wstring& path, DWORD share) {
   return file_handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                                  0, nullptr));
 }
-}  // namespace
 
-TEST_F(config_file, openssl_known_answers) {
-  for (const auto& v : KNOWN_ANSWERS) {
-    std::string out(std::strlen(v.plaintext), '\0');
-    ASSERT_EQ(config_cipher(TEST_IV, reinterpret_cast<const uint8_t*>(v.plaintext),
-                            reinterpret_cast<uint8_t*>(out.data()), out.size(), cipher_direction::encrypt),
-              0);
-    EXPECT_EQ(out, std::string(v.ciphertext, out.size())) << v.plaintext;
-    write_bytes(path, v.file_text);
-    EXPECT_EQ(read(), v.plaintext);
-  }
-  ASSERT_EQ(write_config_file(path.c_str(), "token=t\n"), 0);
-  std::string first = read_bytes(path);
-  ASSERT_EQ(write_config_file(path.c_str(), "token=t\n"), 0);
-  EXPECT_NE(read_bytes(path), first) << "every save draws a new initialisation vector";
-  EXPECT_EQ(read(), "token=t\n");
-}
-
-TEST_F(config_file, saves_that_would_be_cut_fail_and_keep_the_old_file) {
-  ASSERT_EQ(tray_config_save(L"t", L"https://a", nullptr, nullptr, nullptr, 0), 0);
-  std::string before = read_bytes(path);
-  // 200 characters of three UTF-8 bytes each do not fit the 511-byte field.
-  std::wstring wide_token(200, L'\u20ac');
-  wchar_t message[64] = L"";
-  EXPECT_EQ(tray_config_save(wide_token.c_str(), L"https://a", nullptr, nullptr, message, 64), -1);
-  EXPECT_STREQ(message, L"Failed to write encrypted config.");
-  EXPECT_EQ(read_bytes(path), before);
-}
-
-// Where a hand-edited or damaged plaintext can go wrong.
-TEST(config_text, parsed_fields) {
-  const struct {
-    std::string text;
-    const wchar_t* expected;  // token|server_url|files_name|files_token
-  } rows[] = {
-      {"TOKEN=x\n", L"x|||"},
-      {"token =x\n", L"|||"},
-      {"token=a=b\n", L"a=b|||"},
-      {"token= a \n", L" a |||"},
-      {"token=a\xff" "b", L"a\ufffdb|||"},
-      {"token=t\r\nserver_url=https://a\r\nfiles_name=n\r\nfiles_token=f\r\n", L"t|https://a|n|f"},
-      {"garbage\ntoken=t\nserver_url=u\n", L"|u||"},  // a line without '=' joins the next key
-      {"token=ab\rfiles_name=z", L"ab||z|"},
-      {"server_url=u\nserver_url=" + std::string(SERVER_URL_CAPACITY, 'u'), L"|||"},  // a value that does not fit
-  };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    wchar_t token[TOKEN_CAPACITY] = L"", url[SERVER_URL_CAPACITY] = L"", name[FILES_NAME_CAPACITY] = L"",
-            files_token[FILES_TOKEN_CAPACITY] = L"";
-    parse_config_text(rows[i].text.c_str(), {{token, TOKEN_CAPACITY},
-                                             {url, SERVER_URL_CAPACITY},
-                                             {name, FILES_NAME_CAPACITY},
-                                             {files_token, FILES_TOKEN_CAPACITY}});
-    EXPECT_EQ(std::wstring(token) + L"|" + url + L"|" + name + L"|" + files_token, rows[i].expected) << "row " << i;
-  }
-}
-
-// Another process's brief hold is waited out by the writer and the reader.
-TEST_F(state_files, a_brief_holder_is_waited_out) {
-  std::wstring path = file(L"last_ip.txt");
-  write_bytes(path, "203.0.113.8");
-  file_handle reader = hold_open(path, FILE_SHARE_READ);
-  ASSERT_TRUE(reader);
-  std::thread release_reader([&] {
-    Sleep(60);
-    reader.reset();
-  });
-  EXPECT_EQ(replace_file(path.c_str(), "203.0.113.9", 11), 0);
-  release_reader.join();
-  file_handle writer = hold_open(path, 0);
-  ASSERT_TRUE(writer);
-  std::thread release_writer([&] {
-    Sleep(60);
-    writer.reset();
-  });
-  wchar_t ip[IP_CAPACITY] = L"";
-  tray_read_last_ip(ip, IP_CAPACITY);
-  release_writer.join();
-  EXPECT_STREQ(ip, L"203.0.113.9");
-}
-
-TEST_F(state_files, replace_that_cannot_finish_keeps_the_old_file_whole) {
-  std::wstring path = file(L"last_error.txt");
-  write_bytes(path, "old text");
-  {
-    file_handle holder = hold_open(path, 0);
-    ASSERT_TRUE(holder);
-    EXPECT_EQ(replace_file(path.c_str(), "new", 3), -1);
-  }
-  EXPECT_EQ(read_bytes(path), "old text");
-  EXPECT_EQ(list_folder(folder()), L"last_error.txt") << "the temporary file is removed";
-}
-
-// A state file planted as a hard link (Wine counts them; it hides file links).
-// The guard holds for the rest of the process: CTest runs this test apart.
-TEST_F(state_files, guarded_state_files_refuse_hard_links) {
-  static std::string refusals;
-  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }), nullptr);
-  std::wstring victim = base + L"\\victim.txt";
-  write_bytes(victim, "elsewhere");
-  std::wstring path = file(L"last_ip.txt");
-  ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
-  wchar_t ip[IP_CAPACITY];
-  EXPECT_FALSE(read_last_ip_file(ip));
-  wcscpy(agent.last_ip, L"198.51.100.9");
-  EXPECT_EQ(write_last_ip_file(), -1);
-  EXPECT_EQ(read_bytes(victim), "elsewhere");
-  EXPECT_EQ(refusals, "it has more than one hard linkit has more than one hard link");
-
-  DeleteFileW(path.c_str());
-  EXPECT_EQ(write_last_ip_file(), 0);
-  EXPECT_TRUE(read_last_ip_file(ip));
-  EXPECT_STREQ(ip, L"198.51.100.9");
-  EXPECT_EQ(list_folder(folder()), L"last_ip.txt service.lock")
-      << "no temporary file is left; the anchor that keeps the folder from being emptied is held";
-  EXPECT_FALSE(DeleteFileW(file(L"service.lock").c_str())) << "the anchor can't be deleted while held";
-}
-
-// One reading for the status, the balloons and the pending count (the agent's
-// own count). It asks the echo port: CTest runs it under that port's lock.
-TEST_F(tray_snapshot, one_reading_for_status_balloons_and_pending_count) {
-  ASSERT_EQ(tray_config_save(L"0123456789abcdef", L"https://srv.example", nullptr, nullptr, nullptr, 0), 0);
-  write_bytes(file(L"last_ip.txt"), "203.0.113.7\r\n");
-  write_bytes(file(L"last_error.txt"), "WinHttpSendRequest failed: error 12029\n");
-  // Blank, repeated (in another letter case) and over-long lines are dropped by the agent.
-  write_bytes(file(L"pending_delete_ips.txt"),
-              "198.51.100.1\r\n \t\r\nfe80::A\r\n198.51.100.1\nFE80::a\n" + std::string(70, '9') + "\n");
-  snapshot_ptr s(build_status_snapshot(L"", true));
-  ASSERT_TRUE(s);
-  EXPECT_STREQ(s->last_whitelisted, L"203.0.113.7");
-  EXPECT_STREQ(s->allowlist_status, L"Error: cannot reach server") << "a recorded error decides first";
-  EXPECT_STREQ(s->pending_cleanup, L"2 old IP(s) waiting to remove");
-  EXPECT_TRUE(s->has_last_error) << "the balloons get the same reading";
-  EXPECT_EQ(std::wstring(s->last_error).rfind(L"WinHttpSendRequest failed: error 12029", 0), 0u);
-
-  // Too long for the balloons' 512 units: none for them, still the status's reason.
-  write_bytes(file(L"last_error.txt"), "Error: forbidden (403) " + std::string(600, 'x'));
-  s.reset(build_status_snapshot(L"", true));
-  EXPECT_FALSE(s->has_last_error);
-  EXPECT_STREQ(s->allowlist_status, L"Error: invalid token");
-}
-
-namespace {
 // A text as the stand-in agent logs it: a JSON string of its UTF-8 form.
 std::string json(const std::wstring& text) {
   char out[2048];
@@ -224,6 +63,85 @@ class agent_runs : public data_test {
   }
 };
 }  // namespace
+
+TEST_F(config_file, openssl_known_answers) {
+  std::string out(sizeof PLAINTEXT - 1, '\0');
+  ASSERT_EQ(config_cipher(TEST_IV, reinterpret_cast<const uint8_t*>(PLAINTEXT), reinterpret_cast<uint8_t*>(out.data()),
+                          out.size(), cipher_direction::encrypt),
+            0);
+  EXPECT_EQ(out, std::string(CIPHERTEXT, out.size()));
+  write_bytes(path, FILE_TEXT);
+  EXPECT_EQ(read(), PLAINTEXT);
+  ASSERT_EQ(write_config_file(path.c_str(), "token=t\n"), 0);
+  std::string first = read_bytes(path);
+  ASSERT_EQ(write_config_file(path.c_str(), "token=t\n"), 0);
+  EXPECT_NE(read_bytes(path), first) << "every save draws a new initialisation vector";
+  EXPECT_EQ(read(), "token=t\n");
+}
+
+TEST_F(config_file, saves_that_would_be_cut_fail_and_keep_the_old_file) {
+  write_bytes(path, FILE_TEXT);
+  // 200 characters of three UTF-8 bytes each do not fit the 511-byte field.
+  wchar_t message[64] = L"";
+  EXPECT_EQ(tray_config_save(std::wstring(200, L'\u20ac').c_str(), L"https://a", nullptr, nullptr, message, 64), -1);
+  EXPECT_STREQ(message, L"Failed to write encrypted config.");
+  EXPECT_EQ(read_bytes(path), FILE_TEXT);
+}
+
+// Another process holds a state file: a brief hold is waited out by the writer
+// and the reader; a replacement that cannot finish keeps the old file whole.
+TEST_F(state_files, a_held_file_is_waited_out_or_kept_whole) {
+  std::wstring path = file(L"last_ip.txt");
+  write_bytes(path, "203.0.113.8");
+  {
+    file_handle holder = hold_open(path, 0);
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(replace_file(path.c_str(), "new", 3), -1);
+  }
+  EXPECT_EQ(read_bytes(path), "203.0.113.8");
+  EXPECT_EQ(list_folder(folder()), std::set<std::wstring>{L"last_ip.txt"}) << "the temporary file is removed";
+  file_handle reader = hold_open(path, FILE_SHARE_READ);
+  ASSERT_TRUE(reader);
+  std::jthread release_reader([&] {
+    Sleep(60);
+    reader.reset();
+  });
+  EXPECT_EQ(replace_file(path.c_str(), "203.0.113.9", 11), 0);
+  file_handle writer = hold_open(path, 0);
+  ASSERT_TRUE(writer);
+  std::jthread release_writer([&] {
+    Sleep(60);
+    writer.reset();
+  });
+  wchar_t ip[IP_CAPACITY] = L"";
+  tray_read_last_ip(ip, IP_CAPACITY);
+  EXPECT_STREQ(ip, L"203.0.113.9");
+}
+
+// A state file planted as a hard link (Wine counts them; it hides file links).
+// The guard holds for the rest of the process: CTest runs this test apart.
+TEST_F(state_files, guarded_state_files_refuse_hard_links) {
+  static std::string refusals;
+  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }), nullptr);
+  std::wstring victim = base + L"\\victim.txt";
+  write_bytes(victim, "elsewhere");
+  std::wstring path = file(L"last_ip.txt");
+  ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
+  wchar_t ip[IP_CAPACITY];
+  EXPECT_FALSE(read_last_ip_file(ip));
+  wcscpy(agent.last_ip, L"198.51.100.9");
+  EXPECT_EQ(write_last_ip_file(), -1);
+  EXPECT_EQ(read_bytes(victim), "elsewhere");
+  EXPECT_EQ(refusals, "it has more than one hard linkit has more than one hard link");
+
+  DeleteFileW(path.c_str());
+  EXPECT_EQ(write_last_ip_file(), 0);
+  EXPECT_TRUE(read_last_ip_file(ip));
+  EXPECT_STREQ(ip, L"198.51.100.9");
+  EXPECT_EQ(list_folder(folder()), (std::set<std::wstring>{L"last_ip.txt", L"service.lock"}))
+      << "no temporary file is left; the anchor that keeps the folder from being emptied is held";
+  EXPECT_FALSE(DeleteFileW(file(L"service.lock").c_str())) << "the anchor can't be deleted while held";
+}
 
 // The one round trip of the argument quoting: the hardest values, split by a real child.
 TEST_F(agent_runs, files_values_reach_the_child_intact) {
@@ -255,19 +173,4 @@ TEST_F(agent_runs, a_child_that_outlives_the_bound_is_stopped_and_reported) {
   EXPECT_EQ(code, -7);
   // Stopped, not left behind: its file can be replaced now.
   EXPECT_TRUE(DeleteFileW(program(L"whitelist.exe").c_str())) << GetLastError();
-}
-
-TEST_F(agent_runs, import_replaces_the_configuration_whole_or_not_at_all) {
-  std::wstring config = file(L"whitelist.config");
-  std::wstring chosen = base + L"\\chosen.config";
-  write_bytes(config, "the old configuration");
-  for (const std::wstring& bad : {std::wstring(), base + L"\\missing.config", app}) {
-    EXPECT_EQ(import_config_file(bad.c_str()), -1) << bad.c_str();
-    EXPECT_EQ(read_bytes(config), "the old configuration");
-  }
-  std::string content(70000, 'c');  // any content, longer than one copy chunk
-  write_bytes(chosen, content);
-  ASSERT_EQ(import_config_file(chosen.c_str()), 0);
-  EXPECT_EQ(read_bytes(config), content);
-  EXPECT_EQ(list_folder(folder()), L"whitelist.config") << "no temporary file left";
 }

@@ -2,114 +2,95 @@
 // cycle's time and causes read back as the worker would take them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "wake_plan.h"
 
 namespace {
-struct notice {
-  unsigned long long at;
-  unsigned cause;  // WAKE_RELOAD, WAKE_NETWORK or WAKE_RESUME
-};
-struct cycle {
-  unsigned long long at;
+// Timelines in seconds, one event per word: "20.5:n" at 20.5 s. Causes: p poll,
+// l reload, n address change, r resume, t retry, s the start-up sync at 0; a
+// cycle marked "-" finds no network.
+constexpr char CAUSES[] = "plnrts";
+
+struct event {
+  wake_plan::ms at;
   unsigned causes;
-  bool operator==(const cycle&) const = default;
+  bool missed;
 };
 
-// Runs the plan from a start-up sync at 0 until `until`; the cycles listed in
-// `unreached` (by their number, from 0) find no network, the rest do.
-std::vector<cycle> run(const std::vector<notice>& notices, unsigned long long until,
-                       std::vector<int> unreached = {}, bool start_reached = true) {
+std::vector<event> parse(const std::string& timeline) {
+  std::vector<event> events;
+  std::istringstream words(timeline);
+  for (std::string word; words >> word;) {
+    event e{static_cast<wake_plan::ms>(std::stod(word) * 1000 + 0.5), 0, word.back() == '-'};
+    for (char c : word.substr(word.find(':') + 1))
+      if (c != '-') e.causes |= 1u << std::string(CAUSES).find(c);
+    events.push_back(e);
+  }
+  return events;
+}
+
+std::string format(const event& e) {
+  std::ostringstream word;
+  word << e.at / 1000.0 << ':';
+  for (int bit = 0; CAUSES[bit]; ++bit)
+    if (e.causes & (1u << bit)) word << CAUSES[bit];
+  if (e.missed) word << '-';
+  return word.str();
+}
+
+// Runs the plan from the start-up sync until `until` seconds; each cycle finds
+// the network or not as `expected` marks it at the same place.
+std::string run(const std::string& notices_text, double until, const std::string& expected) {
+  std::vector<event> notices = parse(notices_text), marks = parse(expected);
+  auto missed = [&](size_t n) { return n < marks.size() && marks[n].missed; };
   wake_plan plan;
-  plan.cycle_ended(0, WAKE_START, start_reached ? cycle_outcome::reached : cycle_outcome::unreached);
-  std::vector<cycle> cycles;
-  size_t next = 0;
-  unsigned long long now = 0;
-  while (now <= until) {
-    unsigned long long due = now + plan.wait_ms(now);
+  plan.cycle_ended(0, WAKE_START, missed(0) ? cycle_outcome::unreached : cycle_outcome::reached);
+  std::string cycles = format({0, WAKE_START, missed(0)});
+  size_t next = 0, count = 1;
+  for (wake_plan::ms now = 0;;) {
+    wake_plan::ms due = now + plan.wait_ms(now);
     if (next < notices.size() && notices[next].at <= due) {
       now = notices[next].at;
       // A reload's events are not watched while it waits for its settle.
-      if (notices[next].cause != WAKE_RELOAD)
-        plan.change_signalled(now, static_cast<wake_cause>(notices[next].cause));
+      if (notices[next].causes != WAKE_RELOAD)
+        plan.change_signalled(now, static_cast<wake_cause>(notices[next].causes));
       else if (!plan.reload_pending())
         plan.reload_signalled(now);
       ++next;
       continue;
     }
-    now = due;
-    if (now > until) break;
+    if ((now = due) > until * 1000) return cycles;
     unsigned causes = plan.take(now);
-    bool reached = std::find(unreached.begin(), unreached.end(), static_cast<int>(cycles.size())) == unreached.end();
-    cycles.push_back({now, causes});
-    plan.cycle_ended(now, causes, reached ? cycle_outcome::reached : cycle_outcome::unreached);
+    plan.cycle_ended(now, causes, missed(count) ? cycle_outcome::unreached : cycle_outcome::reached);
+    cycles += " " + format({now, causes, missed(count++)});
   }
-  return cycles;
-}
-
-std::string text(const std::vector<cycle>& cycles) {
-  std::string out;
-  for (const cycle& c : cycles) out += std::to_string(c.at) + ":" + std::to_string(c.causes) + " ";
-  return out;
 }
 }  // namespace
 
-TEST(wake_plan, notices_settle_and_share_the_gap_between_cycles) {
-  struct row {
+TEST(wake_plan, notices_settle_share_the_gap_and_back_off) {
+  std::string flood;
+  for (int t = 10; t < 70; ++t) flood += std::to_string(t) + ":n ";
+  const struct {
     const char* what;
-    std::vector<notice> notices;
-    unsigned long long until;
-    std::vector<cycle> expected;
+    std::string notices;
+    double until;
+    std::string expected;
   } rows[] = {
-      {"quiet network: polls only", {}, 130000, {{60000, WAKE_POLL}, {120000, WAKE_POLL}}},
-      {"a burst of changes: one cycle 2 s after the last",
-       {{20000, WAKE_NETWORK}, {20500, WAKE_NETWORK}, {21500, WAKE_NETWORK}},
-       60000,
-       {{23500, WAKE_NETWORK}}},
-      {"a change right after a cycle waits for the gap",
-       {{1000, WAKE_NETWORK}},
-       10000,
-       {{5000, WAKE_NETWORK}}},
-      {"a reload during a change's settle: one cycle serves both, the poll runs from it",
-       {{30000, WAKE_NETWORK}, {31000, WAKE_RELOAD}, {31100, WAKE_RELOAD}},
-       100000,
-       {{32000, WAKE_NETWORK | WAKE_RELOAD}, {92000, WAKE_POLL}}},
-      {"a resume and a change close together",
-       {{40000, WAKE_RESUME}, {41000, WAKE_NETWORK}},
-       50000,
-       {{43000, WAKE_RESUME | WAKE_NETWORK}}},
-      {"changes every second can't hold off the poll",
-       [] {
-         std::vector<notice> flood;
-         for (unsigned long long t = 10000; t < 70000; t += 1000) flood.push_back({t, WAKE_NETWORK});
-         return flood;
-       }(),
-       61000,
-       {{60000, WAKE_NETWORK | WAKE_POLL}}},
+      {"a poll, found network or not, is only polled again", "", 130, "0:s 60:p- 120:p"},
+      {"a burst of changes: one cycle 2 s after the last", "20:n 20.5:n 21.5:n", 60, "0:s 23.5:n"},
+      {"a change right after a cycle waits for the gap", "1:n", 10, "0:s 5:n"},
+      {"a reload during a change's settle: one cycle for both, the poll from it", "30:n 31:l 31.1:l", 100,
+       "0:s 32:ln 92:p"},
+      {"changes every second can't hold off the poll", flood, 61, "0:s 60:pn"},
+      {"a change that finds no network: retries 5, 10, 20 s apart, then the poll", "10:n", 110,
+       "0:s 12:n- 17:t- 27:t- 47:t- 107:p"},
+      {"the first retry reaches it: the series ends", "10:n", 80, "0:s 12:n- 17:t 77:p"},
+      {"a start that found none (boot, before the network) is tried again soon", "", 6, "0:s- 5:t"},
+      {"a new change during the series starts it again, after its own settle", "10:n 20:n", 30,
+       "0:s 12:n- 17:t- 22:n- 27:t"},
   };
-  for (const row& r : rows) EXPECT_EQ(text(run(r.notices, r.until)), text(r.expected)) << r.what;
-}
-
-TEST(wake_plan, a_change_that_finds_no_network_backs_off_then_leaves_it_to_the_poll) {
-  // Cycle 0 (the change) and its three retries find nothing: 5, 10, 20 s
-  // apart, then the poll 60 s after the last.
-  EXPECT_EQ(text(run({{10000, WAKE_NETWORK}}, 110000, {0, 1, 2, 3})),
-            text({{12000, WAKE_NETWORK},
-                  {17000, WAKE_RETRY},
-                  {27000, WAKE_RETRY},
-                  {47000, WAKE_RETRY},
-                  {107000, WAKE_POLL}}));
-  // The first retry reaches it: the series ends.
-  EXPECT_EQ(text(run({{10000, WAKE_NETWORK}}, 80000, {0})),
-            text({{12000, WAKE_NETWORK}, {17000, WAKE_RETRY}, {77000, WAKE_POLL}}));
-  // A poll that finds no network is only polled again; a start that found
-  // none (boot, before the network) is tried again soon.
-  EXPECT_EQ(text(run({}, 130000, {0})), text({{60000, WAKE_POLL}, {120000, WAKE_POLL}}));
-  EXPECT_EQ(text(run({}, 6000, {}, false)), text({{5000, WAKE_RETRY}}));
-  // A new change during the series starts it again, after its own settle.
-  EXPECT_EQ(text(run({{10000, WAKE_NETWORK}, {20000, WAKE_NETWORK}}, 30000, {0, 1, 2})),
-            text({{12000, WAKE_NETWORK}, {17000, WAKE_RETRY}, {22000, WAKE_NETWORK}, {27000, WAKE_RETRY}}));
+  for (const auto& row : rows) EXPECT_EQ(run(row.notices, row.until, row.expected), row.expected) << row.what;
 }
