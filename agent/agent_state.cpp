@@ -11,11 +11,11 @@
 agent_state agent;
 config_record agent_config;
 
-void init_paths() {
-  data_file_path(CONFIG_FILE_NAME, agent.config_path, PATH_CAPACITY);
-  data_file_path(LAST_IP_FILE_NAME, agent.last_ip_path, PATH_CAPACITY);
-  data_file_path(PENDING_FILE_NAME, agent.pending_path, PATH_CAPACITY);
-  data_file_path(LAST_ERROR_FILE_NAME, agent.last_error_path, PATH_CAPACITY);
+bool init_paths() {
+  bool whole = data_file_path(CONFIG_FILE_NAME, agent.config_path, PATH_CAPACITY);
+  whole = data_file_path(LAST_IP_FILE_NAME, agent.last_ip_path, PATH_CAPACITY) && whole;
+  whole = data_file_path(PENDING_FILE_NAME, agent.pending_path, PATH_CAPACITY) && whole;
+  return data_file_path(LAST_ERROR_FILE_NAME, agent.last_error_path, PATH_CAPACITY) && whole;
 }
 
 bool read_last_ip_file(wchar_t* out) { return read_last_ip(agent.last_ip_path, out, IP_CAPACITY) == read_result::ok; }

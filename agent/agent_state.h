@@ -15,8 +15,8 @@ struct agent_state {
 extern agent_state agent;
 extern config_record agent_config;
 
-// Fills the four paths once, at the very start.
-void init_paths();
+// Fills the four paths once, at the very start; false when one does not fit.
+bool init_paths();
 // Leaves last_ip unchanged when the file can't be read.
 void load_last_ip();
 // The same rule into out (IP_CAPACITY units); false, out untouched, when the

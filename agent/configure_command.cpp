@@ -25,11 +25,8 @@ int configure_command(int argc, wchar_t** argv) {
       {L"--token", L"-t", c.token, TOKEN_CAPACITY},
       {L"--server-url", L"-s", c.server_url, SERVER_URL_CAPACITY},
   };
-  // Nothing is saved with a cut value: it would fail later in ways that are
-  // hard to trace.
   if (const command_option* too_long = read_command_options(argc, argv, 1, options)) {
-    console_print(too_long == &options[0] ? L"The rule token is too long (at most 255 characters).\n"
-                                          : L"The server URL is too long (at most 511 characters).\n");
+    console_print(L"%s\n", too_long == &options[0] ? TEXT_TOKEN_TOO_LONG : TEXT_SERVER_URL_TOO_LONG);
     return EXIT_FAILED;
   }
 

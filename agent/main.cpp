@@ -6,6 +6,7 @@
 
 #include "agent_state.h"
 #include "commands.h"
+#include "console.h"
 #include "file_io.h"
 #include "text.h"
 
@@ -47,12 +48,16 @@ const command* find_command(std::span<const command> table, const wchar_t* word)
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  init_paths();
   const bool sync_program = running_as_sync_program();
-  if (argc < 2) return service_dispatch(sync_program);
-  if (sync_program) {
+  if (sync_program && argc >= 2) {
     if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return c->run(argc, argv);
   }
+  // Everything else works in the data folder: a cut path would name another file.
+  if (!init_paths()) {
+    console_print(L"Data folder path is too long.\n");
+    return EXIT_FAILED;
+  }
+  if (argc < 2) return service_dispatch(sync_program);
   if (const command* c = find_command(COMMANDS, argv[1])) return c->run(argc, argv);
   return service_dispatch(sync_program);
 }

@@ -1,10 +1,13 @@
-// The service control manager's side of the service: registration of the
-// handler, status reports, the stop, reload and power controls, the events.
-#include "service_host.h"
+// The service control manager's side of the service: the dispatcher,
+// registration of the handler, status reports, the stop, reload and power
+// controls, the events. The worker is service_worker.h.
+#include <windows.h>
 
 #include <mutex>
 
 #include "agent_constants.h"
+#include "commands.h"
+#include "console.h"
 #include "folder_security.h"
 #include "service_log.h"
 #include "service_names.h"
@@ -79,7 +82,6 @@ DWORD WINAPI service_ctrl_handler(DWORD control, DWORD event_type, LPVOID, LPVOI
       return ERROR_CALL_NOT_IMPLEMENTED;
   }
 }
-}  // namespace
 
 void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   status_handle = RegisterServiceCtrlHandlerExW(SERVICE_NAME, service_ctrl_handler, nullptr);
@@ -110,4 +112,30 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   // A worker still blocked in a call must not run on while the process's
   // globals are torn down: the process ends here, as it may after STOPPED.
   if (!ended) ExitProcess(NO_ERROR);
+}
+
+// A console start (any word the program does not know, "--help" too) ends
+// here: the user asked for help or mistyped a command.
+void print_usage(bool sync_program) {
+  console_print(
+      L"Usage:\n"
+      L"  whitelist --token <token> --server-url <url>   store the settings and register now (-t / -s)\n"
+      L"  whitelist status                               service state and stored settings\n"
+      L"  whitelist sync                                 register the current public address now\n");
+  if (sync_program)
+    console_print(L"  sync files --name <customer> --token <token> [--server-url <url>]   download the files\n");
+  console_print(L"Without a command the program is the Windows service, started by the service manager.\n");
+}
+}  // namespace
+
+int service_dispatch(bool sync_program) {
+  SERVICE_TABLE_ENTRYW table[] = {
+      {const_cast<wchar_t*>(SERVICE_NAME), service_main},
+      {nullptr, nullptr},
+  };
+  if (StartServiceCtrlDispatcherW(table)) return EXIT_OK;
+  DWORD error = GetLastError();
+  console_print(L"StartServiceCtrlDispatcher failed: %u\n", static_cast<unsigned>(error));
+  if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) print_usage(sync_program);
+  return EXIT_FAILED;
 }

@@ -25,11 +25,15 @@ constexpr char MSG_NO_CONFIG[] = "No config - service will do nothing until whit
 
 bool configured() { return agent_config.token[0] && agent_config.server_url[0]; }
 
-void log_sync_failure(const char* fallback) {
-  if (last_api_error[0])
-    service_log("%s", last_api_error);
-  else
-    service_log("%s", fallback);
+// One registration of the service, logged; a success clears its own error.
+void register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback) {
+  int pass = sync_pass(ip, pass_mode::log);
+  if (pass == 0 || pass == 2) {
+    delete_last_error();
+    service_log(done_format, ip);
+  } else if (!stop_requested()) {
+    service_log("%s", last_api_error[0] ? last_api_error : failure_fallback);
+  }
 }
 
 // The last-write time of whitelist.config; 0 when there is none.
@@ -115,13 +119,7 @@ bool worker::startup_sync() {
   if (!reached) {
     if (!stop_requested()) service_log("Startup whitelist sync skipped: could not get public IP");
   } else {
-    int pass = sync_pass(ip, pass_mode::log);
-    if (pass == 0 || pass == 2) {
-      delete_last_error();
-      service_log("Startup whitelist sync OK: %S", ip);
-    } else if (!stop_requested()) {
-      log_sync_failure("Startup whitelist sync failed (POST)");
-    }
+    register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)");
   }
   pending_retry_pass(pass_mode::log);
   return reached;
@@ -134,13 +132,7 @@ bool worker::poll_cycle() {
   wchar_t last[IP_CAPACITY];
   last_ip_copy(last);
   if (last[0] && same_ip(last, ip)) return true;
-  int pass = sync_pass(ip, pass_mode::log);
-  if (pass == 0 || pass == 2) {
-    delete_last_error();
-    service_log("IP updated: %S", ip);
-  } else if (!stop_requested()) {
-    log_sync_failure("Failed to add IP to whitelist");
-  }
+  register_and_log(ip, "IP updated: %S", "Failed to add IP to whitelist");
   return true;
 }
 

@@ -8,6 +8,10 @@ inline constexpr size_t SERVER_URL_CAPACITY = 512;
 inline constexpr size_t FILES_NAME_CAPACITY = 256;
 inline constexpr size_t FILES_TOKEN_CAPACITY = 256;
 inline constexpr size_t CONFIG_TEXT_CAPACITY = 2048;  // plaintext with its terminator
+// Configure mode and the tray's forms refuse a value that does not fit: a
+// cut one would fail later in ways that are hard to trace.
+inline constexpr wchar_t TEXT_TOKEN_TOO_LONG[] = L"The rule token is too long (at most 255 characters).";
+inline constexpr wchar_t TEXT_SERVER_URL_TOO_LONG[] = L"The server URL is too long (at most 511 characters).";
 
 // One output of the parser; a null buffer or a capacity of 0 skips the key.
 struct config_output {

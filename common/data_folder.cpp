@@ -19,7 +19,11 @@ const wchar_t* program_data_dir() {
 }  // namespace
 
 bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap) {
-  return format_bounded(out, cap, DATA_PATH_FORMAT, program_data_dir(), DATA_FOLDER_NAME, file_name);
+  if (format_bounded(out, cap, DATA_PATH_FORMAT, program_data_dir(), DATA_FOLDER_NAME, file_name))
+    return true;
+  // A cut path would name another file; an empty one opens none.
+  if (out && cap > 0) out[0] = L'\0';
+  return false;
 }
 
 bool data_folder_path(wchar_t* out, size_t cap) {

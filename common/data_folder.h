@@ -19,8 +19,8 @@ inline constexpr size_t LAST_IP_READ_MAX = IP_CAPACITY - 1;
 inline constexpr size_t LAST_IP_UTF8_CAPACITY = 128;
 inline constexpr size_t LAST_ERROR_CAPACITY = 2048;
 
-// Formats "<ProgramData>\QOR Whitelist IP Updater\<file_name>" into out (cut to
-// fit); false when it was cut.
+// Formats "<ProgramData>\QOR Whitelist IP Updater\<file_name>" into out;
+// false, and out empty, when it does not fit.
 bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap);
 
 // Formats "<ProgramData>\QOR Whitelist IP Updater" into out; false when cut.

@@ -149,12 +149,16 @@ Section "Install"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The program itself secures the data folder, "files" and a custom install
-  ; folder: the service re-asserts the same descriptor at its start.
+  ; folder: the service re-asserts the same descriptor at its start. When this
+  ; fails during an upgrade, the service stopped above runs again, as after a
+  ; refused configuration below.
   nsExec::ExecToLog '"$INSTDIR\${SERVICE_PROGRAM}" secure-folders "$INSTDIR"'
   Pop $0
   StrCmp $0 "0" secured
-    MessageBox MB_OK|MB_ICONSTOP "Could not secure the program and data folders (exit code $0)." /SD IDOK
-    Abort
+    ExecWait '"$SYSDIR\sc.exe" start ${SERVICE}'
+    MessageBox MB_OK|MB_ICONSTOP "Could not secure the program and data folders (exit code $0). The installation was stopped; an installed service was started again." /SD IDOK
+    SetErrorLevel 2
+    Abort "Could not secure the program and data folders."
   secured:
 
   ; A new service is created; an existing one (an upgrade) is pointed at

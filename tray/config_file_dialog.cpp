@@ -1,7 +1,9 @@
 #include "config_file_dialog.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 
+#include "tray_app.h"
 
 bool ask_config_file_path(HWND owner, config_file_dialog kind, wchar_t* path, size_t cap) {
   bool exporting = kind == config_file_dialog::export_to;
@@ -12,13 +14,16 @@ bool ask_config_file_path(HWND owner, config_file_dialog kind, wchar_t* path, si
   dialog.nFilterIndex = 1;
   dialog.lpstrFile = path;
   dialog.nMaxFile = static_cast<DWORD>(cap);
+  dialog.lpstrTitle = exporting ? EXPORT_DIALOG_TITLE : IMPORT_DIALOG_TITLE;
   if (exporting) {
-    dialog.lpstrTitle = EXPORT_DIALOG_TITLE;
     dialog.lpstrDefExt = EXPORT_DEFAULT_EXTENSION;
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-    return GetSaveFileNameW(&dialog) != FALSE;
+  } else {
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
   }
-  dialog.lpstrTitle = IMPORT_DIALOG_TITLE;
-  dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-  return GetOpenFileNameW(&dialog) != FALSE;
+  if (exporting ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog)) return true;
+  // A path longer than the buffer ends the dialog as a cancel would.
+  if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
+    MessageBoxW(owner, TEXT_PATH_TOO_LONG, APP_TITLE, MB_OK | MB_ICONWARNING);
+  return false;
 }

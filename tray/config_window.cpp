@@ -134,7 +134,7 @@ void on_destroy(HWND window) {
   HWND status = status_window_of(window);
   state_of(status).config_window = nullptr;
   EnableWindow(status, TRUE);
-  start_status_refresh(status, false);
+  start_status_refresh(status, form_of(window).saved);
 }
 
 // The form while Save's sync runs: every control disabled, the busy cursor;
@@ -180,7 +180,7 @@ void on_save_sync_done(HWND window, LPARAM parameter) {
     fail(window, result ? result->text : TEXT_SYNC_FAILED);
     return;
   }
-  refresh_last_ip_cache();
+  form_of(window).saved = true;
   DestroyWindow(window);
 }
 
@@ -208,25 +208,37 @@ void save_setup_form(HWND window) {
   save_values(window, token, server_url, L"", L"");
 }
 
+// A field of the Configuration form and what it may hold (with the terminator).
+struct field_limit {
+  int id;
+  size_t capacity;
+  const wchar_t* too_long;
+};
+constexpr field_limit TOKEN_FIELD{ID_TOKEN_EDIT, TOKEN_CAPACITY, TEXT_TOKEN_TOO_LONG};
+constexpr field_limit SERVER_URL_FIELD{ID_SERVER_URL_EDIT, SERVER_URL_CAPACITY, TEXT_SERVER_URL_TOO_LONG};
+constexpr field_limit FILES_NAME_FIELD{ID_FILES_NAME_EDIT, FILES_NAME_CAPACITY, TEXT_FILES_NAME_TOO_LONG};
+constexpr field_limit FILES_TOKEN_FIELD{ID_FILES_TOKEN_EDIT, FILES_TOKEN_CAPACITY, TEXT_FILES_TOKEN_TOO_LONG};
+
+// False after a warning when the field does not fit: a cut name or token
+// would reach somebody else.
+bool read_field(HWND window, const field_limit& field, std::wstring& out) {
+  out = field_text(window, field.id);
+  if (out.size() < field.capacity) return true;
+  warn(window, field.too_long);
+  return false;
+}
+
 void save_config_form(HWND window) {
-  std::wstring token = field_text(window, ID_TOKEN_EDIT), server_url = field_text(window, ID_SERVER_URL_EDIT);
-  wchar_t name[FILES_NAME_CAPACITY] = {}, files_token[FILES_TOKEN_CAPACITY] = {};
-  GetDlgItemTextW(window, ID_FILES_NAME_EDIT, name, static_cast<int>(FILES_NAME_CAPACITY));
-  GetDlgItemTextW(window, ID_FILES_TOKEN_EDIT, files_token, static_cast<int>(FILES_TOKEN_CAPACITY));
+  std::wstring token, server_url, name, files_token;
+  if (!read_field(window, TOKEN_FIELD, token) || !read_field(window, SERVER_URL_FIELD, server_url) ||
+      !read_field(window, FILES_NAME_FIELD, name) || !read_field(window, FILES_TOKEN_FIELD, files_token))
+    return;
   if (token.empty() || server_url.empty()) {
     warn(window, TEXT_TOKEN_AND_URL_NEEDED);
     return;
   }
-  if (token.size() >= TOKEN_CAPACITY) {
-    warn(window, TEXT_TOKEN_TOO_LONG);
-    return;
-  }
-  if (server_url.size() >= SERVER_URL_CAPACITY) {
-    warn(window, TEXT_SERVER_URL_TOO_LONG);
-    return;
-  }
   strip_one_trailing_slash(server_url.data());
-  save_values(window, token.c_str(), server_url.c_str(), name, files_token);
+  save_values(window, token.c_str(), server_url.c_str(), name.c_str(), files_token.c_str());
 }
 
 void import_command(HWND window) {
@@ -236,7 +248,6 @@ void import_command(HWND window) {
     fail(window, TEXT_IMPORT_FAILED);
     return;
   }
-  refresh_last_ip_cache();
   HWND status = status_window_of(window);
   if (status && IsWindow(status)) {
     start_status_refresh(status, true);
@@ -313,17 +324,15 @@ void open_config_window(HWND owner, bool setup_form) {
 }
 
 void start_files_download(HWND window) {
-  busy_flag& download_in_progress = state_of(status_window_of(window)).download_in_progress;
-  if (!download_in_progress.claim()) return;
-  std::unique_ptr<download_request> request(new (std::nothrow) download_request{});
-  wchar_t name[FILES_NAME_CAPACITY] = {}, token[FILES_TOKEN_CAPACITY] = {};
-  GetDlgItemTextW(window, ID_FILES_NAME_EDIT, name, static_cast<int>(FILES_NAME_CAPACITY));
-  GetDlgItemTextW(window, ID_FILES_TOKEN_EDIT, token, static_cast<int>(FILES_TOKEN_CAPACITY));
-  if (!name[0] || !token[0]) {
-    download_in_progress.release();
+  std::wstring name, token;
+  if (!read_field(window, FILES_NAME_FIELD, name) || !read_field(window, FILES_TOKEN_FIELD, token)) return;
+  if (name.empty() || token.empty()) {
     warn(window, TEXT_FILES_FIELDS_NEEDED);
     return;
   }
+  busy_flag& download_in_progress = state_of(status_window_of(window)).download_in_progress;
+  if (!download_in_progress.claim()) return;
+  std::unique_ptr<download_request> request(new (std::nothrow) download_request{});
   if (!request) {
     download_in_progress.release();
     fail(window, TEXT_DOWNLOAD_NOT_STARTED);
@@ -331,8 +340,8 @@ void start_files_download(HWND window) {
   }
   request->window = window;
   request->in_progress = &download_in_progress;
-  copy_bounded(request->name, FILES_NAME_CAPACITY, name);
-  copy_bounded(request->token, FILES_TOKEN_CAPACITY, token);
+  copy_bounded(request->name, FILES_NAME_CAPACITY, name.c_str());
+  copy_bounded(request->token, FILES_TOKEN_CAPACITY, token.c_str());
   set_download_button(window, true);
   if (start_download_worker(request.get())) {
     request.release();  // the worker frees it

@@ -31,8 +31,10 @@ inline constexpr wchar_t TEXT_DOWNLOAD_FILES[] = L"Download files";
 inline constexpr wchar_t TEXT_DOWNLOADING[] = L"Downloading...";
 inline constexpr wchar_t TEXT_PASTE_SETUP_COMMAND[] =
     L"Paste a full setup command from the plugin dashboard:\n\nwhitelist --token <token> --server-url <url>";
-inline constexpr wchar_t TEXT_TOKEN_TOO_LONG[] = L"The rule token is too long (at most 255 characters).";
-inline constexpr wchar_t TEXT_SERVER_URL_TOO_LONG[] = L"The server URL is too long (at most 511 characters).";
+inline constexpr wchar_t TEXT_FILES_NAME_TOO_LONG[] =
+    L"The files customer name is too long (at most 255 characters).";
+inline constexpr wchar_t TEXT_FILES_TOKEN_TOO_LONG[] =
+    L"The files token is too long (at most 255 characters).";
 inline constexpr wchar_t TEXT_TOKEN_AND_URL_NEEDED[] = L"Please enter both rule token and server URL.";
 inline constexpr wchar_t TEXT_IMPORT_FAILED[] = L"Could not import config file.";
 inline constexpr wchar_t TEXT_FILES_FIELDS_NEEDED[] = L"Please enter files customer name and files token.";

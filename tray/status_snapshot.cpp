@@ -2,24 +2,17 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cwchar>
-#include <mutex>
 
 #include "tray_files.h"
 #include "handles.h"
 #include "pending_text.h"
-#include "ip_detect.h"
 #include "service_query.h"
 #include "status_rules.h"
 #include "text.h"
 
 namespace {
-std::mutex last_ip_lock;
-wchar_t last_ip_cache[SHORT_FIELD_CAPACITY];
-std::atomic<long> last_ip_reload_pending{0};
-
 bool load_token_and_server(wchar_t* token, wchar_t* server_url) {
   return tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0) == 0;
 }
@@ -43,16 +36,13 @@ class snapshot_sources final : public status_sources {
     copy_bounded(out, cap, state_);
   }
   bool detect_public_ip(wchar_t* out, size_t cap) override {
-    if (!ip_detected_) have_ip_ = detect_public_ip_with(server_url_, ip_, SHORT_FIELD_CAPACITY);
+    if (!ip_detected_) have_ip_ = tray_detect_public_ip(server_url_, ip_, SHORT_FIELD_CAPACITY) == 0;
     ip_detected_ = true;
     if (have_ip_) copy_bounded(out, cap, ip_);
     return have_ip_;
   }
 
  private:
-  static bool detect_public_ip_with(const wchar_t* server_url, wchar_t* out, size_t cap) {
-    return ::detect_public_ip(out, cap, server_url) == 0;
-  }
   const wchar_t* server_url_;
   wchar_t state_[SERVICE_STATE_CAPACITY] = {};
   wchar_t ip_[SHORT_FIELD_CAPACITY] = {};
@@ -96,30 +86,15 @@ int count_pending_deletes(int* count) {
   return 0;
 }
 
-void refresh_last_ip_cache() {
-  wchar_t fresh[SHORT_FIELD_CAPACITY] = {};
-  tray_read_last_ip(fresh, SHORT_FIELD_CAPACITY);
-  std::lock_guard guard(last_ip_lock);
-  copy_bounded(last_ip_cache, SHORT_FIELD_CAPACITY, fresh);
-}
-
-void copy_last_ip_cache(wchar_t* out, size_t cap) {
-  std::lock_guard guard(last_ip_lock);
-  copy_bounded(out, cap, last_ip_cache);
-}
-
-void request_last_ip_reload() { last_ip_reload_pending.exchange(1); }
-
 void free_status_snapshot(status_snapshot* snapshot) noexcept { std::free(snapshot); }
 
-status_snapshot* build_status_snapshot() noexcept {
+status_snapshot* build_status_snapshot(const wchar_t* last_ip, bool reload_last_ip) noexcept {
   auto* s = static_cast<status_snapshot*>(std::calloc(1, sizeof(status_snapshot)));
   if (!s) return nullptr;
 
-  long expected = 1;
-  if (last_ip_reload_pending.compare_exchange_strong(expected, 0)) refresh_last_ip_cache();
-  wchar_t last_ip[SHORT_FIELD_CAPACITY];
-  copy_last_ip_cache(last_ip, SHORT_FIELD_CAPACITY);
+  // A file that can't be read now keeps the address known before.
+  copy_bounded(s->last_ip, std::size(s->last_ip), last_ip);
+  if (reload_last_ip) tray_read_last_ip(s->last_ip, std::size(s->last_ip));
 
   copy_bounded(s->public_ip, std::size(s->public_ip), TEXT_UNAVAILABLE);
   copy_bounded(s->last_whitelisted, std::size(s->last_whitelisted), TEXT_NONE);
@@ -140,14 +115,14 @@ status_snapshot* build_status_snapshot() noexcept {
   if (have_ip) copy_bounded(s->public_ip, std::size(s->public_ip), detected);
 
   compute_allowlist_status(s->allowlist_status, std::size(s->allowlist_status), have_ip ? detected : nullptr,
-                           last_ip, sources);
+                           s->last_ip, sources);
   // The balloons' error is this same reading; one that needs more than
   // their 512 units counts as none, as a read into 512 units would.
   wchar_t error[LAST_ERROR_TEXT_CAPACITY] = {};
   s->has_last_error = sources.last_error(error, LAST_ERROR_TEXT_CAPACITY) && std::wcslen(error) < std::size(s->last_error);
   if (s->has_last_error) copy_bounded(s->last_error, std::size(s->last_error), error);
 
-  if (last_ip[0]) copy_bounded(s->last_whitelisted, std::size(s->last_whitelisted), last_ip);
+  if (s->last_ip[0]) copy_bounded(s->last_whitelisted, std::size(s->last_whitelisted), s->last_ip);
   if (loaded) {
     if (token[0]) shorten_token(token, s->token_display, std::size(s->token_display));
     copy_bounded(s->server, std::size(s->server), server_url[0] ? server_url : TEXT_NOT_SET);

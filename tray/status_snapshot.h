@@ -10,6 +10,7 @@
 #include "status_rules.h"
 
 struct status_snapshot {
+  wchar_t last_ip[SHORT_FIELD_CAPACITY];  // last_ip.txt as last read, kept by the window for the next refresh
   wchar_t service_state[SERVICE_STATE_CAPACITY];
   wchar_t last_whitelisted[SHORT_FIELD_CAPACITY];
   wchar_t public_ip[SHORT_FIELD_CAPACITY];
@@ -23,7 +24,9 @@ struct status_snapshot {
 };
 
 // A new zero-filled snapshot, filled in; null when memory is exhausted.
-status_snapshot* build_status_snapshot() noexcept;
+// last_ip: the window's last reading of last_ip.txt, read anew when
+// reload_last_ip is set.
+status_snapshot* build_status_snapshot(const wchar_t* last_ip, bool reload_last_ip) noexcept;
 void free_status_snapshot(status_snapshot* snapshot) noexcept;
 struct snapshot_deleter {
   void operator()(status_snapshot* s) const noexcept { free_status_snapshot(s); }
@@ -38,10 +41,3 @@ int config_present();
 // The addresses the agent would retry (its own reading of the queue file):
 // 0 with the count (0 when there is no file), -1 when the file can't be read.
 int count_pending_deletes(int* count);
-
-// The last registered IP as last read from last_ip.txt. The UI thread and the
-// refresh worker both use it, so it sits behind a lock.
-void refresh_last_ip_cache();
-void copy_last_ip_cache(wchar_t* out, size_t cap);
-// The next snapshot re-reads last_ip.txt first.
-void request_last_ip_reload();

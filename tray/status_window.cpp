@@ -138,6 +138,7 @@ void set_allowlist_status(HWND window, const wchar_t* text) {
 
 void show_snapshot(HWND window, const status_snapshot* s) {
   if (!s) return;
+  copy_bounded(state_of(window).last_ip, SHORT_FIELD_CAPACITY, s->last_ip);
   SetDlgItemTextW(window, ID_SERVICE_VALUE, s->service_state);
   set_allowlist_status(window, s->allowlist_status);
   SetDlgItemTextW(window, ID_PUBLIC_IP_VALUE, s->public_ip);

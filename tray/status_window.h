@@ -71,6 +71,7 @@ inline constexpr wchar_t TEXT_NO_CONFIG_TO_EXPORT[] = L"No saved config found to
 struct config_window_state {
   bool setup_form = false;
   bool saving = false;  // while Save's sync runs, with the controls it disabled
+  bool saved = false;  // Save's sync succeeded: closing re-reads last_ip.txt
   std::vector<HWND> disabled_by_save;
   HWND focused_control = nullptr;
 };
@@ -78,6 +79,7 @@ struct config_window_state {
 // What the status window keeps between messages: made by wWinMain, passed
 // as the creation parameter and held in the window's GWLP_USERDATA.
 struct status_window_state {
+  wchar_t last_ip[SHORT_FIELD_CAPACITY] = {};  // last_ip.txt as last read, re-read only on a reload
   COLORREF status_color = COLOR_NEUTRAL;
   HWND tooltip = nullptr;
   notify_memory notified;
@@ -102,7 +104,7 @@ void layout_status_controls(HWND window);
 void create_status_tooltip(HWND window);
 // Invalidates, erases and repaints the panel with its children at once.
 void redraw_status_panel(HWND window);
-// A null snapshot is ignored.
+// A null snapshot is ignored; the window keeps its reading of last_ip.txt.
 void show_snapshot(HWND window, const status_snapshot* snapshot);
 void set_allowlist_status(HWND window, const wchar_t* text);
 void notify_changes(HWND window, const status_snapshot* snapshot);

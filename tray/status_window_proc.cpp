@@ -36,8 +36,7 @@ void on_create(HWND window) {
   if (taskbar_created) ChangeWindowMessageFilterEx(window, taskbar_created, MSGFLT_ALLOW, nullptr);
   create_status_controls(window);
   create_status_tooltip(window);
-  refresh_last_ip_cache();
-  start_status_refresh(window, false);
+  start_status_refresh(window, true);
   SetTimer(window, REFRESH_TIMER_ID, REFRESH_PERIOD_MS, nullptr);
   if (!config_present()) PostMessageW(window, WM_OPEN_SETUP, 0, 0);
 }

@@ -66,8 +66,6 @@ int tray_read_last_error(wchar_t* out, size_t cap) {
   return -1;
 }
 
-int tray_detect_public_ip(wchar_t* out, size_t cap) {
-  wchar_t server_url[SERVER_URL_CAPACITY];
-  tray_config_load(nullptr, 0, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0);
+int tray_detect_public_ip(const wchar_t* server_url, wchar_t* out, size_t cap) {
   return detect_public_ip(out, cap, server_url);
 }

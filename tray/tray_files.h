@@ -20,5 +20,6 @@ int tray_config_save(const wchar_t* token, const wchar_t* server_url, const wcha
 // A missing file empties out; one that can't be read leaves it as it was.
 void tray_read_last_ip(wchar_t* out, size_t cap);
 int tray_read_last_error(wchar_t* out, size_t cap);
-// detect_public_ip with the server URL of the configuration file.
-int tray_detect_public_ip(wchar_t* out, size_t cap);
+// detect_public_ip with the server URL the caller loaded by tray_config_load:
+// one reading of the configuration serves a whole refresh.
+int tray_detect_public_ip(const wchar_t* server_url, wchar_t* out, size_t cap);

@@ -74,6 +74,9 @@ class CommandLine(AgentTestCase):
 
         r = self.agent("-t", "a", "-s", "https://a", program_data="Z:\\nonexistent\\base")
         self.assertEqual((r.code, r.out), (1, crlf("Failed to save config.")), r)
+        # A state file's path that would not fit is refused, never cut into another name.
+        r = self.agent("-t", "a", "-s", "https://a", program_data="C:\\" + "p" * 220)
+        self.assertEqual((r.code, r.out), (1, crlf("Data folder path is too long.")), r)
         # An empty ProgramData means the default folder: the test prefix's own, which nothing else reads.
         r = self.agent("-t", "a", "-s", "https://a", program_data="")
         self.assertEqual(r.out, crlf("Config saved to C:\\ProgramData\\QOR Whitelist IP Updater\\whitelist.config",

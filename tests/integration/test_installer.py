@@ -107,6 +107,13 @@ class Installers(unittest.TestCase):
         self.assertEqual(install(INSTALLER, "/S", "/TOKEN=" + "x" * 300, f"/SERVER_URL={self.url}"), 2)
         self.assertEqual((settings(), unix(INSTALL_DIR).exists()), ((token, self.url), False))
         wait_until(lambda: service_state() == "RUNNING", "the service to run again")
+        # So does an upgrade whose folder-securing step fails ("files" is no folder).
+        files = unix(CUSTOM_DIR) / "files"
+        files.rmdir()
+        files.write_bytes(b"")
+        self.assertEqual(install(INSTALLER, "/S"), 2)
+        wait_until(lambda: service_state() == "RUNNING", "the service to run after the failed upgrade")
+        files.unlink()
         self.assertEqual(install(unix(CUSTOM_DIR) / "uninstall.exe", "/S"), 0)
         self.assertUninstalledKeepingData(token, CUSTOM_DIR)
 

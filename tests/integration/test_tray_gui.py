@@ -308,6 +308,10 @@ class Tray(unittest.TestCase):
         self.assertEqual(read("config")[301]["text"], "tok2")
         self.assertIn("token=tok2\n", decrypt_config(self.data / "whitelist.config").decode())
 
+        # An over-long field is refused, never cut: nothing runs (see the one sync.exe run below).
+        self.ok("config", "set", 308, "n" * 256)
+        self.ok("config", "click", 310)
+        self.assertIn("The files customer name is too long (at most 255 characters).", self.answer(TITLE))
         # Download: busy while it runs, nothing more starts, also from a new window after this one closed; no
         # box once its window is gone; the fields reach sync.exe unsaved.
         self.ok("config", "set", 308, "n")
