@@ -22,7 +22,6 @@ std::string as_text(const uint8_t* data, size_t size, size_t max) {
   return std::string(reinterpret_cast<const char*>(data), size < max ? size : max);
 }
 
-// The input as UTF-16 units in wchar_t, up to the first zero unit.
 std::wstring as_wide_text(const uint8_t* data, size_t size, size_t max_units) {
   std::wstring text;
   for (size_t i = 0; i + 1 < size && text.size() < max_units && (data[i] || data[i + 1]); i += 2)
@@ -41,7 +40,6 @@ void config_text(const uint8_t* data, size_t size) {
   parse_config_text(text.c_str(), {{nullptr, 0}, {url, SERVER_URL_CAPACITY}, {}, {}});
 }
 
-// Judging an allowlist answer and building the user's error text from it.
 void allowlist_answer(const uint8_t* data, size_t size) {
   if (size < 2) return;
   unsigned long status = 100 + (data[0] | data[1] << 8) % 500;
@@ -55,7 +53,6 @@ void allowlist_answer(const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::strlen(escaped) < sizeof escaped);
 }
 
-// The client-ip member scan and the address check.
 void client_ip(const uint8_t* data, size_t size) {
   std::string answer = as_text(data, size, 511);
   char ip[IP_TEXT_MAX_BYTES + 1];
@@ -66,7 +63,6 @@ void client_ip(const uint8_t* data, size_t size) {
   FUZZ_CHECK(trimmed >= copy.data() && trimmed <= copy.data() + copy.size());
 }
 
-// The files command's walk over a file-list answer and its name checks.
 void file_list(const uint8_t* data, size_t size) {
   std::string body = as_text(data, size, FILES_RESPONSE_CAPACITY - 1);
   find_first_id(body.c_str());
@@ -82,7 +78,6 @@ void file_list(const uint8_t* data, size_t size) {
   FUZZ_CHECK(count <= static_cast<int>(body.size()));
 }
 
-// Splitting a server URL typed by a user.
 void server_url(const uint8_t* data, size_t size) {
   std::wstring url = as_wide_text(data, size, 600);
   wchar_t host[HOST_CAPACITY];
@@ -125,7 +120,6 @@ void setup_command(const uint8_t* data, size_t size) {
   }
 }
 
-// The tray's short words for the last error text.
 void classification(const uint8_t* data, size_t size) {
   std::wstring text = as_wide_text(data, size, 2047);
   wchar_t out[512];

@@ -43,7 +43,6 @@ def start_server_with_echo(ip, echo_ip=None):
 
 
 def wait_until(condition, what, bound=60):
-    """condition()'s first true value; the bound is against hangs."""
     deadline = time.monotonic() + bound
     while not (value := condition()):
         if time.monotonic() > deadline:
@@ -112,7 +111,6 @@ def run(program, args=(), program_data=None, timeout=60, desktop=None, show=None
 
 
 def wine_tool(name, *args, timeout=120):
-    """(exit code, stdout text) of one of Wine's own programs: sc, reg, net, msiexec."""
     r = run(rf"C:\windows\system32\{name}.exe", args, timeout=timeout)
     return r.code, r.out.decode("latin-1").replace("\r", "")
 
@@ -129,15 +127,12 @@ def decrypt_config(path):
 
 
 def encrypt_config(path, plain):
-    """A configuration file written by the openssl CLI."""
     iv = os.urandom(16)
     pathlib.Path(path).parent.mkdir(parents=True, exist_ok=True)
     pathlib.Path(path).write_bytes(base64.b64encode(iv + _openssl_cfb(iv, plain)))
 
 
 class AgentTestCase(unittest.TestCase):
-    """A private ProgramData base; whitelist.exe and sync.exe in a folder of the test's own."""
-
     def setUp(self):
         self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="wl-it-"))
         self.base = self.tmp / "ProgramData"

@@ -70,7 +70,6 @@ TEST(pending_text, read_then_written) {
   EXPECT_EQ(format_pending_text(list), "198.51.100.1\nFE80::1\n203.0.113.9\n192.0.2.1\n2001:DB8::5\n");
 }
 
-// The service adopts no lock another owner created (and so controls); its own it does.
 TEST(queue_lock, the_service_never_adopts_a_mutex_another_owner_created) {
   local_memory foreign = descriptor_from_sddl(L"O:BUD:(A;;GA;;;WD)");
   SECURITY_ATTRIBUTES attributes{sizeof attributes, foreign.get(), FALSE};
@@ -112,7 +111,6 @@ TEST_F(agent_test, the_current_address_stays_queued_until_it_is_the_registered_o
   EXPECT_FALSE(std::filesystem::exists(pending_file())) << "an empty queue is no file";
 }
 
-// Another process changes the queue while this pass waits for the server.
 TEST_F(agent_test, queue_changes_made_meanwhile_by_another_process_survive) {
   write_bytes(pending_file(), "192.0.2.1\n192.0.2.2\n192.0.2.3\n");
   fake_net.answer = [this](const recorded_request& r) -> const char* {
@@ -199,7 +197,6 @@ TEST_F(agent_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   EXPECT_TRUE(log.find(kept) != std::string::npos && log.find(kept) == log.rfind(kept)) << "logged once: " << log;
 }
 
-// Threads logging as the limit is passed: one restart, no line lost to a second.
 TEST_F(agent_test, threads_logging_across_the_log_restart_lose_no_line) {
   constexpr int rounds = 40, threads = 4;
   for (int round = 0; round < rounds; ++round) {

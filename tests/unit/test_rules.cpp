@@ -19,7 +19,6 @@ struct status_row {
   std::wstring asked;
 };
 
-// Answers as its row says and records which sources were asked.
 struct fake_sources final : status_sources {
   explicit fake_sources(const status_row& row) : row(row) {}
   const status_row& row;
@@ -42,7 +41,6 @@ TEST(server_url, split) {
     const wchar_t *url, *expected;  // result host:port secure
   } rows[] = {
       {L"HTTPS://srv.example/", L"0 srv.example:443 1"},
-      {L"http://srv.example:8080/base/x?y", L"0 srv.example:8080 0"},
       {L"srv.example", L"0 srv.example:80 0"},
       {L"http://h:99999999999999999999", L"-1 h:0 0"},
       {L"http://h/p:80", L"0 h:80 0"},

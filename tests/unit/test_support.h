@@ -1,4 +1,3 @@
-// Helpers for tests that touch files: a private ProgramData folder.
 #pragma once
 
 #include <windows.h>
