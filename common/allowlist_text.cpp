@@ -25,6 +25,16 @@ void append_bounded(char* out, size_t cap, const char* tail) {
   size_t len = std::strlen(out);
   if (len + 1 < cap) copy_bounded(out + len, cap - len, tail);
 }
+const char* skip_json_blanks(const char* p) { return p + std::strspn(p, " \t\r\n"); }
+
+// "ok" : false with any JSON spacing: serializers differ in where they put blanks.
+bool says_not_ok(const char* body) {
+  for (const char* key = std::strstr(body, "\"ok\""); key; key = std::strstr(key + 1, "\"ok\"")) {
+    const char* p = skip_json_blanks(key + 4);
+    if (*p == ':' && std::strncmp(skip_json_blanks(p + 1), "false", 5) == 0) return true;
+  }
+  return false;
+}
 }  // namespace
 
 void json_escape(const char* source, char* destination, size_t capacity) {
@@ -51,22 +61,6 @@ void json_escape(const char* source, char* destination, size_t capacity) {
   }
   destination[n] = '\0';
 }
-
-namespace {
-const char* skip_json_blanks(const char* p) {
-  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
-  return p;
-}
-
-// "ok" : false with any JSON spacing: serializers differ in where they put blanks.
-bool says_not_ok(const char* body) {
-  for (const char* key = std::strstr(body, "\"ok\""); key; key = std::strstr(key + 1, "\"ok\"")) {
-    const char* p = skip_json_blanks(key + 4);
-    if (*p == ':' && std::strncmp(skip_json_blanks(p + 1), "false", 5) == 0) return true;
-  }
-  return false;
-}
-}  // namespace
 
 bool allowlist_answer_accepted(unsigned long status, const char* body) {
   return status >= 200 && status <= 299 && !says_not_ok(body);

@@ -16,8 +16,11 @@ struct state_file_guard {
   refusal_report report = nullptr;
 } guard;
 
+// A refusal reads as access denied, never as a missing file.
 const char* refused(const wchar_t* path, const char* why) {
-  if (why && guard.report) guard.report(path, why);
+  if (!why) return nullptr;
+  if (guard.report) guard.report(path, why);
+  SetLastError(ERROR_ACCESS_DENIED);
   return why;
 }
 

@@ -30,20 +30,20 @@ void report(HWND window, UINT message, result_ptr result, busy_flag* flag) noexc
     flag->release();
 }
 
-DWORD WINAPI sync_worker(void* parameter) noexcept {
-  HWND window = static_cast<HWND>(parameter);
+result_ptr run_sync() noexcept {
   result_ptr result(new (std::nothrow) agent_run_result{});
   if (result) result->result = run_whitelist_sync(nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
-  report(window, WM_SYNC_DONE, std::move(result), nullptr);  // the status window lives to the exit
+  return result;
+}
+
+DWORD WINAPI sync_worker(void* parameter) noexcept {
+  report(static_cast<HWND>(parameter), WM_SYNC_DONE, run_sync(), nullptr);  // the status window lives to the exit
   return 0;
 }
 
+// A configuration window gone meanwhile (the tray exited): report frees the result.
 DWORD WINAPI save_sync_worker(void* parameter) noexcept {
-  HWND window = static_cast<HWND>(parameter);
-  result_ptr result(new (std::nothrow) agent_run_result{});
-  if (result) result->result = run_whitelist_sync(nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
-  // Gone with the window (the tray exited meanwhile): the unique_ptr frees it.
-  if (PostMessageW(window, WM_SAVE_SYNC_DONE, 0, reinterpret_cast<LPARAM>(result.get()))) result.release();
+  report(static_cast<HWND>(parameter), WM_SAVE_SYNC_DONE, run_sync(), nullptr);
   return 0;
 }
 

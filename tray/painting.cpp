@@ -27,14 +27,14 @@ void create_font(font_handle& font, int height, int weight, UINT dpi) {
                          CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FONT_FACE));
 }
 
+HICON system_application_icon() { return LoadIconW(nullptr, IDI_APPLICATION); }
+}  // namespace
+
 HICON load_resource_icon(HINSTANCE instance, int size, icon_handle& owner) {
   owner.reset(static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(ICON_RESOURCE_ID), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
   return owner.get();
 }
-
-HICON system_application_icon() { return LoadIconW(nullptr, IDI_APPLICATION); }
-}  // namespace
 
 ui_resources ui() {
   return {resources.page_brush.get(), resources.white_brush.get(), resources.large_icon, resources.small_icon};

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "ui_handles.h"
+
 inline constexpr wchar_t APP_SUBTITLE[] = L"Automatic IP allowlist for QOR proxy";
 inline constexpr wchar_t FONT_FACE[] = L"Segoe UI";
 inline constexpr int ICON_RESOURCE_ID = 101;
@@ -37,6 +39,8 @@ void create_brushes();
 // Icon 101 at the system's icon sizes (32 and 16 pixels at 96 DPI), with the
 // system's fallbacks.
 void load_icons(HINSTANCE instance);
+// Icon 101 at size pixels, owned by owner; null when it can't be loaded.
+HICON load_resource_icon(HINSTANCE instance, int size, icon_handle& owner);
 // Exit: deletes fonts, brushes and the icons owned by the program.
 void release_ui_resources();
 

@@ -16,13 +16,6 @@ namespace {
 // again (Explorer restarted): the icons it showed are gone.
 const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
 
-HICON load_icon_at(HWND window, int size, icon_handle& owner) {
-  owner.reset(static_cast<HICON>(LoadImageW(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)),
-                                            MAKEINTRESOURCEW(ICON_RESOURCE_ID), IMAGE_ICON, size, size,
-                                            LR_DEFAULTCOLOR)));
-  return owner.get();
-}
-
 void on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam) {
   take_suggested_rect(window, wparam, lparam);
   layout_status_controls(window);
@@ -82,10 +75,11 @@ void set_status_window_icons(HWND window) {
   UINT dpi = window_dpi(window);
   ui_resources r = ui();
   HICON large = r.large_icon, small = r.small_icon;
+  auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
   int large_size = system_metric_for_dpi(SM_CXICON, dpi), small_size = system_metric_for_dpi(SM_CXSMICON, dpi);
-  if (large_size != GetSystemMetrics(SM_CXICON) && load_icon_at(window, large_size, state_of(window).large_icon))
+  if (large_size != GetSystemMetrics(SM_CXICON) && load_resource_icon(instance, large_size, state_of(window).large_icon))
     large = state_of(window).large_icon.get();
-  if (small_size != GetSystemMetrics(SM_CXSMICON) && load_icon_at(window, small_size, state_of(window).small_icon))
+  if (small_size != GetSystemMetrics(SM_CXSMICON) && load_resource_icon(instance, small_size, state_of(window).small_icon))
     small = state_of(window).small_icon.get();
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));

@@ -48,10 +48,11 @@ void size_to_client_area(HWND window) {
   SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-int run_message_loop(HWND status_window) {
+// The state, not the window: messages still arrive after the window is destroyed.
+int run_message_loop(HWND status_window, const status_window_state& state) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (dialog_key_message(state_of(status_window).config_window, msg) || dialog_key_message(status_window, msg))
+    if (dialog_key_message(state.config_window, msg) || dialog_key_message(status_window, msg))
       continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
@@ -77,7 +78,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       !register_class(instance, SETTINGS_CLASS, config_window_proc, nullptr, nullptr))
     return 1;
 
-  status_window_state state;
+  // Static: workers still running at the exit may release its flags.
+  static status_window_state state;
   HWND window = CreateWindowExW(0, STATUS_CLASS, APP_TITLE, STATUS_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, &state);
   if (!window) return 1;
@@ -87,5 +89,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The program lives in the notification area, whatever show command it got.
   ShowWindow(window, SW_HIDE);
 
-  return run_message_loop(window);
+  return run_message_loop(window, state);
 }

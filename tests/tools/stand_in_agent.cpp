@@ -34,7 +34,7 @@ int wmain() {
   std::string line = "{\"command_line\": " + json_string(GetCommandLineW()) + ", \"argv\": [";
   for (int i = 0; argv && i < argc; ++i) line += (i ? ", " : "") + json_string(argv[i]);
   line += "], \"program_data\": " + json_string(program_data) + "}\n";
-  file_handle log(CreateFileW((self + L".log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  file_handle log(CreateFileW((self + L".log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (log) WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
