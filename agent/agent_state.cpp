@@ -15,6 +15,7 @@ bool init_paths() {
   bool whole = data_file_path(CONFIG_FILE_NAME, agent.config_path, PATH_CAPACITY);
   whole = data_file_path(LAST_IP_FILE_NAME, agent.last_ip_path, PATH_CAPACITY) && whole;
   whole = data_file_path(PENDING_FILE_NAME, agent.pending_path, PATH_CAPACITY) && whole;
+  whole = data_file_path(LAST_CONFIRMED_FILE_NAME, agent.last_confirmed_path, PATH_CAPACITY) && whole;
   return data_file_path(LAST_ERROR_FILE_NAME, agent.last_error_path, PATH_CAPACITY) && whole;
 }
 
@@ -38,6 +39,17 @@ int write_last_error(const char* text) {
 
 void delete_last_error() {
   if (agent.last_error_path[0]) DeleteFileW(agent.last_error_path);
+}
+
+int write_last_confirmed() {
+  if (!agent.last_confirmed_path[0]) return -1;
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  char text[sizeof "2026-12-07T14:05:09Z"];
+  format_bounded(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
+                 now.wMinute, now.wSecond);
+  ensure_data_folder(agent.last_confirmed_path);
+  return replace_file(agent.last_confirmed_path, text, std::strlen(text));
 }
 
 int config_load() {

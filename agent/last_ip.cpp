@@ -69,7 +69,11 @@ int record_registered_ip(const wchar_t* old_ip, const wchar_t* ip) {
     pending_add(on_file);  // a full queue leaves it, as for a failed removal
   copy_bounded(agent.last_ip, IP_CAPACITY, ip);
   unwritten = !write_with_retries();
-  if (!unwritten) return 0;
+  if (!unwritten) {
+    // Not reported: it only dates the acceptance that last_ip.txt now names.
+    write_last_confirmed();
+    return 0;
+  }
   if (!own_stale) {
     read_last_ip_file(on_file);
     copy_bounded(stale_on_file, IP_CAPACITY, on_file);

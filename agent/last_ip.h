@@ -10,7 +10,7 @@ bool last_ip_copy(wchar_t* out);
 // while that fails, memory stays the truth and the file is not read.
 void last_ip_reload(wchar_t* out);
 // After a successful registration that replaced old_ip (may be empty): ip
-// becomes last_ip and goes to last_ip.txt. The configuration file is left
+// becomes last_ip and goes to last_ip.txt, and last_confirmed.txt dates it. The configuration file is left
 // alone, so settings saved by another process since this one loaded its
 // record are never overwritten. An address that another agent process
 // registered meanwhile (last_ip.txt names neither old_ip nor ip) is queued

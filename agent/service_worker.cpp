@@ -1,8 +1,8 @@
 // The service's body: registers the address once at start, then polls every
-// POLL_INTERVAL_MS, waking early for a stop, a reload, an address change or
-// a resume (wake_plan times the cycles). The settings follow
-// whitelist.config: a reload re-reads them, and so does a cycle that finds
-// the file written since they were read.
+// POLL_INTERVAL_MS, waking early for a stop, a reload, an address change, a
+// resume or a re-assertion of the address (wake_plan times the cycles). The
+// settings follow whitelist.config: a reload re-reads them, and so does a
+// cycle that finds the file written since they were read.
 #include "service_worker.h"
 
 #include <iphlpapi.h>
@@ -16,6 +16,7 @@
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "service_log.h"
+#include "service_parameters.h"
 #include "stop_request.h"
 #include "sync_pass.h"
 #include "wake_plan.h"
@@ -25,15 +26,21 @@ constexpr char MSG_NO_CONFIG[] = "No config - service will do nothing until whit
 
 bool configured() { return agent_config.token[0] && agent_config.server_url[0]; }
 
-// One registration of the service, logged; a success clears its own error.
-void register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback) {
+constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist";
+
+// One registration of the service; a success clears its own error. Logged
+// unless done_format is null (success) or log_failure is false. True when
+// the server accepted the address.
+bool register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback,
+                      bool log_failure = true) {
   int pass = sync_pass(ip, pass_mode::log);
   if (pass == 0 || pass == 2) {
     delete_last_error();
-    service_log(done_format, ip);
-  } else if (!stop_requested()) {
-    service_log("%s", last_api_error[0] ? last_api_error : failure_fallback);
+    if (done_format) service_log(done_format, ip);
+    return true;
   }
+  if (log_failure && !stop_requested()) service_log("%s", last_api_error[0] ? last_api_error : failure_fallback);
+  return false;
 }
 
 // The last-write time of whitelist.config; 0 when there is none.
@@ -84,8 +91,8 @@ class worker {
 
  private:
   void load_settings(bool at_start);
-  bool startup_sync();
-  bool poll_cycle();
+  cycle_outcome startup_sync();
+  cycle_outcome poll_cycle(bool reassert);
   void run_cycle(unsigned causes);
   // Waits until a cycle is due; false on stop.
   bool wait_for_work();
@@ -95,10 +102,14 @@ class worker {
   address_watch addresses_;
   wake_plan plan_;
   ULONGLONG loaded_stamp_ = 0;
+  // Since the last registration failed: a quiet re-assertion that fails
+  // again adds no line.
+  bool failing_ = false;
 };
 
 void worker::load_settings(bool at_start) {
   const config_record before = agent_config;
+  plan_.set_reassert_period(reassert_period_ms());
   // Stamped before the read: a write meanwhile is seen by the next cycle.
   loaded_stamp_ = config_written();
   bool had = configured();
@@ -111,29 +122,34 @@ void worker::load_settings(bool at_start) {
     service_log("Settings changed - using server %S", agent_config.server_url);
 }
 
-// True when the public address could be read.
-bool worker::startup_sync() {
+cycle_outcome worker::startup_sync() {
   pending_retry_pass(pass_mode::log);
   wchar_t ip[IP_CAPACITY] = {};
-  bool reached = detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) == 0;
-  if (!reached) {
+  cycle_outcome outcome = cycle_outcome::unreached;
+  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
     if (!stop_requested()) service_log("Startup whitelist sync skipped: could not get public IP");
   } else {
-    register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)");
+    failing_ = !register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)");
+    outcome = failing_ ? cycle_outcome::reached : cycle_outcome::confirmed;
   }
   pending_retry_pass(pass_mode::log);
-  return reached;
+  return outcome;
 }
 
-bool worker::poll_cycle() {
+// A changed address is registered; an unchanged one only when the cycle
+// re-asserts it, which adds no line unless it starts a streak of failures.
+cycle_outcome worker::poll_cycle(bool reassert) {
   pending_retry_pass(pass_mode::log);
   wchar_t ip[IP_CAPACITY] = {};
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) return false;
+  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) return cycle_outcome::unreached;
   wchar_t last[IP_CAPACITY];
   last_ip_copy(last);
-  if (last[0] && same_ip(last, ip)) return true;
-  register_and_log(ip, "IP updated: %S", "Failed to add IP to whitelist");
-  return true;
+  bool changed = !last[0] || !same_ip(last, ip);
+  if (!changed && !reassert) return cycle_outcome::reached;
+  bool confirmed = changed ? register_and_log(ip, "IP updated: %S", MSG_ADD_FAILED)
+                           : register_and_log(ip, nullptr, MSG_ADD_FAILED, !failing_);
+  failing_ = !confirmed;
+  return confirmed ? cycle_outcome::confirmed : cycle_outcome::reached;
 }
 
 void worker::take_reload() {
@@ -159,10 +175,11 @@ void worker::run_cycle(unsigned causes) {
     service_log("Network change - checking public IP");
   else if (causes & WAKE_RESUME)
     service_log("Resumed from sleep - checking public IP");
-  bool reached = poll_cycle();
-  if (!reached && (causes & (WAKE_NETWORK | WAKE_RESUME | WAKE_RETRY)) && !stop_requested())
+  cycle_outcome outcome = poll_cycle(causes & WAKE_REASSERT);
+  if (outcome == cycle_outcome::unreached && (causes & (WAKE_NETWORK | WAKE_RESUME | WAKE_RETRY)) &&
+      !stop_requested())
     service_log("No network yet - trying again shortly");
-  plan_.cycle_ended(GetTickCount64(), causes, reached ? cycle_outcome::reached : cycle_outcome::unreached);
+  plan_.cycle_ended(GetTickCount64(), causes, outcome);
 }
 
 bool worker::wait_for_work() {
@@ -210,7 +227,7 @@ bool worker::wait_for_work() {
 void worker::run() {
   load_settings(true);
   if (configured())
-    plan_.cycle_ended(GetTickCount64(), WAKE_START, startup_sync() ? cycle_outcome::reached : cycle_outcome::unreached);
+    plan_.cycle_ended(GetTickCount64(), WAKE_START, startup_sync());
   else
     plan_.cycle_ended(GetTickCount64(), WAKE_START, cycle_outcome::skipped);
   for (;;) {

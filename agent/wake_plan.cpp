@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 #include "agent_constants.h"
 
@@ -18,17 +19,25 @@ void wake_plan::change_signalled(ms now, wake_cause cause) {
   retries_ = 0;
 }
 
+wake_plan::ms wake_plan::reassert_due() const {
+  if (!reassert_period_) return std::numeric_limits<ms>::max();
+  // Failing every few seconds would only load a server that is in trouble.
+  if (reassert_failed_) return poll_from_ + POLL_INTERVAL_MS;
+  return confirmed_at_ + reassert_period_;
+}
+
 wake_plan::ms wake_plan::due() const {
   ms poll = poll_from_ + POLL_INTERVAL_MS;
-  bool asked = reload_ || change_ || retry_;
+  ms reassert = reassert_due();
+  bool asked = reload_ || change_ || retry_ || reassert < poll;
   if (!asked) return poll;
   // Every asked-for cycle waits for all its settle times: the cycle that
   // follows a reload and a change at once serves both.
-  // A retry's own time counts only when nothing newer asked.
+  // A retry's or a re-assertion's own time counts only when nothing newer asked.
   ms at = 0;
   if (reload_) at = std::max(at, reload_at_ + RELOAD_SETTLE_MS);
   if (change_) at = std::max(at, change_at_ + CHANGE_SETTLE_MS);
-  if (!reload_ && !change_) at = retry_at_;
+  if (!reload_ && !change_) at = retry_ ? std::min(retry_at_, reassert) : reassert;
   // At most one network cycle per gap, whatever wakes it.
   if (networked_) at = std::max(at, last_network_ + RELOAD_CYCLE_GAP_MS);
   return std::min(at, poll);
@@ -44,6 +53,9 @@ unsigned wake_plan::take(ms now) {
   if (reload_) causes |= WAKE_RELOAD;
   causes |= change_;
   if (retry_) causes |= WAKE_RETRY;
+  // A PC back on a network it had left puts its address back at once.
+  bool noticed = causes & (WAKE_NETWORK | WAKE_RESUME | WAKE_RETRY);
+  if (reassert_period_ && (noticed || now >= reassert_due())) causes |= WAKE_REASSERT;
   if (!causes || now >= poll_from_ + POLL_INTERVAL_MS) causes |= WAKE_POLL;
   reload_ = false;
   change_ = 0;
@@ -53,10 +65,17 @@ unsigned wake_plan::take(ms now) {
 
 void wake_plan::cycle_ended(ms now, unsigned causes, cycle_outcome outcome) {
   poll_from_ = now;
+  if (outcome == cycle_outcome::confirmed) {
+    confirmed_at_ = now;
+    reassert_failed_ = false;
+  } else if (causes & WAKE_REASSERT || (causes & WAKE_START && outcome != cycle_outcome::skipped)) {
+    // A start without settings has nothing to put back yet.
+    reassert_failed_ = true;
+  }
   if (outcome == cycle_outcome::skipped) return;
   networked_ = true;
   last_network_ = now;
-  if (outcome == cycle_outcome::reached) {
+  if (outcome != cycle_outcome::unreached) {
     retries_ = 0;
     return;
   }

@@ -2,6 +2,11 @@
 #pragma once
 
 inline constexpr wchar_t SERVICE_NAME[] = L"QORWhitelistIPUpdater";
+// Optional settings an administrator may give the service (HKLM).
+inline constexpr wchar_t SERVICE_PARAMETERS_KEY[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\QORWhitelistIPUpdater\\Parameters";
+// REG_DWORD: seconds after which an unchanged address is sent again; 0: never.
+inline constexpr wchar_t REASSERT_SECONDS_VALUE[] = L"ReassertSeconds";
 
 // The reload notification: a command-line registration asks the running
 // service to re-read last_ip.txt, through this event or, when the event

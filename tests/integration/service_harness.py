@@ -43,6 +43,11 @@ def remove_service():
     shutil.rmtree(SERVICE_DATA, ignore_errors=True)
 
 
+def set_reassert(seconds):
+    key = rf"HKLM\System\CurrentControlSet\Services\{SERVICE}\Parameters"
+    assert wine_tool("reg", "add", key, "/v", "ReassertSeconds", "/t", "REG_DWORD", "/d", str(seconds), "/f")[0] == 0
+
+
 def linux_pid(program):
     """The Linux process running program (a Unix path) alone, by its command line: other trees run the same names."""
     wanted = win_path(program).lower().encode()
@@ -65,6 +70,7 @@ def process_sample(pid):
 
 class ServiceTestCase(AgentTestCase):
     """The service installed from the test's whitelist.exe on a fresh data folder; `server` starts each at `ip`."""
+    reassert_seconds = 0  # ReassertSeconds, read at start and each reload. Never: a wire holds what a test caused
 
     @classmethod
     def setUpClass(cls):
@@ -81,6 +87,7 @@ class ServiceTestCase(AgentTestCase):
         remove_service()
         code, out = sc("create", SERVICE, "binPath=", win_path(self.whitelist))
         self.assertEqual(code, 0, out)
+        set_reassert(self.reassert_seconds)
 
     def tearDown(self):
         remove_service()

@@ -4,7 +4,7 @@ import time
 import unittest
 
 from harness import allowlist_wire, decrypt_config, run
-from service_harness import PUBLIC, SERVICE_DATA, WHITELIST, ServiceTestCase, stop_service
+from service_harness import PUBLIC, SERVICE_DATA, WHITELIST, ServiceTestCase, set_reassert, stop_service
 
 IP_A, IP_B, IP_C, QUEUED = "198.51.100.10", "198.51.100.20", "198.51.100.30", "203.0.113.99"
 NO_CONFIG = "No config - service will do nothing until whitelist --token X --server-url Y is run"
@@ -31,15 +31,6 @@ class Service(ServiceTestCase):
         self.wait_log(f"IP updated: {IP_B}", bound=150)
         self.assertGreater(time.monotonic() - started, 30, f"noticed before the poll: {self.server.get_requests()}")
 
-        # A command-line sync replaces the address last_ip.txt names and reloads the service, whose cycle only asks.
-        self.server.set_ip(IP_C)
-        self.server.clear_requests()
-        r = self.cli("sync")
-        self.assertEqual(r.code, 0, r)
-        self.wait_log(RELOADED + IP_C)
-        self.wait_for(lambda: self.detections() >= 2, "the cycle after the reload")
-        self.assertEqual(allowlist_wire(self.server), [f"DELETE {IP_B} tok", f"POST {IP_C} tok"])
-
         # Any account may set the event. A reload waits a second for the rest of its burst, and one network
         # cycle per 5 s follows reloads: 200 sets are one or two cycles.
         self.server.clear_requests()
@@ -51,6 +42,7 @@ class Service(ServiceTestCase):
         self.assertLessEqual(len(added), 2, added)
 
         # Control code 128 reloads as the event does; other codes do nothing.
+        self.server.set_ip(IP_C)
         (SERVICE_DATA / "last_ip.txt").write_bytes(QUEUED.encode())
         self.poke("control", "200")
         self.poke("control", "128")
@@ -119,6 +111,29 @@ class Service(ServiceTestCase):
             self.server.clear_scripts()  # the command's addition fails
             self.assertEqual(command.result(60).code, 1)
         self.assertEqual(allowlist_wire(self.server), [], "the service registered nothing")
+
+    def test_a_pc_puts_back_its_address_that_another_pc_sharing_its_token_removed(self):
+        # This service is PC B; PC A, in a data folder of its own, asks the https listener, which B never sees.
+        self.server.set_ip(IP_A, listener="https")
+        set_reassert(30)
+        self.configure()
+        self.assertEqual(self.agent("--token", "tok", "--server-url", self.server.url("https")).code, 0)
+        self.start()
+        self.wait_log(f"Startup whitelist sync OK: {IP_A}")
+        self.assertRegex(confirmed := (SERVICE_DATA / "last_confirmed.txt").read_text(), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+
+        # A moves and syncs; its reload of B finds B's address unchanged and sends nothing, the period does.
+        self.server.set_ip(IP_B, listener="https")
+        self.server.clear_requests()
+        self.assertEqual(self.agent("sync").code, 0)
+        self.wait_log(RELOADED + IP_A)
+        time.sleep(2)  # B's cycle after the reload has ended
+        self.assertEqual(self.server.get_allowlist(), {"tok": [IP_B]}, "put back by the reload, not the period")
+        self.wait_for(lambda: IP_A in self.server.get_allowlist()["tok"], "B to put its address back", 60)
+        self.assertEqual(allowlist_wire(self.server), [f"DELETE {IP_A} tok", f"POST {IP_B} tok", f"POST {IP_A} tok"])
+        self.assertGreater((SERVICE_DATA / "last_confirmed.txt").read_text(), confirmed)
+        self.assertTrue((self.data / "last_confirmed.txt").exists(), "A's sync dated its registration")
+        self.assertEqual(self.log()[-1], RELOADED + IP_A, "a re-assertion writes no line")
 
     def test_links_are_never_followed_and_the_event_is_secured(self):
         # Wine shows a Unix link to a folder as a reparse point (by its path)

@@ -53,6 +53,7 @@ def client_ip_item(rng, address):
 
 class Soak(ServiceTestCase):
     ip = ADDRESSES[0]
+    reassert_seconds = 10  # re-assertions meet the faults too
 
     def test_faults_leave_allowlist_queue_log_and_resources_sound(self):
         rng = random.Random(SEED)

@@ -16,6 +16,7 @@ import struct
 import subprocess
 import sys
 import threading
+import time
 
 LOOPBACK = "127.0.0.1"
 WHITELIST_PATH = "/api/public/whitelist"
@@ -118,7 +119,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if item.action != "normal":
                 return self._send(item.status, item.body, item.content_type, item.headers,
                                   item.drop_after if item.action == "drop" else None)
-        status, ctype, out = owner._answer(self.command, self.path, body)
+        status, ctype, out = owner._answer(self.command, self.path, body, self.server.listener)
         self._send(status, out, ctype)
 
     do_GET = do_POST = do_DELETE = _dispatch
@@ -143,7 +144,8 @@ class _Listener(socketserver.ThreadingTCPServer):
 class FakeServer:
     def __init__(self, http_port=0, https_port=None, cert=None, key=None, ip="203.0.113.7", echo_ip=None):
         self._lock = threading.Lock()
-        self._ip, self._echo_ip = ip, echo_ip
+        # Client-ip answers by listener ("http", "https": another PC sharing the allowlist); None: the others.
+        self._ips, self._echo_ip = {None: ip}, echo_ip
         self._allowlist = {}
         self._scripts = {}
         self._requests = []
@@ -186,7 +188,7 @@ class FakeServer:
     def _record(self, handler, body):
         with self._lock:
             self._requests.append({
-                "listener": handler.server.listener, "method": handler.command, "path": handler.path,
+                "listener": handler.server.listener, "method": handler.command, "path": handler.path, "at": time.time(),
                 "headers": {k.lower(): v for k, v in handler.headers.items()},
                 "body": body.decode("utf-8", errors="replace")})
 
@@ -199,9 +201,11 @@ class FakeServer:
             items = max(found, key=lambda f: f[0])[1]
             return items[0] if items[0].always else items.pop(0)
 
-    def set_ip(self, ip, echo_ip=None):
+    def set_ip(self, ip, echo_ip=None, listener=None):
         with self._lock:
-            self._ip, self._echo_ip = ip, echo_ip
+            if listener is None:
+                self._ips, self._echo_ip = {}, echo_ip
+            self._ips[listener] = ip
 
     def set_script(self, method, path, responses):
         items = [_Item(r) for r in responses]
@@ -231,16 +235,16 @@ class FakeServer:
         with self._lock:
             self._allowlist = {t: set(ips) for t, ips in allowlist.items()}
 
-    def _answer(self, method, raw_path, body):
+    def _answer(self, method, raw_path, body, listener):
         path = raw_path.split("?", 1)[0]
         if path == WHITELIST_PATH and method in ("POST", "DELETE"):
             return self._allowlist_change(method, body)
         if path == "/api/client-ip" and method == "GET":
             with self._lock:
-                return 200, "application/json", _compact({"ip": self._ip})
+                return 200, "application/json", _compact({"ip": self._ips.get(listener, self._ips[None])})
         if path == "/" and method == "GET":
             with self._lock:
-                return 200, "text/plain", ((self._echo_ip or self._ip) + "\n").encode()
+                return 200, "text/plain", ((self._echo_ip or self._ips[None]) + "\n").encode()
         return self._error(404, "not found")
 
     @staticmethod
