@@ -40,8 +40,9 @@ int secure_folders_command(int argc, wchar_t** argv) {
     return EXIT_FAILED;
   }
 
+  // Taken like every elevated writer's guard, and kept for the process's life.
+  bool ok = secured(data, guard_data_folder(nullptr, true));
   file_handle held;
-  bool ok = secured(data, secure_data_folder(held));
   // The install folder first: its protected DACL reaches the programs, and
   // "files" then gets its own.
   if (!is_under_program_files(install)) ok = secured(install, secure_folder(install, PROGRAM_FOLDER_SDDL, held)) && ok;
