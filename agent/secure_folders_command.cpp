@@ -41,7 +41,10 @@ int secure_folders_command(int argc, wchar_t** argv) {
   }
 
   // Taken like every elevated writer's guard, and kept for the process's life.
-  bool ok = secured(data, guard_data_folder(nullptr, true));
+  // Files an older version left get the folder's entries one by one.
+  folder_problem problem = guard_data_folder(nullptr, true);
+  if (!problem && !secure_files_in(guarded_folder(), SHARED_FILE_DACL)) problem = "a file in it can't be secured";
+  bool ok = secured(data, problem);
   file_handle held;
   // The install folder first: its protected DACL reaches the programs, and
   // "files" then gets its own.

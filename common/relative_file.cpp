@@ -44,12 +44,13 @@ file_handle open_relative(HANDLE folder, const wchar_t* name, ACCESS_MASK access
   for (;;) {
     bool dont_reparse = !follow && dont_reparse_supported.load();
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE | (dont_reparse ? OBJ_DONT_REPARSE : 0),
-                               folder, nullptr);
+    InitializeObjectAttributes(&attributes, &object_name,
+                               OBJ_CASE_INSENSITIVE | (dont_reparse ? OBJ_DONT_REPARSE : 0), folder, nullptr);
     HANDLE opened = INVALID_HANDLE_VALUE;
     IO_STATUS_BLOCK io{};
-    NTSTATUS status = NtCreateFile(&opened, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
-                                   FILE_ATTRIBUTE_NORMAL, share, static_cast<ULONG>(disposition), options, nullptr, 0);
+    NTSTATUS status =
+        NtCreateFile(&opened, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+                     FILE_ATTRIBUTE_NORMAL, share, static_cast<ULONG>(disposition), options, nullptr, 0);
     if (status == STATUS_INVALID_PARAMETER_VALUE && dont_reparse) {
       dont_reparse_supported = false;
       continue;
@@ -72,7 +73,8 @@ bool rename_relative(HANDLE file, HANDLE folder, const wchar_t* name) {
   info->FileNameLength = static_cast<ULONG>(bytes);
   std::memcpy(info->FileName, name, bytes);
   IO_STATUS_BLOCK io{};
-  return !failed(NtSetInformationFile(file, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation));
+  return !failed(
+      NtSetInformationFile(file, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation));
 }
 
 bool delete_by_handle(HANDLE file) {
