@@ -53,6 +53,7 @@ struct place {
 
 bool open_folder_of(const wchar_t* path, size_t folder_len, place& where) {
   wchar_t folder[PATH_CAPACITY];
+  if (folder_len == 2 && path[1] == L':') ++folder_len;  // "C:\", not C:'s current folder
   if (folder_len == 0 || folder_len >= PATH_CAPACITY) {
     SetLastError(ERROR_BAD_PATHNAME);
     return false;

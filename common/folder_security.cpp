@@ -127,9 +127,13 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
   return problem;
 }
 
-bool secure_files_in(HANDLE folder, const wchar_t* dacl_sddl) {
-  local_memory descriptor = descriptor_from_sddl(dacl_sddl);
-  if (!descriptor) return false;
+bool secure_files_in(HANDLE folder, const wchar_t* sddl) {
+  local_memory descriptor = descriptor_from_sddl(sddl);
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!descriptor || !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted)) return false;
+  const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | (owner ? OWNER_SECURITY_INFORMATION : 0);
+  privileges_on privileges;
   bool all = true;
   alignas(LONGLONG) unsigned char buffer[16384];
   for (auto kind = FileFullDirectoryRestartInfo;
@@ -138,11 +142,11 @@ bool secure_files_in(HANDLE folder, const wchar_t* dacl_sddl) {
       const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer + at);
       std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
       if (!(entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-        file_handle file = open_relative(folder, name.c_str(), READ_CONTROL | WRITE_DAC,
+        file_handle file = open_relative(folder, name.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          relative_disposition::open, false);
         if (file && !plain_file_problem(file.get()))
-          all = SetKernelObjectSecurity(file.get(), DACL_SECURITY_INFORMATION, descriptor.get()) && all;
+          all = SetKernelObjectSecurity(file.get(), parts, descriptor.get()) && all;
         else if (!file)
           all = false;
       }
