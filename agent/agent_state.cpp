@@ -37,9 +37,7 @@ int write_last_error(const char* text) {
   return replace_file(agent.last_error_path, text, std::strlen(text));
 }
 
-void delete_last_error() {
-  if (agent.last_error_path[0]) DeleteFileW(agent.last_error_path);
-}
+void delete_last_error() { (void)delete_data_file(LAST_ERROR_FILE_NAME); }
 
 int write_last_confirmed() {
   if (!agent.last_confirmed_path[0]) return -1;

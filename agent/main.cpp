@@ -13,25 +13,31 @@
 namespace {
 constexpr wchar_t SYNC_PROGRAM_NAME[] = L"sync.exe";
 
+// How a command uses the data folder: an elevated or SYSTEM run takes the
+// folder guard before it starts (see takes_folder_guard). Configure mode
+// reads first and takes the writer's guard once its input is whole.
+enum class folder_use { none, reads, writes };
+
 struct command {
   const wchar_t* word;
   int (*run)(int argc, wchar_t** argv);
+  folder_use use;
 };
 
-// Commands under any program name.
+// Commands under any program name. secure-folders takes the guard itself.
 constexpr command COMMANDS[] = {
-    {L"status", status_command},
-    {L"sync", sync_command},
-    {L"--token", configure_command},
-    {L"-t", configure_command},
-    {L"--server-url", configure_command},
-    {L"-s", configure_command},
-    {L"secure-folders", secure_folders_command},
+    {L"status", status_command, folder_use::reads},
+    {L"sync", sync_command, folder_use::writes},
+    {L"--token", configure_command, folder_use::reads},
+    {L"-t", configure_command, folder_use::reads},
+    {L"--server-url", configure_command, folder_use::reads},
+    {L"-s", configure_command, folder_use::reads},
+    {L"secure-folders", secure_folders_command, folder_use::none},
 };
 
 // Commands only offered when the program runs as sync.exe.
 constexpr command SYNC_PROGRAM_COMMANDS[] = {
-    {L"files", files_command},
+    {L"files", files_command, folder_use::none},
 };
 
 bool running_as_sync_program() {
@@ -45,12 +51,17 @@ const command* find_command(std::span<const command> table, const wchar_t* word)
     if (equals_ignore_case(word, c.word)) return &c;
   return nullptr;
 }
+
+int run_command(const command& c, int argc, wchar_t** argv) {
+  if (c.use != folder_use::none && !take_folder_guard(c.use == folder_use::writes)) return EXIT_FAILED;
+  return c.run(argc, argv);
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const bool sync_program = running_as_sync_program();
   if (sync_program && argc >= 2) {
-    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return c->run(argc, argv);
+    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return run_command(*c, argc, argv);
   }
   // Everything else works in the data folder: a cut path would name another file.
   if (!init_paths()) {
@@ -58,6 +69,6 @@ int wmain(int argc, wchar_t** argv) {
     return EXIT_FAILED;
   }
   if (argc < 2) return service_dispatch(sync_program);
-  if (const command* c = find_command(COMMANDS, argv[1])) return c->run(argc, argv);
+  if (const command* c = find_command(COMMANDS, argv[1])) return run_command(*c, argc, argv);
   return service_dispatch(sync_program);
 }
