@@ -100,6 +100,10 @@ const char* state_folder_problem() {
 const char* state_file_problem(HANDLE file) {
   if (!guard.on) return nullptr;
   if (const char* problem = state_folder_problem()) return problem;
+  return plain_file_problem(file);
+}
+
+const char* plain_file_problem(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info)) return "its attributes can't be read";
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link";
@@ -155,6 +159,13 @@ file_replacement::~file_replacement() {
 }
 
 bool file_replacement::write(const void* data, size_t size) { return temp_ && write_all(temp_.get(), data, size); }
+
+bool file_replacement::add_stream(const wchar_t* stream, const void* data, size_t size) {
+  wchar_t stream_path[MAX_PATH + 80];
+  if (!temp_ || !format_bounded(stream_path, std::size(stream_path), L"%s:%s", temp_path_, stream)) return false;
+  file_handle out(CreateFileW(stream_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return out && write_all(out.get(), data, size);
+}
 
 bool file_replacement::commit() {
   if (!temp_ || !FlushFileBuffers(temp_.get())) return false;

@@ -29,6 +29,10 @@ const char* state_folder_problem();
 // included), else why not. Unguarded: always nullptr.
 const char* state_file_problem(HANDLE file);
 
+// nullptr for an open file that is itself a plain file with one name, else
+// why not (a link, a folder, more than one hard link). Applies guarded or not.
+const char* plain_file_problem(HANDLE file);
+
 // CreateFileW for an existing file, retrying sharing clashes.
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode);
 
@@ -49,6 +53,9 @@ class file_replacement {
 
   bool is_open() const { return static_cast<bool>(temp_); }
   bool write(const void* data, size_t size);
+  // Writes a named stream of the new content (the volume must support them);
+  // it moves with the file on commit().
+  bool add_stream(const wchar_t* stream, const void* data, size_t size);
   bool commit();
 
  private:

@@ -108,6 +108,8 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
   return problem;
 }
 
+bool apply_security(HANDLE object, const wchar_t* sddl) { return apply_descriptor(object, sddl); }
+
 bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR raw = nullptr;

@@ -12,7 +12,7 @@
 #include "file_io.h"
 #include "handles.h"
 
-// Folders users fill (the data folder and the install folder's "files"):
+// The folder users fill (the data folder):
 // SYSTEM and Administrators full control; Users list the folder and add
 // files (no subfolders), read, write, replace and delete the files in it,
 // but can't delete, rename or re-secure the folder itself. The owner-rights
@@ -49,6 +49,10 @@ folder_problem plain_folder_problem(HANDLE folder, const wchar_t* path);
 // and also when only the apply failed but SYSTEM, Administrators or this
 // process owns the folder (the problem is returned all the same).
 folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_handle& held);
+
+// Gives an object opened with WRITE_DAC and WRITE_OWNER sddl's owner and
+// protected DACL. false with the error in GetLastError().
+bool apply_security(HANDLE object, const wchar_t* sddl);
 
 // True when the owner of an object (a file or kernel object handle opened
 // with READ_CONTROL) is SYSTEM, Administrators, this process's own user or

@@ -55,6 +55,12 @@ struct file_handle_traits {  // CreateFileW reports failure as INVALID_HANDLE_VA
   static void close(pointer h) noexcept { CloseHandle(h); }
 };
 
+struct find_handle_traits {  // FindFirstFileW
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer h) noexcept { FindClose(h); }
+};
+
 struct service_handle_traits {
   using pointer = SC_HANDLE;
   static pointer invalid() noexcept { return nullptr; }
@@ -81,6 +87,7 @@ struct bcrypt_key_traits {
 
 using kernel_handle = unique_handle<kernel_handle_traits>;
 using file_handle = unique_handle<file_handle_traits>;
+using find_handle = unique_handle<find_handle_traits>;
 using service_handle = unique_handle<service_handle_traits>;
 using local_memory = unique_handle<local_memory_traits>;
 using bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
