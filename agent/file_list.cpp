@@ -96,6 +96,17 @@ bool is_plain_file_name(std::string_view name) {
   return !is_reserved_device_name(name);
 }
 
+bool is_shortcut_name(std::string_view name) {
+  for (std::string_view extension : {".lnk", ".url", ".scf", ".library-ms", ".searchconnector-ms"}) {
+    if (name.size() < extension.size()) continue;
+    std::string_view tail = name.substr(name.size() - extension.size());
+    bool same = true;
+    for (size_t i = 0; i < tail.size() && same; ++i) same = ascii_upper(tail[i]) == ascii_upper(extension[i]);
+    if (same) return true;
+  }
+  return false;
+}
+
 std::string percent_encode(std::string_view text) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;

@@ -44,6 +44,12 @@ bool is_empty_file_list(const char* body);
 // or "..", trailing dot or blank, or reserved device name.
 bool is_plain_file_name(std::string_view name);
 
+// True for a name the shell renders or follows as a shortcut (".lnk", ".url",
+// ".scf", ".library-ms", ".searchConnector-ms", in any case): such a file can
+// point its icon at a network share, and showing the folder then sends the
+// user's credentials there.
+bool is_shortcut_name(std::string_view name);
+
 // Percent-encodes every byte but the unreserved ones (RFC 3986), so a name
 // reaches its own path segment and nothing else.
 std::string percent_encode(std::string_view text);

@@ -1,8 +1,13 @@
 // "sync files": downloads the customer's files into "files" next to the
-// program. Offered only when the program runs as sync.exe.
+// program, or into the user's own downloads when the user can't write there.
+// Offered only when the program runs as sync.exe.
 #include <windows.h>
+#include <knownfolders.h>
+#include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -13,6 +18,7 @@
 #include "customer_api.h"
 #include "file_io.h"
 #include "file_list.h"
+#include "handles.h"
 #include "server_url.h"
 #include "text.h"
 
@@ -23,6 +29,19 @@ constexpr size_t FILES_PATH_CAPACITY = 260;
 constexpr size_t FILE_NAME_WIDE_CAPACITY = 264;
 constexpr size_t REQUEST_PATH_CAPACITY = 1024;
 constexpr wchar_t FILES_FOLDER_NAME[] = L"files";
+// Under the user's Downloads folder, wherever that is redirected.
+constexpr wchar_t USER_FILES_FOLDER_NAME[] = L"QOR Whitelist IP Updater";
+constexpr wchar_t WRITE_PROBE_FORMAT[] = L"%s\\~write-probe-%lu.tmp";
+// Marks each download as coming from the internet, as browsers do.
+constexpr char ZONE_TEXT_FORMAT[] = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=%s\r\n";
+constexpr size_t ZONE_TEXT_CAPACITY = 1024;
+
+struct co_task_memory_traits {
+  using pointer = wchar_t*;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer p) noexcept { CoTaskMemFree(p); }
+};
+using co_task_string = unique_handle<co_task_memory_traits>;
 
 struct files_options {
   wchar_t name[FILES_FIELD_CAPACITY] = L"";
@@ -50,19 +69,61 @@ bool read_options(int argc, wchar_t** argv, files_options& o) {
 
 enum class folder_result { ok, no_module_path, no_backslash, create_failed };
 
+bool is_folder(const wchar_t* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Trying is the one test that sees every kind of refusal: access lists,
+// read-only media, a folder locked by its file system.
+bool can_add_files(const wchar_t* folder) {
+  wchar_t probe[FILES_PATH_CAPACITY];
+  if (!format_bounded(probe, FILES_PATH_CAPACITY, WRITE_PROBE_FORMAT, folder, GetCurrentProcessId())) return false;
+  return static_cast<bool>(file_handle(CreateFileW(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)));
+}
+
+// "QOR Whitelist IP Updater" in the user's Downloads folder, created when missing.
+bool prepare_user_folder(wchar_t* folder) {
+  co_task_string downloads;
+  if (FAILED(SHGetKnownFolderPath(FOLDERID_Downloads, KF_FLAG_CREATE, nullptr, downloads.put())) ||
+      !format_bounded(folder, FILES_PATH_CAPACITY, L"%s\\%s", downloads.get(), USER_FILES_FOLDER_NAME))
+    return false;
+  return CreateDirectoryW(folder, nullptr) || is_folder(folder);
+}
+
+// "files" next to the program when this user can create it or add files to
+// it (a portable copy); otherwise the user's own folder. Under Program Files
+// only administrators may write, and what they put there runs as trusted.
 folder_result prepare_files_folder(wchar_t* folder) {
   wchar_t module[FILES_PATH_CAPACITY];
   wchar_t* name;
   if (!program_path(module, FILES_PATH_CAPACITY, &name)) return folder_result::no_module_path;
   if (name == module) return folder_result::no_backslash;
   *name = L'\0';
-  if (!format_bounded(folder, FILES_PATH_CAPACITY, L"%s%s", module, FILES_FOLDER_NAME))
-    return folder_result::no_module_path;
-  if (CreateDirectoryW(folder, nullptr)) return folder_result::ok;
-  // What is already there must be a folder: a file of that name is not.
-  DWORD attributes = GetFileAttributesW(folder);
-  bool is_folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  return is_folder ? folder_result::ok : folder_result::create_failed;
+  if (format_bounded(folder, FILES_PATH_CAPACITY, L"%s%s", module, FILES_FOLDER_NAME) &&
+      (CreateDirectoryW(folder, nullptr) || (is_folder(folder) && can_add_files(folder))))
+    return folder_result::ok;
+  return prepare_user_folder(folder) ? folder_result::ok : folder_result::create_failed;
+}
+
+// Whether the folder's volume keeps named streams (NTFS does, FAT does not):
+// elsewhere "name:stream" would be taken as a file name.
+bool has_named_streams(const wchar_t* folder) {
+  file_handle handle(CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  DWORD flags = 0;
+  return handle && GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+         (flags & FILE_NAMED_STREAMS);
+}
+
+// The stream's text, with the server URL cut before any control character
+// so that it can't add lines of its own.
+void zone_text(const wchar_t* server_url, char* out) {
+  std::string url = wstring_to_utf8(server_url);
+  url.resize(std::find_if(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }) -
+             url.begin());
+  format_bounded(out, ZONE_TEXT_CAPACITY, ZONE_TEXT_FORMAT, url.c_str());
 }
 }  // namespace
 
@@ -105,7 +166,10 @@ int files_command(int argc, wchar_t** argv) {
     return EXIT_FAILED;
   }
 
-  unsigned downloaded = 0, refused = 0;
+  char zone[ZONE_TEXT_CAPACITY];
+  zone_text(o.server_url, zone);
+  const char* mark = has_named_streams(folder) ? zone : nullptr;
+  unsigned downloaded = 0, refused = 0, skipped = 0;
   file_list_walker walker(response);
   for (file_entry entry; walker.next(entry);) {
     std::string raw(entry.name);
@@ -119,9 +183,19 @@ int files_command(int argc, wchar_t** argv) {
       ++refused;
       continue;
     }
+    if (is_shortcut_name(entry.name)) {
+      console_print(L"Skipped %s: shortcut files are not downloaded.\n", name);
+      ++skipped;
+      continue;
+    }
     format_bounded(request, REQUEST_PATH_CAPACITY, L"/api/auth/customers/%d/files/%d/download",
                    static_cast<int>(customer_id), static_cast<int>(entry.id));
-    if (customer_api_download(o.server_url, request, o.token, target) != 0) {
+    int result = customer_api_download(o.server_url, request, o.token, target, mark);
+    if (result == DOWNLOAD_NO_ROOM) {
+      console_print(L"Not enough disk space for %s.\n", name);
+      return EXIT_FAILED;
+    }
+    if (result != 0) {
       console_print(L"Failed to download %s\n", name);
       return EXIT_FAILED;
     }
@@ -132,7 +206,7 @@ int files_command(int argc, wchar_t** argv) {
   if (downloaded > 0) {
     console_print(L"Files downloaded to %s\n", folder);
     ShellExecuteW(nullptr, L"open", folder, nullptr, nullptr, SW_SHOWNORMAL);
-  } else if (refused == 0) {
+  } else if (refused == 0 && skipped == 0) {
     console_print(is_empty_file_list(response) ? L"No files for this customer.\n" : L"No files found.\n");
   }
   // A refused file is a failure the tray must not report as success.

@@ -1,11 +1,15 @@
 // "secure-folders <install folder>": run by the elevated installers after
 // copying the programs. Gives the data folder, the install folder's "files"
-// and an install folder outside Program Files their security.
+// and an install folder outside Program Files their security. "files" is
+// the programs' own: users download into folders of their own.
 #include <windows.h>
+
+#include <cwchar>
 
 #include "commands.h"
 #include "console.h"
 #include "data_folder.h"
+#include "file_io.h"
 #include "folder_security.h"
 #include "text.h"
 
@@ -20,6 +24,7 @@ bool secured(const wchar_t* folder, folder_problem problem) {
   console_print(L"Secured %s\n", folder);
   return true;
 }
+
 }  // namespace
 
 int secure_folders_command(int argc, wchar_t** argv) {
@@ -47,12 +52,17 @@ int secure_folders_command(int argc, wchar_t** argv) {
   bool ok = secured(data, problem);
   file_handle held;
   // The install folder first, then the programs in it one by one (the
-  // folder's descriptor reaches none of them); "files" then gets its own.
+  // folder's descriptor reaches none of them). "files" is closed to users
+  // now; an upgrade keeps what an older version let them put there, apart
+  // from links and second names of files elsewhere.
   if (!is_under_program_files(install)) {
     problem = secure_folder(install, PROGRAM_FOLDER_SDDL, held);
     if (!problem && !secure_files_in(held.get(), PROGRAM_FILE_SDDL)) problem = "a program in it can't be secured";
     ok = secured(install, problem) && ok;
   }
-  ok = secured(files, secure_folder(files, SHARED_FOLDER_SDDL, held)) && ok;
+  problem = secure_folder(files, PROGRAM_FOLDER_SDDL, held);
+  auto removed = [&](const wchar_t* name, const char* why) { console_print(L"Removed %s\\%s: %S.\n", files, name, why); };
+  if (!problem && !secure_files_in(held.get(), PROGRAM_FILE_SDDL, removed)) problem = "a file in it can't be secured";
+  ok = secured(files, problem) && ok;
   return ok ? EXIT_OK : EXIT_FAILED;
 }

@@ -1,5 +1,8 @@
 #include "customer_api.h"
 
+#include <cstring>
+
+#include "disk_space.h"
 #include "file_io.h"
 #include "http_transport.h"
 #include "server_url.h"
@@ -37,10 +40,12 @@ int customer_api_get(const wchar_t* server_url, const wchar_t* path, const wchar
 }
 
 int customer_api_download(const wchar_t* server_url, const wchar_t* path, const wchar_t* token,
-                          const wchar_t* file_path) {
+                          const wchar_t* file_path, const char* zone_text) {
   http_exchange http;
   if (!open_customer_request(http, server_url, path, token, HTTP_DOWNLOAD_DEADLINE_MS)) return -1;
   long long expected = http.content_length();
+  disk_room room(file_path);
+  if (!room.allows(expected > 0 ? static_cast<unsigned long long>(expected) : 0)) return DOWNLOAD_NO_ROOM;
 
   // The file is replaced only by a complete body: a transfer that breaks
   // off leaves the previous file (or none), never a cut one.
@@ -56,9 +61,11 @@ int customer_api_download(const wchar_t* server_url, const wchar_t* path, const 
                                                                                : DOWNLOAD_CHUNK_BYTES);
     if (got < 0) return -1;
     if (got == 0) break;
+    if (!room.take(static_cast<unsigned long long>(got))) return DOWNLOAD_NO_ROOM;
     if (!file.write(chunk, static_cast<size_t>(got))) return -1;
     total += got;
   }
   if (expected >= 0 && total != expected) return -1;
+  if (zone_text && !file.add_stream(L"Zone.Identifier", zone_text, std::strlen(zone_text))) return -1;
   return file.commit() ? 0 : -1;
 }

@@ -282,6 +282,11 @@ file_replacement::~file_replacement() {
 
 bool file_replacement::write(const void* data, size_t size) { return temp_ && write_all(temp_.get(), data, size); }
 
+bool file_replacement::add_stream(const wchar_t* stream, const void* data, size_t size) {
+  file_handle out = temp_ ? open_new_stream(temp_.get(), stream) : file_handle{};
+  return out && write_all(out.get(), data, size);
+}
+
 bool file_replacement::commit() {
   if (!temp_ || !FlushFileBuffers(temp_.get())) return false;
   if (guarded_ && (refused(name_, state_folder_problem()) || refused(name_, existing_file_problem(root_, name_))))

@@ -70,6 +70,9 @@ class file_replacement {
 
   bool is_open() const { return static_cast<bool>(temp_); }
   bool write(const void* data, size_t size);
+  // Writes a named stream of the new content (the volume must support them);
+  // it moves with the file on commit().
+  bool add_stream(const wchar_t* stream, const void* data, size_t size);
   bool commit();
 
  private:

@@ -127,7 +127,32 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
   return problem;
 }
 
-bool secure_files_in(HANDLE folder, const wchar_t* sddl) {
+namespace {
+// One entry, through its own handle that is never what a link leads to. A
+// plain file gets the descriptor; a link or a second name of a file
+// elsewhere loses its name when remove is given, else stays as it is.
+bool secure_file_in(HANDLE folder, const wchar_t* name, PSECURITY_DESCRIPTOR descriptor,
+                    SECURITY_INFORMATION parts, const second_name_report& remove) {
+  file_handle file = open_relative(folder, name, READ_CONTROL | WRITE_DAC | WRITE_OWNER | DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   relative_disposition::open, false);
+  if (!file) return false;
+  const char* problem = plain_file_problem(file.get());
+  if (!problem) return SetKernelObjectSecurity(file.get(), parts, descriptor);
+  if (!remove) return true;
+  // Wine may follow a link to a folder even here: only a handle to the link
+  // itself, or to a plain file's extra name, may remove anything.
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool itself = GetFileInformationByHandle(file.get(), &info) &&
+                ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                 !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+  if (!itself || !delete_by_handle(file.get())) return false;
+  remove(name, problem);
+  return true;
+}
+}  // namespace
+
+bool secure_files_in(HANDLE folder, const wchar_t* sddl, const second_name_report& remove) {
   local_memory descriptor = descriptor_from_sddl(sddl);
   PSID owner = nullptr;
   BOOL defaulted = FALSE;
@@ -141,15 +166,9 @@ bool secure_files_in(HANDLE folder, const wchar_t* sddl) {
     for (size_t at = 0;;) {
       const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer + at);
       std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-      if (!(entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-        file_handle file = open_relative(folder, name.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         relative_disposition::open, false);
-        if (file && !plain_file_problem(file.get()))
-          all = SetKernelObjectSecurity(file.get(), parts, descriptor.get()) && all;
-        else if (!file)
-          all = false;
-      }
+      bool link = entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+      if (!(entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || link)
+        all = secure_file_in(folder, name.c_str(), descriptor.get(), parts, remove) && all;
       if (!entry->NextEntryOffset) break;
       at += entry->NextEntryOffset;
     }

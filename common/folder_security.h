@@ -8,11 +8,12 @@
 #include <accctrl.h>
 
 #include <cstddef>
+#include <functional>
 
 #include "file_io.h"
 #include "handles.h"
 
-// Folders users fill (the data folder and the install folder's "files"):
+// The folder users fill (the data folder):
 // SYSTEM and Administrators full control; Users list the folder and add
 // files (no subfolders), read, write, replace and delete the files in it,
 // but can't delete, rename or re-secure the folder itself. The owner-rights
@@ -71,9 +72,11 @@ inline constexpr wchar_t PROGRAM_FILE_SDDL[] = FOLDER_OWNER L"D:AI(A;ID;FA;;;SY)
 // Setting a folder's descriptor reaches none of the files in it. This gives
 // every plain file directly in folder (held with FILE_LIST_DIRECTORY) the
 // owner (when sddl names one) and DACL of sddl, each through its own handle
-// opened relative to the folder; links, folders and files with a second name
-// are left as they are. false when one could not be secured.
-bool secure_files_in(HANDLE folder, const wchar_t* sddl);
+// opened relative to the folder. Links and files with a second name stay as
+// they are, or lose their name here when remove is given (which hears of
+// each). false when one could not be secured.
+using second_name_report = std::function<void(const wchar_t* name, const char* why)>;
+bool secure_files_in(HANDLE folder, const wchar_t* sddl, const second_name_report& remove = nullptr);
 
 // Creates the data folder when missing, or takes it as it is, and gives it
 // owner Administrators and the shared folders' protected DACL.

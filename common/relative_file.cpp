@@ -66,6 +66,25 @@ file_handle open_relative(HANDLE folder, const wchar_t* name, ACCESS_MASK access
   }
 }
 
+file_handle open_new_stream(HANDLE file, const wchar_t* stream) {
+  wchar_t name[258] = L":";
+  if (!is_single_name(stream) || std::wcslen(stream) > 255) {
+    SetLastError(ERROR_INVALID_NAME);
+    return {};
+  }
+  std::wcscat(name, stream);
+  UNICODE_STRING object_name = counted(name);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, file, nullptr);
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  IO_STATUS_BLOCK io{};
+  if (failed(NtCreateFile(&opened, GENERIC_WRITE | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, 0,
+                          static_cast<ULONG>(relative_disposition::create_new),
+                          FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0)))
+    return {};
+  return file_handle(opened);
+}
+
 bool rename_relative(HANDLE file, HANDLE folder, const wchar_t* name) {
   if (!is_single_name(name)) {
     SetLastError(ERROR_INVALID_NAME);

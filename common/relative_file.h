@@ -17,6 +17,10 @@ enum class relative_disposition : ULONG { open = 1, create_new = 2, open_always 
 file_handle open_relative(HANDLE folder, const wchar_t* name, ACCESS_MASK access, ULONG share,
                           relative_disposition disposition, bool follow);
 
+// Creates the named stream `stream` (a single name) of an open file, relative
+// to the file's handle: never through a path that could have changed.
+file_handle open_new_stream(HANDLE file, const wchar_t* stream);
+
 // Gives file (opened with DELETE) the name `name` in folder, replacing a file
 // of that name (only the name, never what a link leads to). false with the
 // Win32 error as last error.

@@ -74,7 +74,7 @@ class Result:
         return f"exit {self.code}, stdout {self.out!r}, stderr {self.err[-400:]!r}"
 
 
-def launch_command(program, args=(), program_data=None, desktop=None, show=None):
+def launch_command(program, args=(), program_data=None, desktop=None, show=None, env=()):
     """The command that starts program (a Unix path, or a Windows one such as
     SC) through the launcher, and the stamp file the launcher creates first."""
     stamp = pathlib.Path(tempfile.mkdtemp(prefix="wl-launch-")) / "started"
@@ -82,16 +82,17 @@ def launch_command(program, args=(), program_data=None, desktop=None, show=None)
     options += [] if desktop is None else [f"--desktop={desktop}"]
     options += [] if show is None else [f"--show={show}"]
     options += [] if program_data is None else [f"ProgramData={program_data}"]
+    options += [f"{name}={value}" for name, value in env]
     program = program if isinstance(program, str) and ":" in program else win_path(program)
     return [WINE, LAUNCHER, *options, "--", program, *map(str, args)], stamp
 
 
-def run(program, args=(), program_data=None, timeout=60, desktop=None, show=None, capture=True):
+def run(program, args=(), program_data=None, timeout=60, desktop=None, show=None, capture=True, env=()):
     """Runs program to its end; program_data None leaves ProgramData as Wine
     sets it. A run without its stamp never ran (Wine on a loaded machine now
     and then fails a start) and is made again."""
     for attempt in range(LAUNCH_ATTEMPTS):
-        command, stamp = launch_command(program, args, program_data, desktop, show)
+        command, stamp = launch_command(program, args, program_data, desktop, show, env)
         if not capture:
             result = Result(subprocess.run(command, timeout=timeout, stdin=subprocess.DEVNULL).returncode, b"", b"")
         else:
@@ -148,8 +149,8 @@ class AgentTestCase(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
 
-    def agent(self, *args, exe=None, program_data=...):
-        return run(exe or self.whitelist, args, win_path(self.base) if program_data is ... else program_data)
+    def agent(self, *args, exe=None, program_data=..., env=()):
+        return run(exe or self.whitelist, args, win_path(self.base) if program_data is ... else program_data, env=env)
 
 
 if __name__ == "__main__":

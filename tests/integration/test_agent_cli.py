@@ -3,11 +3,12 @@ by stdout's bytes, exit codes and the files they leave."""
 import base64
 import os
 import shutil
+import subprocess
 import unittest
 import unittest.mock
 from concurrent.futures import ThreadPoolExecutor
 
-from harness import AgentTestCase, FakeServer, crlf, decrypt_config, win_path
+from harness import AgentTestCase, FakeServer, crlf, decrypt_config, win_path, wine_tool
 
 NOT_CONFIGURED = "Config: Not configured. Run: whitelist --token X --server-url Y"
 # Configure mode goes on to register; these servers don't exist and the echo
@@ -16,6 +17,8 @@ NO_PUBLIC_IP = "Warning: could not get public IP."
 NAME_PATH = "/api/auth/customers/name/"
 LIST_PATH = "/api/auth/customers/7/files"
 BINARY = bytes(range(256)) * 64
+SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+DOWNLOADS_ID = "{374DE290-123F-4565-9164-39C4925E467B}"
 
 server = None
 
@@ -116,6 +119,7 @@ class Files(AgentTestCase):
         server.clear_scripts()
         server.clear_requests()
         self.files = self.program_dir / "files"
+        self.downloads = self.tmp / "Downloads" / "QOR Whitelist IP Updater"
 
     def serve(self, listing='[{"id":11,"original_name":"a.txt"},{"id":12,"original_name":"b.bin"}]'):
         answer(NAME_PATH, json={"id": 7, "name": "BIRCH LLC"})
@@ -123,12 +127,13 @@ class Files(AgentTestCase):
         answer(LIST_PATH + "/11/download", body="alpha")
         answer(LIST_PATH + "/12/download", body_b64=base64.b64encode(BINARY).decode())
 
-    def fetch(self, name="BIRCH LLC"):
-        return self.agent("files", "-n", name, "-t", "ctok", "-s", server.url(), exe=self.sync)
+    def fetch(self, name="BIRCH LLC", *env):
+        return self.agent("files", "-n", name, "-t", "ctok", "-s", server.url(), exe=self.sync, env=env)
 
     def test_downloads_every_file_and_no_name_leaves_the_folder(self):
         hostile = ["..\\\\..\\\\..\\\\Windows\\\\x.dll", "C:\\\\x", "a/b", "CON"]
-        self.serve("[" + "".join(f'{{"id":13,"original_name":"{n}"}},' for n in hostile) +
+        shortcuts = ["x.LNK", "y.url", "z.scf", "l.library-ms", "s.searchConnector-MS"]
+        self.serve("[" + "".join(f'{{"id":13,"original_name":"{n}"}},' for n in hostile + shortcuts) +
                    '{"id":11,"original_name":"a.txt"},{"original_name":"b.bin","id":12}]')
         self.files.mkdir()
         (self.files / "a.txt").write_bytes(b"old content")
@@ -136,7 +141,8 @@ class Files(AgentTestCase):
         shutil.move(self.sync, upper)
         r = self.agent("FILES", "--NAME", "BIRCH LLC", "--Token", "ctok", "-S", server.url(), exe=upper)
         self.assertEqual((r.code, r.out), (1, crlf(*[f"Refused unsafe file name: {n}" for n in hostile],
-                                                   "Downloaded: a.txt", "Downloaded: b.bin",
+                                                   *[f"Skipped {n}: shortcut files are not downloaded." for n in
+                                                     shortcuts], "Downloaded: a.txt", "Downloaded: b.bin",
                                                    f"Files downloaded to {win_path(self.files)}")), r)
         self.assertEqual({p.name: p.read_bytes() for p in self.files.iterdir()}, {"a.txt": b"alpha", "b.bin": BINARY})
         self.assertEqual(sorted(p.name for p in self.program_dir.iterdir()), ["SYNC.EXE", "files", "whitelist.exe"])
@@ -162,26 +168,55 @@ class Files(AgentTestCase):
         self.files.mkdir()
         (self.files / "b.bin").write_bytes(b"previous")
         cut = {"action": "drop", "body_b64": base64.b64encode(BINARY).decode(), "drop_after": 9000}
-        for path, item, code, lines in [
+        # The test hook caps the free-space reading: a.txt fits above 1 GiB, b.bin does not.
+        low = ("WHITELIST_TEST_FREE_BYTES", 2**30 + 9000)
+        for path, item, code, lines, *env in [
                 (NAME_PATH, {"status": 401, "json": {"error": "Unauthorized"}}, 1,
                  ["Failed to fetch customer (check name and token)."]),
                 (NAME_PATH, {"json": {"name": "BIRCH LLC"}}, 1, ["Customer not found or invalid response."]),
                 (LIST_PATH, {"status": 500, "body": "{}"}, 1, ["Failed to fetch file list."]),
                 (LIST_PATH, {"body": "[]"}, 0, ["No files for this customer."]),
                 (LIST_PATH, {"body": '[{"id":"11","original_name":"a.txt"}]'}, 0, ["No files found."]),
-                (LIST_PATH + "/12/download", cut, 1, ["Downloaded: a.txt", "Failed to download b.bin"])]:
+                (LIST_PATH + "/12/download", cut, 1, ["Downloaded: a.txt", "Failed to download b.bin"]),
+                (LIST_PATH, {"body": '[{"id":12,"original_name":"b.bin"},{"id":11,"original_name":"a.txt"}]'}, 1,
+                 ["Not enough disk space for b.bin."], low)]:
             with self.subTest(path=path, item=item):
                 self.serve()
                 answer(path, **item)
-                r = self.fetch()
+                r = self.fetch("BIRCH LLC", *env)
                 self.assertEqual((r.code, r.out), (code, crlf(*lines)), r)
                 self.assertEqual((self.files / "b.bin").read_bytes(), b"previous")
         self.assertEqual(sorted(p.name for p in self.files.iterdir()), ["a.txt", "b.bin"], "no temporary file left")
 
-        shutil.rmtree(self.files)
-        self.files.write_bytes(b"a file in the way")
-        r = self.fetch()
-        self.assertEqual((r.code, r.out), (1, crlf("Failed to create files directory.")), r)
+    def test_a_program_folder_the_user_cannot_write_sends_the_files_to_their_downloads(self):
+        self.serve('[{"id":11,"original_name":"a.txt"}]')
+        # Redirected as Windows allows. Wine's own is the Unix home, and Wine
+        # makes a missing one a link to it.
+        self.downloads.parent.mkdir()
+        self.assertEqual(wine_tool("reg", "add", SHELL_FOLDERS, "/v", DOWNLOADS_ID, "/t", "REG_EXPAND_SZ", "/f", "/d",
+                                   win_path(self.downloads.parent))[0], 0)
+        self.addCleanup(wine_tool, "reg", "add", SHELL_FOLDERS, "/v", DOWNLOADS_ID, "/t", "REG_EXPAND_SZ", "/f", "/d",
+                        "%USERPROFILE%\\Downloads")
+        subprocess.run(["chattr", "+i", self.program_dir], check=True)  # stops root too, unlike chmod
+        try:
+            r = self.fetch()
+        finally:
+            subprocess.run(["chattr", "-i", self.program_dir], check=True)
+        self.assertEqual((r.code, r.out), (0, crlf("Downloaded: a.txt", f"Files downloaded to {win_path(self.downloads)}")), r)
+        self.assertEqual([(p.name, p.read_bytes()) for p in self.downloads.iterdir()], [("a.txt", b"alpha")])
+        self.assertFalse(self.files.exists())
+
+    def test_an_upgrade_closes_files_and_keeps_what_it_holds(self):
+        self.files.mkdir()
+        (self.files / "a.txt").write_bytes(b"kept")
+        victim = self.tmp / "victim.txt"
+        victim.write_bytes(b"elsewhere")
+        os.link(victim, self.files / "h.txt")
+        r = self.agent("secure-folders", win_path(self.program_dir))
+        self.assertEqual((r.code, r.out), (0, crlf(*[f"Secured {win_path(p)}" for p in (self.data, self.program_dir)],
+                                                   f"Removed {win_path(self.files / 'h.txt')}: it has more than one hard link.",
+                                                   f"Secured {win_path(self.files)}")), r)
+        self.assertEqual(([p.name for p in self.files.iterdir()], victim.read_bytes()), (["a.txt"], b"elsewhere"))
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include "allowlist_text.h"
 #include "config_cipher.h"
 #include "config_window.h"
+#include "disk_space.h"
 #include "folder_security.h"
 #include "test_support.h"
 #include "text.h"
@@ -139,6 +140,18 @@ TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   EXPECT_EQ(list_folder(folder()), (std::set<std::wstring>{L"last_ip.txt", L"service.lock"}))
       << "no temporary file is left; the anchor that keeps the folder from being emptied is held";
   EXPECT_FALSE(DeleteFileW(file(L"service.lock").c_str())) << "the anchor can't be deleted while held";
+}
+
+// The bytes a download wrote since the last reading count against it; the
+// test hook stands in for the volume's free space.
+TEST_F(state_files, a_download_keeps_the_minimum_free) {
+  SetEnvironmentVariableW(FREE_BYTES_TEST_VARIABLE, std::to_wstring(DOWNLOAD_MIN_FREE_BYTES + 10000).c_str());
+  disk_room room(file(L"download.bin").c_str());
+  EXPECT_FALSE(room.allows(10001));
+  EXPECT_TRUE(room.take(6000));
+  EXPECT_FALSE(room.take(5000));
+  EXPECT_TRUE(room.take(4000));
+  SetEnvironmentVariableW(FREE_BYTES_TEST_VARIABLE, nullptr);
 }
 
 // The one round trip of the argument quoting: the hardest values, split by a real child.
