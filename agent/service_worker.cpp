@@ -12,6 +12,7 @@
 #include "agent_constants.h"
 #include "agent_state.h"
 #include "api_error.h"
+#include "event_log.h"
 #include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
@@ -25,14 +26,19 @@ constexpr char MSG_NO_CONFIG[] = "No config - service will do nothing until whit
 
 bool configured() { return agent_config.token[0] && agent_config.server_url[0]; }
 
-// One registration of the service, logged; a success clears its own error.
-void register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback) {
+// One registration of the service, logged and reported (done: the event of
+// a success); a success clears its own error.
+void register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback,
+                      const service_event& done) {
   int pass = sync_pass(ip, pass_mode::log);
   if (pass == 0 || pass == 2) {
     delete_last_error();
     service_log(done_format, ip);
+    report_registration(true, done, ip, nullptr);
   } else if (!stop_requested()) {
-    service_log("%s", last_api_error[0] ? last_api_error : failure_fallback);
+    const char* reason = last_api_error[0] ? last_api_error : failure_fallback;
+    service_log("%s", reason);
+    report_registration(false, done, ip, reason);
   }
 }
 
@@ -119,7 +125,8 @@ bool worker::startup_sync() {
   if (!reached) {
     if (!stop_requested()) service_log("Startup whitelist sync skipped: could not get public IP");
   } else {
-    register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)");
+    register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)",
+                     EVENT_ADDRESS_REGISTERED);
   }
   pending_retry_pass(pass_mode::log);
   return reached;
@@ -132,7 +139,7 @@ bool worker::poll_cycle() {
   wchar_t last[IP_CAPACITY];
   last_ip_copy(last);
   if (last[0] && same_ip(last, ip)) return true;
-  register_and_log(ip, "IP updated: %S", "Failed to add IP to whitelist");
+  register_and_log(ip, "IP updated: %S", "Failed to add IP to whitelist", EVENT_ADDRESS_CHANGED);
   return true;
 }
 

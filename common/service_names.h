@@ -2,6 +2,8 @@
 #pragma once
 
 inline constexpr wchar_t SERVICE_NAME[] = L"QORWhitelistIPUpdater";
+// The service's source in the Application event log (registered by the installers).
+inline constexpr wchar_t EVENT_SOURCE_NAME[] = L"QORWhitelistIPUpdater";
 
 // The reload notification: a command-line registration asks the running
 // service to re-read last_ip.txt, through this event or, when the event
