@@ -1,9 +1,9 @@
 #include "event_log.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cwchar>
 #include <mutex>
+#include <utility>
 
 #include "data_folder.h"
 #include "handles.h"
@@ -18,8 +18,8 @@ constexpr size_t INSERTS_MAX = 2;
 constexpr size_t REFUSALS_REPORTED_MAX = 8;
 
 event_source source;
-// Set by the worker's registrations only.
-std::atomic<bool> failing{false};
+// Used by the worker's registrations only.
+bool registrations_failing = false;
 
 std::mutex refusals_lock;
 wchar_t refusals[REFUSALS_REPORTED_MAX][PATH_CAPACITY];
@@ -58,15 +58,21 @@ void report_event(const service_event& event, std::initializer_list<const wchar_
   ReportEventW(source.get(), event_type(event.id), 0, event.id, nullptr, event.inserts, 0, texts, nullptr);
 }
 
+const service_event* registration_event(bool succeeded, bool& failing, const service_event& done) {
+  bool was_failing = std::exchange(failing, !succeeded);
+  if (succeeded) return was_failing ? &EVENT_REGISTRATION_RECOVERED : &done;
+  return was_failing ? nullptr : &EVENT_REGISTRATION_FAILED;
+}
+
 void report_registration(bool succeeded, const service_event& done, const wchar_t* ip, const char* reason) {
-  bool was_failing = failing.exchange(!succeeded);
-  if (succeeded) {
-    report_event(was_failing ? EVENT_REGISTRATION_RECOVERED : done, {ip});
-  } else if (!was_failing) {
-    wchar_t why[REASON_CAPACITY];
-    utf8_to_wide(reason, -1, why, REASON_CAPACITY);
-    report_event(EVENT_REGISTRATION_FAILED, {ip, why});
-  }
+  const service_event* event = registration_event(succeeded, registrations_failing, done);
+  if (!event) return;
+  wchar_t why[REASON_CAPACITY];
+  utf8_to_wide(reason, -1, why, REASON_CAPACITY);
+  if (event->inserts == 2)
+    report_event(*event, {ip, why});
+  else
+    report_event(*event, {ip});
 }
 
 void report_refused_file(const wchar_t* path, const char* why) {

@@ -124,6 +124,7 @@ void print_usage(bool sync_program) {
       L"Usage:\n"
       L"  whitelist --token <token> --server-url <url>   store the settings and register now (-t / -s)\n"
       L"  whitelist status                               service state and stored settings\n"
+      L"  whitelist status --json                        the status as one JSON line; exit 0 only when up to date\n"
       L"  whitelist sync                                 register the current public address now\n");
   if (sync_program)
     console_print(L"  sync files --name <customer> --token <token> [--server-url <url>]   download the files\n");

@@ -2,8 +2,9 @@
 #pragma once
 
 inline constexpr wchar_t SERVICE_NAME[] = L"QORWhitelistIPUpdater";
-// The service's source in the Application event log (registered by the installers).
-inline constexpr wchar_t EVENT_SOURCE_NAME[] = L"QORWhitelistIPUpdater";
+// The service's source in the Application event log bears its name (the
+// installers register it so).
+inline constexpr const wchar_t* EVENT_SOURCE_NAME = SERVICE_NAME;
 
 // The reload notification: a command-line registration asks the running
 // service to re-read last_ip.txt, through this event or, when the event
