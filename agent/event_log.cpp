@@ -58,13 +58,13 @@ void report_event(const service_event& event, std::initializer_list<const wchar_
   ReportEventW(source.get(), event_type(event.id), 0, event.id, nullptr, event.inserts, 0, texts, nullptr);
 }
 
-const service_event* registration_event(bool succeeded, bool& failing, const service_event& done) {
+const service_event* registration_event(bool succeeded, bool& failing, const service_event* done) {
   bool was_failing = std::exchange(failing, !succeeded);
-  if (succeeded) return was_failing ? &EVENT_REGISTRATION_RECOVERED : &done;
+  if (succeeded) return was_failing ? &EVENT_REGISTRATION_RECOVERED : done;
   return was_failing ? nullptr : &EVENT_REGISTRATION_FAILED;
 }
 
-void report_registration(bool succeeded, const service_event& done, const wchar_t* ip, const char* reason) {
+void report_registration(bool succeeded, const service_event* done, const wchar_t* ip, const char* reason) {
   const service_event* event = registration_event(succeeded, registrations_failing, done);
   if (!event) return;
   wchar_t why[REASON_CAPACITY];

@@ -35,13 +35,13 @@ inline constexpr service_event SERVICE_EVENTS[] = {
 void open_event_log();
 // inserts: the event's texts, as many as it takes.
 void report_event(const service_event& event, std::initializer_list<const wchar_t*> inserts = {});
-// The event of a registration's outcome: done (registered or changed) on
-// success; a failure warns once per streak of failures (failing tells and
-// keeps whether the last one failed), and the streak's end is a recovery
-// instead of done. nullptr: nothing to report.
-const service_event* registration_event(bool succeeded, bool& failing, const service_event& done);
+// The event of a registration's outcome: done (registered or changed; null
+// for none) on success; a failure warns once per streak of failures
+// (failing tells and keeps whether the last one failed), and the streak's
+// end is a recovery instead of done. nullptr: nothing to report.
+const service_event* registration_event(bool succeeded, bool& failing, const service_event* done);
 // The service worker's registrations, reported so.
-void report_registration(bool succeeded, const service_event& done, const wchar_t* ip, const char* reason);
+void report_registration(bool succeeded, const service_event* done, const wchar_t* ip, const char* reason);
 // For the state-file guard: the log line every time, the error event once per
 // refused file and service run.
 void report_refused_file(const wchar_t* path, const char* why);

@@ -29,7 +29,7 @@ bool configured() { return agent_config.token[0] && agent_config.server_url[0]; 
 // One registration of the service, logged and reported (done: the event of
 // a success); a success clears its own error.
 void register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback,
-                      const service_event& done) {
+                      const service_event* done) {
   int pass = sync_pass(ip, pass_mode::log);
   if (pass == 0 || pass == 2) {
     delete_last_error();
@@ -126,7 +126,7 @@ bool worker::startup_sync() {
     if (!stop_requested()) service_log("Startup whitelist sync skipped: could not get public IP");
   } else {
     register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)",
-                     EVENT_ADDRESS_REGISTERED);
+                     &EVENT_ADDRESS_REGISTERED);
   }
   pending_retry_pass(pass_mode::log);
   return reached;
@@ -139,7 +139,7 @@ bool worker::poll_cycle() {
   wchar_t last[IP_CAPACITY];
   last_ip_copy(last);
   if (last[0] && same_ip(last, ip)) return true;
-  register_and_log(ip, "IP updated: %S", "Failed to add IP to whitelist", EVENT_ADDRESS_CHANGED);
+  register_and_log(ip, "IP updated: %S", "Failed to add IP to whitelist", &EVENT_ADDRESS_CHANGED);
   return true;
 }
 

@@ -9,6 +9,7 @@ inline constexpr wchar_t CONFIG_FILE_NAME[] = L"whitelist.config";
 inline constexpr wchar_t LAST_IP_FILE_NAME[] = L"last_ip.txt";
 inline constexpr wchar_t PENDING_FILE_NAME[] = L"pending_delete_ips.txt";
 inline constexpr wchar_t LAST_ERROR_FILE_NAME[] = L"last_error.txt";
+// When the server last accepted the address in last_ip.txt (UTC, ISO 8601).
 inline constexpr wchar_t LAST_CONFIRMED_FILE_NAME[] = L"last_confirmed.txt";
 // Held open by the service so that its folder never becomes empty: an empty
 // folder is what a mount point needs.

@@ -98,12 +98,14 @@ TEST(event_log, the_program_holds_a_sentence_for_every_event_with_each_of_its_te
 TEST(event_log, a_failure_streak_warns_once_and_its_end_is_a_recovery) {
   bool failing = false;
   std::vector<DWORD> reported;
-  for (bool succeeded : {true, false, false, true, true, false}) {
-    const service_event* event = registration_event(succeeded, failing, EVENT_ADDRESS_CHANGED);
+  auto step = [&](bool succeeded, const service_event* done) {
+    const service_event* event = registration_event(succeeded, failing, done);
     reported.push_back(event ? event->id : 0);
-  }
+  };
+  for (bool succeeded : {true, false, false, true, true, false}) step(succeeded, &EVENT_ADDRESS_CHANGED);
+  step(true, nullptr);  // a success with nothing of its own to report still ends the streak
   EXPECT_EQ(reported, (std::vector<DWORD>{MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED, 0, MSG_REGISTRATION_RECOVERED,
-                                          MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED}));
+                                          MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED, MSG_REGISTRATION_RECOVERED}));
 }
 
 TEST(queue_lock, the_service_never_adopts_a_mutex_another_owner_created) {
