@@ -40,6 +40,7 @@ bool first_refusal(const wchar_t* path) {
   copy_bounded(refusals[refusal_count++], PATH_CAPACITY, path);
   return true;
 }
+
 void report_refusal(const wchar_t* path, const char* why) {
   wchar_t reason[REASON_CAPACITY];
   utf8_to_wide(why, -1, reason, REASON_CAPACITY);
