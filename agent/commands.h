@@ -8,6 +8,8 @@ inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_FAILED = 1;
 
 int status_command(int argc, wchar_t** argv);
+// "status --json"; exit 0 only when the allowlist holds the current address.
+int status_json_command();
 int configure_command(int argc, wchar_t** argv);
 int files_command(int argc, wchar_t** argv);
 int sync_command(int argc, wchar_t** argv);

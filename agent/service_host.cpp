@@ -8,6 +8,7 @@
 #include "agent_constants.h"
 #include "commands.h"
 #include "console.h"
+#include "event_log.h"
 #include "folder_security.h"
 #include "service_log.h"
 #include "service_names.h"
@@ -87,8 +88,8 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   status_handle = RegisterServiceCtrlHandlerExW(SERVICE_NAME, service_ctrl_handler, nullptr);
   if (!status_handle) return;
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
-  if (folder_problem refused = guard_data_folder(log_refused_file, true))
-    service_log("Data folder not secured: %s", refused);
+  open_event_log();
+  if (folder_problem refused = guard_data_folder(report_refused_file, true)) report_unsecured_folder(refused);
   if (!keep_service_locks()) service_log("Machine-wide locks created by another account - working without them");
 
   control_reload.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -105,9 +106,11 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
     service_log("Reload-last-IP event unavailable; external sync will not refresh service memory until next poll");
 
   report(SERVICE_RUNNING, ACCEPTED, 0);
+  report_event(EVENT_SERVICE_STARTED);
   static worker_signals signals{reload_event.get(), control_reload.get(), power_resume.get()};
   kernel_handle worker(CreateThread(nullptr, 0, service_worker, &signals, 0, nullptr));
   bool ended = !worker || wait_for_worker(worker.get());
+  report_event(EVENT_SERVICE_STOPPED);
   report(SERVICE_STOPPED, ACCEPTED, 0);
   // A worker still blocked in a call must not run on while the process's
   // globals are torn down: the process ends here, as it may after STOPPED.
@@ -121,6 +124,7 @@ void print_usage(bool sync_program) {
       L"Usage:\n"
       L"  whitelist --token <token> --server-url <url>   store the settings and register now (-t / -s)\n"
       L"  whitelist status                               service state and stored settings\n"
+      L"  whitelist status --json                        the status as one JSON line; exit 0 only when up to date\n"
       L"  whitelist sync                                 register the current public address now\n");
   if (sync_program)
     console_print(L"  sync files --name <customer> --token <token> [--server-url <url>]   download the files\n");

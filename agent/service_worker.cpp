@@ -12,6 +12,7 @@
 #include "agent_constants.h"
 #include "agent_state.h"
 #include "api_error.h"
+#include "event_log.h"
 #include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
@@ -28,18 +29,24 @@ bool configured() { return agent_config.token[0] && agent_config.server_url[0]; 
 
 constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist";
 
-// One registration of the service; a success clears its own error. Logged
-// unless done_format is null (success) or log_failure is false. True when
-// the server accepted the address.
+// One registration of the service, logged and reported (done: the event of
+// a success; none for a quiet one). A success clears its own error and adds
+// no line when done_format is null; a failure is logged unless log_failure is
+// false. True when the server accepted the address.
 bool register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback,
-                      bool log_failure = true) {
+                      const service_event* done, bool log_failure = true) {
   int pass = sync_pass(ip, pass_mode::log);
   if (pass == 0 || pass == 2) {
     delete_last_error();
     if (done_format) service_log(done_format, ip);
+    report_registration(true, done, ip, nullptr);
     return true;
   }
-  if (log_failure && !stop_requested()) service_log("%s", last_api_error[0] ? last_api_error : failure_fallback);
+  if (!stop_requested()) {
+    const char* reason = last_api_error[0] ? last_api_error : failure_fallback;
+    if (log_failure) service_log("%s", reason);
+    report_registration(false, done, ip, reason);
+  }
   return false;
 }
 
@@ -129,7 +136,8 @@ cycle_outcome worker::startup_sync() {
   if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
     if (!stop_requested()) service_log("Startup whitelist sync skipped: could not get public IP");
   } else {
-    failing_ = !register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)");
+    failing_ = !register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)",
+                                 &EVENT_ADDRESS_REGISTERED);
     outcome = failing_ ? cycle_outcome::reached : cycle_outcome::confirmed;
   }
   pending_retry_pass(pass_mode::log);
@@ -146,8 +154,8 @@ cycle_outcome worker::poll_cycle(bool reassert) {
   last_ip_copy(last);
   bool changed = !last[0] || !same_ip(last, ip);
   if (!changed && !reassert) return cycle_outcome::reached;
-  bool confirmed = changed ? register_and_log(ip, "IP updated: %S", MSG_ADD_FAILED)
-                           : register_and_log(ip, nullptr, MSG_ADD_FAILED, !failing_);
+  bool confirmed = changed ? register_and_log(ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
+                           : register_and_log(ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
   failing_ = !confirmed;
   return confirmed ? cycle_outcome::confirmed : cycle_outcome::reached;
 }

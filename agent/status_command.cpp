@@ -9,6 +9,7 @@
 
 namespace {
 constexpr size_t TOKEN_PREVIEW_CHARS = 8;
+constexpr wchar_t STATUS_JSON_OPTION[] = L"--json";
 
 void print_service_line() {
   DWORD state = 0;
@@ -32,7 +33,8 @@ void print_service_line() {
 }
 }  // namespace
 
-int status_command(int, wchar_t**) {
+int status_command(int argc, wchar_t** argv) {
+  if (argc >= 3 && equals_ignore_case(argv[2], STATUS_JSON_OPTION)) return status_json_command();
   config_load();
   print_service_line();
 

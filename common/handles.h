@@ -79,9 +79,16 @@ struct bcrypt_key_traits {
   static void close(pointer h) noexcept { BCryptDestroyKey(h); }
 };
 
+struct event_source_traits {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { DeregisterEventSource(h); }
+};
+
 using kernel_handle = unique_handle<kernel_handle_traits>;
 using file_handle = unique_handle<file_handle_traits>;
 using service_handle = unique_handle<service_handle_traits>;
 using local_memory = unique_handle<local_memory_traits>;
 using bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
 using bcrypt_key = unique_handle<bcrypt_key_traits>;
+using event_source = unique_handle<event_source_traits>;

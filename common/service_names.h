@@ -7,6 +7,9 @@ inline constexpr wchar_t SERVICE_PARAMETERS_KEY[] =
     L"SYSTEM\\CurrentControlSet\\Services\\QORWhitelistIPUpdater\\Parameters";
 // REG_DWORD: seconds after which an unchanged address is sent again; 0: never.
 inline constexpr wchar_t REASSERT_SECONDS_VALUE[] = L"ReassertSeconds";
+// The service's source in the Application event log bears its name (the
+// installers register it so).
+inline constexpr const wchar_t* EVENT_SOURCE_NAME = SERVICE_NAME;
 
 // The reload notification: a command-line registration asks the running
 // service to re-read last_ip.txt, through this event or, when the event

@@ -13,6 +13,8 @@ Unicode true
 ${StrStr}
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${SERVICE}"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; The service's event log source bears its name; whitelist.exe holds the sentences.
+!define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${SERVICE}"
 
 Name "${PRODUCT}"
 OutFile "${OUT_FILE}"
@@ -169,6 +171,8 @@ Section "Install"
   ExecWait '"$SYSDIR\sc.exe" failure ${SERVICE} reset= 86400 actions= restart/60000/restart/60000/restart/300000'
 
   WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${TRAY_PROGRAM}"'
+  WriteRegStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\${SERVICE_PROGRAM}"
+  WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -212,6 +216,7 @@ Section "Uninstall"
   !insertmacro STOP_SERVICE_AND_TRAY
   ExecWait '"$SYSDIR\sc.exe" delete ${SERVICE}'
   DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
+  DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   !insertmacro DELETE_PROGRAMS
   Delete "$INSTDIR\uninstall.exe"

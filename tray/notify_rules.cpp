@@ -3,7 +3,7 @@
 #include <cwchar>
 
 #include "text.h"
-#include "status_rules.h"
+#include "status_look.h"
 #include "tray_app.h"
 
 namespace {

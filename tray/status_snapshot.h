@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "notify_rules.h"
-#include "status_rules.h"
+#include "status_look.h"
 
 struct status_snapshot {
   wchar_t last_ip[SHORT_FIELD_CAPACITY];  // last_ip.txt as last read, kept by the window for the next refresh
@@ -33,11 +33,5 @@ struct snapshot_deleter {
 };
 using snapshot_ptr = std::unique_ptr<status_snapshot, snapshot_deleter>;
 
-// 0 with the state text, or -1 when the service control manager can't be
-// opened (the text is then "Not installed").
-int query_service_state(wchar_t* out, size_t cap);
 // 1 when the configuration loads with a token and a server URL, else 0.
 int config_present();
-// The addresses the agent would retry (its own reading of the queue file):
-// 0 with the count (0 when there is no file), -1 when the file can't be read.
-int count_pending_deletes(int* count);

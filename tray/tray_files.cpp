@@ -1,8 +1,7 @@
 #include "tray_files.h"
 
-#include <cstring>
-
 #include "ip_detect.h"
+#include "status_sources.h"
 #include "text.h"
 
 namespace {
@@ -50,21 +49,7 @@ void tray_read_last_ip(wchar_t* out, size_t cap) {
   if (read_last_ip(state_file_path(LAST_IP_FILE_NAME, path), out, cap) == read_result::missing) out[0] = L'\0';
 }
 
-int tray_read_last_error(wchar_t* out, size_t cap) {
-  if (!out || cap == 0) return -1;
-  out[0] = L'\0';
-  wchar_t path[PATH_CAPACITY];
-  char text[LAST_ERROR_CAPACITY];
-  if (read_state_file(state_file_path(LAST_ERROR_FILE_NAME, path), text, LAST_ERROR_CAPACITY - 1) !=
-      read_result::ok)
-    return -1;
-  const char* start = text + std::strspn(text, " \t\r\n");
-  if (!*start) return -1;  // only blanks: no error
-  if (utf8_to_wide(start, -1, out, cap) && out[0]) return 0;
-  if (ansi_to_wide(start, -1, out, cap) && out[0]) return 0;
-  out[0] = L'\0';
-  return -1;
-}
+int tray_read_last_error(wchar_t* out, size_t cap) { return read_last_error_text(out, cap); }
 
 int tray_detect_public_ip(const wchar_t* server_url, wchar_t* out, size_t cap) {
   return detect_public_ip(out, cap, server_url);

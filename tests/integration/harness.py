@@ -152,6 +152,14 @@ class AgentTestCase(unittest.TestCase):
     def agent(self, *args, exe=None, program_data=..., env=()):
         return run(exe or self.whitelist, args, win_path(self.base) if program_data is ... else program_data, env=env)
 
+    def status_json(self, **options):
+        """`status --json`: its exit code and its one ASCII line, parsed, with the version checked and left out."""
+        r = self.agent("status", "--JSON", **options)
+        self.assertTrue(r.out.isascii() and r.out.endswith(b"}\r\n") and r.out.count(b"\n") == 1, r)
+        status = json.loads(r.out)
+        self.assertRegex(status.pop("version"), r"^\d+\.\d+\.\d+$")
+        return r.code, status
+
 
 if __name__ == "__main__":
     options = dict(a[2:].split("=", 1) for a in sys.argv[1:3])

@@ -51,6 +51,9 @@ class CommandLine(AgentTestCase):
     def test_status_and_configure_with_stored_values_as_defaults(self):
         r = self.agent("STATUS")
         self.assertEqual((r.code, r.out), (0, crlf("Service: Not installed", NOT_CONFIGURED)), r)
+        self.assertEqual(self.status_json(), (1, {
+            "service": "not_installed", "configured": False, "server": None, "public_ip": None, "last_ip": None,
+            "last_confirmed": None, "status": "not_configured", "error": None, "pending_removals": 0}))
         self.assertFalse(self.data.exists(), "status must not create the data folder")
         self.data.mkdir()
         (self.data / "whitelist.config").write_bytes(b"not base64 at all")
@@ -77,6 +80,14 @@ class CommandLine(AgentTestCase):
             "Service: Not installed", f"Config:  {win_path(self.data / 'whitelist.config')}",
             "Server:  https://three.example", "Last IP: 203.0.113.7",
             f"Last IP file: {win_path(self.data / 'last_ip.txt')}", "Token:   first..."), r)
+        # A recorded error comes first, whatever the service; its text reaches a script whole.
+        (self.data / "last_error.txt").write_bytes('HTTP 500: "caf\u00e9"\t\\ gone. More.\r\n'.encode())
+        (self.data / "pending_delete_ips.txt").write_bytes(b"192.0.2.1\n192.0.2.2\n")
+        (self.data / "last_confirmed.txt").write_bytes(b"2026-12-07 14:05:09\n")  # not the agreed form
+        self.assertEqual(self.status_json(), (1, {
+            "service": "not_installed", "configured": True, "server": "https://three.example", "public_ip": None,
+            "last_ip": "203.0.113.7", "last_confirmed": None, "status": "error", "pending_removals": 2,
+            "error": {"text": 'HTTP 500: "caf\u00e9"\t\\ gone. More.', "reason": 'HTTP 500: "caf\u00e9"\t\\ gone'}}))
 
     def test_bad_input_and_where_it_saves(self):
         for args in [("--token", "abc"), ("-t", "abc", "-s")]:

@@ -19,6 +19,7 @@ MSIEXEC = r"C:\windows\system32\msiexec.exe"
 INSTALL_DIR, CUSTOM_DIR = r"C:\Program Files\QOR Whitelist IP Updater", r"C:\QORCustom"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+EVENT_SOURCE_KEY = rf"HKLM\System\CurrentControlSet\Services\EventLog\Application\{SERVICE}"
 PROGRAMS = ["sync.exe", "tray.exe", "whitelist.exe"]
 IP = "198.51.100.77"
 
@@ -74,6 +75,7 @@ class Installers(unittest.TestCase):
         image = re.escape(f"{image_quote}{folder}\\whitelist.exe{image_quote}")
         self.assertRegex(reg(rf"HKLM\System\CurrentControlSet\Services\{SERVICE}"), rf"ImagePath\s+REG_SZ\s+{image}\n")
         self.assertIn(f'"{folder}\\tray.exe"', reg(RUN_KEY, "/v", "QOR Whitelist IP Updater Tray"))
+        self.assertRegex(reg(EVENT_SOURCE_KEY), rf"EventMessageFile\s+REG_SZ\s+{re.escape(folder)}\\whitelist.exe\n")
         self.assertEqual(settings(), (token, self.url))
         wait_until(lambda: self.server.get_allowlist() == {token: [IP]}, "the address on the allowlist")
 
@@ -81,6 +83,7 @@ class Installers(unittest.TestCase):
         # The NSIS uninstaller runs on from a copy of itself.
         wait_until(lambda: service_state() is None and not unix(folder).exists(), "the uninstall to finish")
         self.assertNotIn("QOR Whitelist IP Updater", reg(RUN_KEY) + reg(UNINSTALL_KEY, "/s"))
+        self.assertEqual(reg(EVENT_SOURCE_KEY), "", "the event source goes with the program")
         self.assertEqual(settings(), (token, self.url), "uninstall keeps the settings")
 
     def assertTokensNowhere(self, *tokens):

@@ -24,6 +24,12 @@ class Service(ServiceTestCase):
         self.start()
         self.wait_log(f"Startup whitelist sync OK: {IP_A}")
         self.assertEqual(allowlist_wire(self.server), [f"POST {IP_A} tok"], "one addition at start, even if known")
+        # What a monitoring script reads: up to date is the one exit code 0.
+        code, status = self.status_json(program_data=PUBLIC)
+        status.pop("last_confirmed")  # the service's own
+        self.assertEqual((code, status), (0, {
+            "service": "running", "configured": True, "server": self.url, "public_ip": IP_A, "last_ip": IP_A,
+            "status": "up_to_date", "error": None, "pending_removals": 0}))
 
         # Only the poll asks again: no cycle right after the start, and Wine delivers no address notice or resume.
         self.server.set_ip(IP_B)
@@ -76,6 +82,10 @@ class Service(ServiceTestCase):
         stop_service()
         self.assertFalse((SERVICE_DATA / "last_error.txt").exists(), "a stop is no error to show")
         self.assertIn(b"token=token-B\n", decrypt_config(SERVICE_DATA / "whitelist.config"))
+        (SERVICE_DATA / "last_confirmed.txt").write_bytes(b"2026-12-07T14:05:09Z\r\n")
+        code, status = self.status_json(program_data=PUBLIC)
+        self.assertEqual((code, status["service"], status["status"], status["last_confirmed"]),
+                         (1, "stopped", "service_stopped", "2026-12-07T14:05:09Z"))
 
     def test_started_unconfigured_it_follows_the_configuration_and_waits_for_a_held_lock(self):
         self.start()

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <functional>
 #include <latch>
+#include <memory>
 #include <thread>
 
 #include "allowlist_api.h"
 #include "commands.h"
+#include "event_log.h"
 #include "folder_security.h"
 #include "ip_detect.h"
 #include "last_ip.h"
@@ -68,6 +70,42 @@ TEST(pending_text, read_then_written) {
   pending_list list;
   parse_pending_text(file.c_str(), list);
   EXPECT_EQ(format_pending_text(list), "198.51.100.1\nFE80::1\n203.0.113.9\n192.0.2.1\n2001:DB8::5\n");
+}
+
+// Wine keeps no event: what Event Viewer would show is read from the built program's message table.
+TEST(event_log, the_program_holds_a_sentence_for_every_event_with_each_of_its_texts) {
+  wchar_t here[MAX_PATH];
+  std::wstring program(here, GetModuleFileNameW(nullptr, here, MAX_PATH));
+  program = program.substr(0, program.rfind(L'\\')) + L"\\..\\bin\\whitelist.exe";
+  std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module(
+      LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE), FreeLibrary);
+  ASSERT_TRUE(module) << "cannot load " << std::string(program.begin(), program.end());
+  for (const service_event& event : SERVICE_EVENTS) {
+    const wchar_t* inserts[] = {L"<first>", L"<second>", L"<third>"};
+    DWORD_PTR arguments[std::size(inserts)];
+    std::transform(inserts, std::end(inserts), arguments, [](auto text) { return reinterpret_cast<DWORD_PTR>(text); });
+    wchar_t text[1024] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module.get(), event.id,
+                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, std::size(text),
+                                  reinterpret_cast<va_list*>(arguments));
+    std::wstring sentence(text, length), used;
+    for (const wchar_t* insert : inserts) used += sentence.find(insert) != std::wstring::npos ? L"+" : L"-";
+    EXPECT_EQ(used, std::wstring(event.inserts, L'+') + std::wstring(3 - event.inserts, L'-')) << event.id;
+    EXPECT_GT(length, 20u) << event.id;
+  }
+}
+
+TEST(event_log, a_failure_streak_warns_once_and_its_end_is_a_recovery) {
+  bool failing = false;
+  std::vector<DWORD> reported;
+  auto step = [&](bool succeeded, const service_event* done) {
+    const service_event* event = registration_event(succeeded, failing, done);
+    reported.push_back(event ? event->id : 0);
+  };
+  for (bool succeeded : {true, false, false, true, true, false}) step(succeeded, &EVENT_ADDRESS_CHANGED);
+  step(true, nullptr);  // a success with nothing of its own to report still ends the streak
+  EXPECT_EQ(reported, (std::vector<DWORD>{MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED, 0, MSG_REGISTRATION_RECOVERED,
+                                          MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED, MSG_REGISTRATION_RECOVERED}));
 }
 
 TEST(queue_lock, the_service_never_adopts_a_mutex_another_owner_created) {

@@ -118,20 +118,27 @@ TEST(classify_last_error, table) {
 TEST(compute_allowlist_status, table) {
   const std::wstring all = L"config error service ";
   const status_row rows[] = {
-      {false, L"unauthorized", L"Running", nullptr, L"1.2.3.4", L"1.2.3.4", L"Not configured", L"config "},
-      {true, L"DNS failure", L"Stopped", nullptr, nullptr, L"", L"Error: server not found (DNS)", L"config error "},
-      {true, nullptr, L"State 7", nullptr, L"1.2.3.4", L"1.2.3.4", L"Service State 7 - sync inactive", all},
-      {true, nullptr, L"RUNNING", nullptr, L"ABCD::1", L"abcd::1", L"Up to date", all},
-      {true, nullptr, L"Running", nullptr, L"1.2.3.4", L"1.2.3.5", L"Out of sync - sync needed", all},
-      {true, nullptr, L"Running", nullptr, L"1.2.3.4", nullptr, L"Awaiting first sync", all},
-      {true, nullptr, L"Running", nullptr, nullptr, L"1.2.3.4", L"Could not detect public IP", all + L"detect "},
-      {true, nullptr, L"Running", L"1.2.3.4", L"", L"1.2.3.4", L"Up to date", all + L"detect "},
+      {false, L"unauthorized", L"Running", nullptr, L"1.2.3.4", L"1.2.3.4", L"Not configured / not_configured",
+       L"config "},
+      {true, L"DNS failure", L"Stopped", nullptr, nullptr, L"", L"Error: server not found (DNS) / error",
+       L"config error "},
+      {true, nullptr, L"State 7", nullptr, L"1.2.3.4", L"1.2.3.4", L"Service State 7 - sync inactive / service_stopped",
+       all},
+      {true, nullptr, L"RUNNING", nullptr, L"ABCD::1", L"abcd::1", L"Up to date / up_to_date", all},
+      {true, nullptr, L"Running", nullptr, L"1.2.3.4", L"1.2.3.5", L"Out of sync - sync needed / out_of_sync", all},
+      {true, nullptr, L"Running", nullptr, L"1.2.3.4", nullptr, L"Awaiting first sync / awaiting_first_sync", all},
+      {true, nullptr, L"Running", nullptr, nullptr, L"1.2.3.4", L"Could not detect public IP / no_public_ip",
+       all + L"detect "},
+      {true, nullptr, L"Running", L"1.2.3.4", L"", L"1.2.3.4", L"Up to date / up_to_date", all + L"detect "},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     fake_sources s(rows[i]);
     wchar_t out[STATUS_TEXT_CAPACITY] = L"junk";
-    EXPECT_EQ(compute_allowlist_status(out, STATUS_TEXT_CAPACITY, rows[i].public_ip, rows[i].last_ip, s), 0);
-    EXPECT_EQ(out + std::wstring(L" / ") + s.asked, rows[i].expected + std::wstring(L" / ") + rows[i].asked)
+    allowlist_state state{};
+    EXPECT_EQ(compute_allowlist_status(out, STATUS_TEXT_CAPACITY, rows[i].public_ip, rows[i].last_ip, s, &state), 0);
+    std::string word = allowlist_state_word(state);
+    EXPECT_EQ(out + (L" / " + std::wstring(word.begin(), word.end())) + L" / " + s.asked,
+              rows[i].expected + std::wstring(L" / ") + rows[i].asked)
         << "row " << i;
   }
 }

@@ -1,29 +1,17 @@
-// The tray's status decisions as plain text logic: error classification, the
-// allowlist status, colours and tooltips, token
-// shortening. No window and no file is touched here.
+// The status decisions shared by the tray and `status --json`, as plain text
+// logic: error classification, service states, the allowlist status. No
+// window and no file is touched here.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 inline constexpr size_t SERVICE_STATE_CAPACITY = 64;
 inline constexpr size_t SHORT_FIELD_CAPACITY = 64;
-inline constexpr size_t SERVER_FIELD_CAPACITY = 512;
-inline constexpr size_t TOKEN_DISPLAY_CAPACITY = 32;
 inline constexpr size_t STATUS_TEXT_CAPACITY = 512;
-inline constexpr size_t TOKEN_PREVIEW_CHARS = 8;
 inline constexpr size_t NOCASE_TEXT_CAPACITY = 2048;
 inline constexpr size_t NOCASE_NEEDLE_CAPACITY = 256;
 inline constexpr size_t HTTP_EXCERPT_MAX = 79;
 inline constexpr size_t LAST_ERROR_TEXT_CAPACITY = 2048;
-
-// Values of the snapshot's rows.
-inline constexpr wchar_t TEXT_NONE[] = L"(none)";
-inline constexpr wchar_t TEXT_UNAVAILABLE[] = L"(unavailable)";
-inline constexpr wchar_t TEXT_NOT_CONFIGURED_VALUE[] = L"(not configured)";
-inline constexpr wchar_t TEXT_NOT_SET[] = L"(not set)";
-inline constexpr wchar_t TEXT_NO_PENDING[] = L"None";
-inline constexpr wchar_t FORMAT_PENDING[] = L"%d old IP(s) waiting to remove";
 
 // Service states.
 inline constexpr wchar_t STATE_NOT_INSTALLED[] = L"Not installed";
@@ -34,17 +22,27 @@ inline constexpr wchar_t STATE_STOPPING[] = L"Stopping";
 inline constexpr wchar_t STATE_RUNNING[] = L"Running";
 inline constexpr wchar_t FORMAT_STATE_OTHER[] = L"State %u";
 
-// Allowlist statuses and their colours (0x00BBGGRR, the layout of COLORREF).
+// Allowlist statuses.
 inline constexpr wchar_t STATUS_NOT_CONFIGURED[] = L"Not configured";
 inline constexpr wchar_t FORMAT_SERVICE_INACTIVE[] = L"Service %s - sync inactive";
 inline constexpr wchar_t STATUS_NO_PUBLIC_IP[] = L"Could not detect public IP";
 inline constexpr wchar_t STATUS_AWAITING[] = L"Awaiting first sync";
 inline constexpr wchar_t STATUS_UP_TO_DATE[] = L"Up to date";
 inline constexpr wchar_t STATUS_OUT_OF_SYNC[] = L"Out of sync - sync needed";
-inline constexpr uint32_t COLOR_NEUTRAL = 0x002A170F;
-inline constexpr uint32_t COLOR_GREEN = 0x00699605;
-inline constexpr uint32_t COLOR_AMBER = 0x000677D9;
-inline constexpr uint32_t COLOR_RED = 0x002626DC;
+// Every classified error starts so; what follows is its short reason.
+inline constexpr wchar_t ERROR_STATUS_PREFIX[] = L"Error: ";
+
+// The allowlist status as a stable word for scripts (its text may change).
+enum class allowlist_state {
+  not_configured,
+  error,
+  service_stopped,
+  no_public_ip,
+  awaiting_first_sync,
+  up_to_date,
+  out_of_sync
+};
+const char* allowlist_state_word(allowlist_state state);
 
 // 1 when needle occurs in text ignoring case (the system's lowering), else 0;
 // 0 when either is null or the needle is empty. Inputs longer than 2047 / 255
@@ -62,6 +60,8 @@ enum class service_answer { not_installed, query_failed, state };
 // "Running", "Stopped", ... or "State %u"; the state number matters only for
 // service_answer::state.
 void service_state_text(service_answer answer, unsigned long state, wchar_t* out, size_t cap);
+// The same answer as a stable lowercase word ("running", "not_installed", ...).
+const char* service_state_word(service_answer answer, unsigned long state);
 bool is_running_text(const wchar_t* state_text);
 
 // Where compute_allowlist_status gets what it needs, asked lazily and in the
@@ -77,14 +77,7 @@ class status_sources {
   virtual bool detect_public_ip(wchar_t* out, size_t cap) = 0;
 };
 
-// The allowlist status; public_ip may be null (not detected). 0, or -1 when
-// out is null or cap is 0.
+// The allowlist status; public_ip may be null (not detected), and so may
+// state when only the text is wanted. 0, or -1 when out is null or cap is 0.
 int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip, const wchar_t* cached_last_ip,
-                             status_sources& sources);
-
-// Colour (0x00BBGGRR) and tooltip text of an allowlist status; null counts as empty.
-uint32_t status_color_for(const wchar_t* status);
-const wchar_t* status_tooltip_for(const wchar_t* status);
-
-// The first 8 characters of the token followed by "...".
-void shorten_token(const wchar_t* token, wchar_t* out, size_t cap);
+                             status_sources& sources, allowlist_state* state = nullptr);
