@@ -117,7 +117,9 @@ bool worker::startup_sync() {
   wchar_t ip[IP_CAPACITY] = {};
   bool reached = detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) == 0;
   if (!reached) {
-    if (!stop_requested()) service_log("Startup whitelist sync skipped: could not get public IP");
+    if (!stop_requested())
+      service_log("Startup whitelist sync skipped: %s",
+                  last_api_error[0] ? last_api_error : "could not get public IP");
   } else {
     register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)");
   }

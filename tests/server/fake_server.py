@@ -3,12 +3,14 @@ optionally https; records every request. Script items (set_script(method or
 "*", path prefix, [item...]); longest prefix, then exact method wins) answer
 one request each, or all with "always": status, body | body_b64 | json,
 content_type, headers, delay, drop_after, action: "respond" | "normal" (as if
-unscripted) | "drop" | "hang" | "trickle" (a byte a second) | "reset"."""
+unscripted) | "drop" | "hang" | "trickle" (a byte a second) | "reset". FakeProxy is a
+loopback forward proxy: absolute URLs for http, CONNECT tunnels for https."""
 import base64
 import http
 import http.server
 import json
 import os
+import select
 import socket
 import socketserver
 import ssl
@@ -102,6 +104,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.connection.close()
 
     def _dispatch(self):
+        if "://" in self.path:  # the absolute form, which WinHTTP under Wine sends even inside a proxy's tunnel
+            self.path = "/" + (self.path.split("/", 3)[3:] or [""])[0]
         owner = self.server.owner
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
         owner._record(self, body)
@@ -259,3 +263,71 @@ class FakeServer:
             changed = (ip not in ips) if method == "POST" else (ip in ips)
             (ips.add if method == "POST" else ips.discard)(ip)
         return 200, "application/json", _compact({"ok": True, "token": token, "ip": ip, "changed": changed})
+
+
+class _ProxyHandler(socketserver.StreamRequestHandler):
+    def handle(self):
+        while self._request():
+            pass
+
+    def _request(self):
+        """One request; True to read another on the connection (a refusal keeps it, as real proxies do)."""
+        # A TLS hello sent into a refused tunnel is no request: closed at its first byte, as real proxies do.
+        if not self.rfile.peek(1)[:1].isalpha():
+            return False
+        head = self.rfile.readline().decode("latin-1").split()
+        headers = {}
+        while (line := self.rfile.readline().decode("latin-1").strip()):
+            name, _, value = line.partition(":")
+            headers[name.strip().lower()] = value.strip()
+        body = self.rfile.read(int(headers.get("content-length") or 0))
+        owner = self.server.owner
+        with owner.lock:
+            owner.requests.append({"method": head[0], "target": head[1], "headers": headers})
+            challenge = owner.challenge
+        if challenge is not None:
+            auth = "".join(f"Proxy-Authenticate: {c}\r\n" for c in challenge)
+            self.wfile.write(f"HTTP/1.1 407 Proxy Authentication Required\r\n{auth}Content-Length: 0\r\n\r\n".encode())
+            return True
+        if head[0] == "CONNECT":
+            upstream = socket.create_connection(tuple(head[1].rsplit(":", 1)))
+            self.wfile.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        else:
+            # One request a connection: the origin closes after its answer.
+            url = head[1].split("/", 3)
+            upstream = socket.create_connection(tuple(url[2].rsplit(":", 1)))
+            headers["connection"] = "close"
+            upstream.sendall((f"{head[0]} /{url[3] if len(url) > 3 else ''} HTTP/1.1\r\n" + "".join(
+                f"{k}: {v}\r\n" for k, v in headers.items() if not k.startswith("proxy-")) + "\r\n").encode() + body)
+        with upstream:
+            ends = [self.connection, upstream]
+            while (ready := select.select(ends, [], [], 60)[0]):
+                for end in ready:
+                    data = end.recv(65536)
+                    if not data:
+                        return False
+                    (upstream if end is self.connection else self.connection).sendall(data)
+        return False
+
+
+class FakeProxy(socketserver.ThreadingTCPServer):
+    """Records each request line; with challenge set (Proxy-Authenticate values) answers 407 to all."""
+    allow_reuse_address = daemon_threads = True
+    block_on_close = False
+
+    def __init__(self):
+        self.owner, self.lock, self.requests, self.challenge = self, threading.Lock(), [], None
+        # Another address than the servers': WinHTTP under Wine takes a proxy on the target's host for none.
+        super().__init__(("127.0.0.2", 0), _ProxyHandler)
+        threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
+
+    def address(self):
+        return "%s:%d" % self.server_address
+
+    def seen(self):
+        with self.lock:
+            return [f'{r["method"]} {r["target"]}' for r in self.requests]
+
+    def stop(self):
+        self.shutdown()
+        self.server_close()
