@@ -1,73 +1,73 @@
-"""whitelist sync and the tray's refresh through WinHTTP's machine proxy (what netsh sets), and a proxy that
-wants a sign-in. The setting lives in the prefix: CTest runs this suite alone, and it is put back at the end."""
+"""whitelist sync and the tray's refresh through WinHTTP's machine proxy (what netsh sets), which CTest runs
+alone: the setting lives in the prefix, and is put back at the end."""
 import os
 import unittest
 
 import test_tray_gui as tray
-from fake_server import FakeProxy
-from harness import ECHO_PORT, AgentTestCase, crlf, encrypt_config, run, start_server_with_echo
+from harness import ECHO_PORT, AgentTestCase, crlf, encrypt_config, run, start_server_with_echo, wine_tool
 
 IP, ECHO_IP = "198.51.100.40", "192.0.2.40"
 SIGN_IN = "The proxy requires authentication (HTTP 407)."
-server = proxy = None
+server = None
 
 
 def machine_proxy(address):
-    """Sets the machine proxy ("" for none); the one set before."""
     r = run(os.environ["WHITELIST_MACHINE_PROXY"], [address])
-    if r.code != 0:
-        raise AssertionError(f"machine_proxy {address!r}: {r!r}")
-    return r.out.decode().strip()
+    assert r.code == 0, r
+    return r.out.decode().strip()  # the one set before
 
 
 def setUpModule():
-    global server, proxy
-    server, proxy = start_server_with_echo(IP, ECHO_IP), FakeProxy()
+    global server
+    # Windows 10 to the programs, not the prefix's 7: their sessions take the automatic proxy mode unless told.
+    for program in ("whitelist.exe", "tray.exe"):
+        key = rf"HKCU\Software\Wine\AppDefaults\{program}"
+        wine_tool("reg", "add", key, "/v", "Version", "/d", "win10", "/f")
+        unittest.addModuleCleanup(wine_tool, "reg", "delete", key, "/f")
+    server = start_server_with_echo(IP, ECHO_IP, proxy=True)
     unittest.addModuleCleanup(server.stop)
-    unittest.addModuleCleanup(proxy.stop)
-    unittest.addModuleCleanup(machine_proxy, machine_proxy(proxy.address()))
+    unittest.addModuleCleanup(machine_proxy, machine_proxy(server.proxy_address()))
 
 
-class Sync(AgentTestCase):
-    def sync_now(self):
-        proxy.requests.clear()
-        encrypt_config(self.data / "whitelist.config", f"token=tok\nserver_url={server.url()}\n".encode())
-        return self.agent("sync")
-
-    def test_server_and_echo_through_the_proxy(self):
+class Proxy(AgentTestCase):
+    def test_sync_through_the_proxy_and_a_sign_in_it_refuses(self):
+        encrypt_config(self.data / "whitelist.config", f"token=t\nserver_url={server.url()}\n".encode())
         # No address from the server: the echo service is asked, over https through a tunnel.
         server.set_script("GET", "/api/client-ip", [{"status": 404}])
-        r = self.sync_now()
+        server.proxied.clear()
+        r = self.agent("sync")
         self.assertEqual((r.code, r.out), (0, crlf(f"Current public IP: {ECHO_IP}",
                                                    f"IP {ECHO_IP} whitelisted successfully.")), r)
-        self.assertEqual(proxy.seen(), [f"GET {server.url()}/api/client-ip", f"CONNECT 127.0.0.1:{ECHO_PORT}",
-                                        f"POST {server.url()}/api/public/whitelist"])
+        ask_ip = f"GET {server.url()}/api/client-ip"
+        self.assertEqual(server.proxied, [ask_ip, f"CONNECT 127.0.0.1:{ECHO_PORT}",
+                                          f"POST {server.url()}/api/public/whitelist"])
+        # Negotiate is offered this account's logon once, Basic nothing; the echo service is not asked then.
+        self.addCleanup(setattr, server, "proxy_challenge", None)
+        for server.proxy_challenge, asked in ((["Negotiate", "NTLM"], [ask_ip] * 2), (['Basic realm="c"'], [ask_ip])):
+            server.proxied.clear()
+            r = self.agent("sync")
+            self.assertEqual((r.code, r.out, server.proxied), (1, crlf(SIGN_IN), asked), r)
+            self.assertEqual((self.data / "last_error.txt").read_text(), SIGN_IN)
+        # None set: the automatic mode, which Wine accepts and takes for direct.
+        server.proxy_challenge = None
+        machine_proxy("")
+        self.addCleanup(machine_proxy, server.proxy_address())
+        server.proxied.clear()
+        self.assertEqual((self.agent("sync").code, server.proxied), (0, []))
 
-    def test_sign_in_refused(self):
-        # Negotiate is offered this account's logon once; Basic has nothing to give.
-        for challenge, tries in ((["Negotiate", "NTLM"], 2), (['Basic realm="corp"'], 1)):
-            with self.subTest(challenge=challenge):
-                proxy.challenge = challenge
-                self.addCleanup(setattr, proxy, "challenge", None)
-                r = self.sync_now()
-                self.assertEqual((r.code, r.out), (1, crlf(SIGN_IN)), r)
-                self.assertEqual((self.data / "last_error.txt").read_text(), SIGN_IN)
-                self.assertEqual(proxy.seen().count(f"GET {server.url()}/api/client-ip"), tries)
-
-
-class TrayRefresh(unittest.TestCase):
-    def test_refresh_through_the_proxy(self):
+    def test_tray_refresh_through_the_proxy(self):
         tray.setUpModule()
         self.addCleanup(tray.tearDownModule)
         window = tray.Tray("start")  # its helpers, not its tests
         window.setUp()
         self.addCleanup(window.doCleanups)
         self.addCleanup(window.tearDown)
-        encrypt_config(window.data / "whitelist.config", f"token=t\nserver_url={tray.server.url()}\n".encode())
+        encrypt_config(window.data / "whitelist.config", f"token=t\nserver_url={server.url()}\n".encode())
         (window.data / "last_error.txt").write_text(SIGN_IN)
+        server.proxied.clear()
         window.start(tray.SW_HIDE)
-        window.shows("status", {204: tray.SERVER_IP, 216: "Error: proxy needs sign-in"})
-        self.assertIn(f"GET {tray.server.url()}/api/client-ip", proxy.seen())
+        window.shows("status", {204: IP, 216: "Error: proxy needs sign-in"})
+        self.assertIn(f"GET {server.url()}/api/client-ip", server.proxied)
         window.exit_tray()
 
 

@@ -3,8 +3,9 @@ optionally https; records every request. Script items (set_script(method or
 "*", path prefix, [item...]); longest prefix, then exact method wins) answer
 one request each, or all with "always": status, body | body_b64 | json,
 content_type, headers, delay, drop_after, action: "respond" | "normal" (as if
-unscripted) | "drop" | "hang" | "trickle" (a byte a second) | "reset". FakeProxy is a
-loopback forward proxy: absolute URLs for http, CONNECT tunnels for https."""
+unscripted) | "drop" | "hang" | "trickle" (a byte a second) | "reset". With proxy=True, a
+forward proxy too (absolute URLs for http, CONNECT tunnels for https): proxied lists "METHOD target" of
+what it saw; while proxy_challenge holds Proxy-Authenticate values, it answers 407."""
 import base64
 import http
 import http.server
@@ -103,8 +104,35 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.rfile.close()
         self.connection.close()
 
+    def _proxy_refused(self):
+        owner = self.server.owner
+        with owner._lock:
+            owner.proxied.append(f"{self.command} {self.path}")
+            challenge = owner.proxy_challenge
+        if challenge is not None:
+            self.rfile.read(int(self.headers.get("Content-Length") or 0))
+            auth = "".join(f"Proxy-Authenticate: {c}\r\n" for c in challenge).encode()
+            self.wfile.write(self._head(407, "text/plain", 0)[:-2] + auth + b"\r\n")
+        return challenge is not None
+
+    def do_CONNECT(self):
+        # Closed after a refusal: the TLS hello WinHTTP under Wine sends regardless would wait for an answer.
+        self.close_connection = True
+        if self._proxy_refused():
+            return
+        with socket.create_connection(tuple(self.path.rsplit(":", 1))) as upstream:
+            self.wfile.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
+            ends = [self.connection, upstream]
+            while (ready := select.select(ends, [], [], 60)[0]):
+                for end in ready:
+                    if not (data := end.recv(65536)):
+                        return
+                    (upstream if end is self.connection else self.connection).sendall(data)
+
     def _dispatch(self):
-        if "://" in self.path:  # the absolute form, which WinHTTP under Wine sends even inside a proxy's tunnel
+        if self.server.listener == "proxy" and self._proxy_refused():
+            return
+        if "://" in self.path:  # the absolute form: to a proxy, and from WinHTTP under Wine even in a tunnel
             self.path = "/" + (self.path.split("/", 3)[3:] or [""])[0]
         owner = self.server.owner
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
@@ -133,9 +161,9 @@ class _Listener(socketserver.ThreadingTCPServer):
     allow_reuse_address = daemon_threads = True
     block_on_close = False  # a hung handler must not hold up stop()
 
-    def __init__(self, owner, port, listener, ssl_context):
+    def __init__(self, owner, port, listener, ssl_context, host=LOOPBACK):
         self.owner, self.listener, self.ssl_context = owner, listener, ssl_context
-        super().__init__((LOOPBACK, port), _Handler)
+        super().__init__((host, port), _Handler)
 
     def handle_error(self, request, client_address):
         exc = sys.exc_info()[1]
@@ -145,8 +173,9 @@ class _Listener(socketserver.ThreadingTCPServer):
 
 
 class FakeServer:
-    def __init__(self, http_port=0, https_port=None, cert=None, key=None, ip="203.0.113.7", echo_ip=None):
+    def __init__(self, http_port=0, https_port=None, cert=None, key=None, ip="203.0.113.7", echo_ip=None, proxy=False):
         self._lock = threading.Lock()
+        self.proxied, self.proxy_challenge = [], None
         self._ip, self._echo_ip = ip, echo_ip
         self._allowlist = {}
         self._scripts = {}
@@ -163,6 +192,8 @@ class FakeServer:
             except BaseException:
                 self._listeners[0].server_close()  # a port in use must not leak the other
                 raise
+        if proxy:  # not on the servers' address: WinHTTP under Wine takes a proxy on the target's host for none
+            self._listeners.append(_Listener(self, 0, "proxy", None, "127.0.0.2"))
 
     @property
     def http_port(self):
@@ -170,6 +201,9 @@ class FakeServer:
 
     def url(self, scheme="http"):
         return f"{scheme}://{LOOPBACK}:{self._listeners[scheme == 'https'].server_address[1]}"
+
+    def proxy_address(self):
+        return "%s:%d" % self._listeners[-1].server_address
 
     def start(self):
         self._started = True
@@ -264,70 +298,3 @@ class FakeServer:
             (ips.add if method == "POST" else ips.discard)(ip)
         return 200, "application/json", _compact({"ok": True, "token": token, "ip": ip, "changed": changed})
 
-
-class _ProxyHandler(socketserver.StreamRequestHandler):
-    def handle(self):
-        while self._request():
-            pass
-
-    def _request(self):
-        """One request; True to read another on the connection (a refusal keeps it, as real proxies do)."""
-        # A TLS hello sent into a refused tunnel is no request: closed at its first byte, as real proxies do.
-        if not self.rfile.peek(1)[:1].isalpha():
-            return False
-        head = self.rfile.readline().decode("latin-1").split()
-        headers = {}
-        while (line := self.rfile.readline().decode("latin-1").strip()):
-            name, _, value = line.partition(":")
-            headers[name.strip().lower()] = value.strip()
-        body = self.rfile.read(int(headers.get("content-length") or 0))
-        owner = self.server.owner
-        with owner.lock:
-            owner.requests.append({"method": head[0], "target": head[1], "headers": headers})
-            challenge = owner.challenge
-        if challenge is not None:
-            auth = "".join(f"Proxy-Authenticate: {c}\r\n" for c in challenge)
-            self.wfile.write(f"HTTP/1.1 407 Proxy Authentication Required\r\n{auth}Content-Length: 0\r\n\r\n".encode())
-            return True
-        if head[0] == "CONNECT":
-            upstream = socket.create_connection(tuple(head[1].rsplit(":", 1)))
-            self.wfile.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
-        else:
-            # One request a connection: the origin closes after its answer.
-            url = head[1].split("/", 3)
-            upstream = socket.create_connection(tuple(url[2].rsplit(":", 1)))
-            headers["connection"] = "close"
-            upstream.sendall((f"{head[0]} /{url[3] if len(url) > 3 else ''} HTTP/1.1\r\n" + "".join(
-                f"{k}: {v}\r\n" for k, v in headers.items() if not k.startswith("proxy-")) + "\r\n").encode() + body)
-        with upstream:
-            ends = [self.connection, upstream]
-            while (ready := select.select(ends, [], [], 60)[0]):
-                for end in ready:
-                    data = end.recv(65536)
-                    if not data:
-                        return False
-                    (upstream if end is self.connection else self.connection).sendall(data)
-        return False
-
-
-class FakeProxy(socketserver.ThreadingTCPServer):
-    """Records each request line; with challenge set (Proxy-Authenticate values) answers 407 to all."""
-    allow_reuse_address = daemon_threads = True
-    block_on_close = False
-
-    def __init__(self):
-        self.owner, self.lock, self.requests, self.challenge = self, threading.Lock(), [], None
-        # Another address than the servers': WinHTTP under Wine takes a proxy on the target's host for none.
-        super().__init__(("127.0.0.2", 0), _ProxyHandler)
-        threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
-
-    def address(self):
-        return "%s:%d" % self.server_address
-
-    def seen(self):
-        with self.lock:
-            return [f'{r["method"]} {r["target"]}' for r in self.requests]
-
-    def stop(self):
-        self.shutdown()
-        self.server_close()
