@@ -106,7 +106,6 @@ TEST(classify_last_error, table) {
       {L"HTTP 403 and 401", L"Error: unauthorized (401)"},
       {L"http 404: nothing", L"Error: sync failed"},  // "HTTP " is matched exactly
       {L"HTTP 500: Internal error. More words.", L"Error: HTTP 500: Internal error"},
-      {L"The proxy requires authentication (HTTP 407).", L"Error: proxy needs sign-in"},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     wchar_t out[STATUS_TEXT_CAPACITY] = L"junk";
