@@ -134,7 +134,9 @@ cycle_outcome worker::startup_sync() {
   wchar_t ip[IP_CAPACITY] = {};
   cycle_outcome outcome = cycle_outcome::unreached;
   if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
-    if (!stop_requested()) service_log("Startup whitelist sync skipped: could not get public IP");
+    if (!stop_requested())
+      service_log("Startup whitelist sync skipped: %s",
+                  last_api_error[0] ? last_api_error : "could not get public IP");
   } else {
     failing_ = !register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)",
                                  &EVENT_ADDRESS_REGISTERED);

@@ -54,8 +54,8 @@ int sync_command(int, wchar_t**) {
   }
   wchar_t ip[IP_CAPACITY] = {};
   if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
-    console_print(L"Failed to get public IP.\n");
-    write_last_error(MSG_NO_PUBLIC_IP);
+    console_print_failure(L"Failed to get public IP.");
+    write_last_error(last_api_error[0] ? last_api_error : MSG_NO_PUBLIC_IP);
     return EXIT_FAILED;
   }
   console_print(L"Current public IP: %s\n", ip);
@@ -80,6 +80,10 @@ int register_configuration() {
   wchar_t ip[IP_CAPACITY] = {};
   if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
     console_print(L"Warning: could not get public IP.\n");
+    if (last_api_error[0]) {  // a proxy's refusal: the reason to show
+      console_print_failure(L"");
+      write_last_error(last_api_error);
+    }
     return EXIT_OK;
   }
   // A registration last_ip.txt could not record is reported by the pass and

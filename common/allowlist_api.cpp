@@ -54,6 +54,7 @@ int fail_step(const http_exchange& http, const char* host, int port) {
     case http_step::send:
       set_api_error("WinHttpSendRequest failed (POST body to %s:%d): error %lu%s", host, port, code, suffix);
       break;
+    case http_step::proxy_sign_in: set_api_error("%s", PROXY_SIGN_IN_TEXT); break;
     case http_step::receive:
     case http_step::none:
       set_api_error("WinHttpReceiveResponse failed (no HTTP response from %s:%d): error %lu%s", host, port, code,

@@ -67,6 +67,12 @@ struct local_memory_traits {
   static void close(pointer h) noexcept { LocalFree(h); }
 };
 
+struct global_memory_traits {  // strings WinHTTP hands over to be freed
+  using pointer = HGLOBAL;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { GlobalFree(h); }
+};
+
 struct bcrypt_algorithm_traits {
   using pointer = BCRYPT_ALG_HANDLE;
   static pointer invalid() noexcept { return nullptr; }
@@ -89,6 +95,7 @@ using kernel_handle = unique_handle<kernel_handle_traits>;
 using file_handle = unique_handle<file_handle_traits>;
 using service_handle = unique_handle<service_handle_traits>;
 using local_memory = unique_handle<local_memory_traits>;
+using global_memory = unique_handle<global_memory_traits>;
 using bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
 using bcrypt_key = unique_handle<bcrypt_key_traits>;
 using event_source = unique_handle<event_source_traits>;

@@ -1,6 +1,12 @@
 #include "http_transport.h"
 
+#include <versionhelpers.h>
+
 namespace {
+// Rounds of one request: a proxy's sign-in takes one more, and NTLM's
+// handshake may ask for a resend in between.
+constexpr int HTTP_SEND_ROUNDS = 4;
+
 // The open exchanges of this process, and whether a stop ended them all.
 std::mutex list_lock;
 http_exchange* open_list = nullptr;
@@ -8,6 +14,20 @@ bool all_cancelled = false;
 
 void CALLBACK deadline_passed(void* exchange, BOOLEAN) noexcept {
   static_cast<http_exchange*>(exchange)->cancel();
+}
+
+// The default-proxy mode sees only the machine's WinHTTP proxy (what netsh
+// sets); the automatic one sees the system's and the user's settings, WPAD
+// and PAC, but not that proxy: a proxy set on the machine wins.
+DWORD proxy_access_type() {
+  WINHTTP_PROXY_INFO machine{};
+  if (WinHttpGetDefaultProxyConfiguration(&machine)) {
+    global_memory proxy(machine.lpszProxy), bypass(machine.lpszProxyBypass);
+    if (machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy)
+      return WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+  }
+  return IsWindows8Point1OrGreater() ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
+                                     : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
 }
 }  // namespace
 
@@ -85,8 +105,11 @@ bool http_exchange::start_deadline(DWORD deadline_ms) {
 
 bool http_exchange::open(const http_target& target, const wchar_t* method, const wchar_t* path,
                          DWORD deadline_ms) {
-  session_.reset(WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                             WINHTTP_NO_PROXY_BYPASS, 0));
+  DWORD access = proxy_access_type();
+  session_.reset(WinHttpOpen(USER_AGENT, access, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session_ && access == WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY)  // a system that refuses the mode after all
+    session_.reset(WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) return fail(http_step::open_session);
   WinHttpSetTimeouts(session_.get(), HTTP_RESOLVE_TIMEOUT_MS, HTTP_CONNECT_TIMEOUT_MS, HTTP_SEND_TIMEOUT_MS,
                      HTTP_RECEIVE_TIMEOUT_MS);
@@ -99,6 +122,10 @@ bool http_exchange::open(const http_target& target, const wchar_t* method, const
   // and a 3xx comes back to the caller as the failure it is.
   DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
   WinHttpSetOption(request_.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects);
+  // Medium: the account's own credentials may go to a proxy and to servers
+  // on the proxy's bypass list, never to a server out on the internet.
+  DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_MEDIUM;
+  WinHttpSetOption(request_.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon);
   if (target.secure) {
     DWORD flags = RELAXED_SECURITY_FLAGS;
     WinHttpSetOption(request_.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
@@ -112,6 +139,8 @@ void http_exchange::add_header(const wchar_t* header) {
 }
 
 bool http_exchange::send(const void* body, DWORD size) {
+  body_ = body;
+  body_size_ = size;
   if (!WinHttpSendRequest(request(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<void*>(body), size, size,
                           0))
     return fail(http_step::send);
@@ -119,8 +148,35 @@ bool http_exchange::send(const void* body, DWORD size) {
 }
 
 bool http_exchange::receive() {
-  if (!WinHttpReceiveResponse(request(), nullptr)) return fail(http_step::receive);
-  return true;
+  bool offered = false;
+  for (int round = 1;; ++round) {
+    if (!WinHttpReceiveResponse(request(), nullptr)) {
+      // NTLM's handshake may ask for the same request again.
+      if (GetLastError() != ERROR_WINHTTP_RESEND_REQUEST || round == HTTP_SEND_ROUNDS)
+        return fail(http_step::receive);
+    } else if (status_code() != HTTP_STATUS_PROXY_AUTH_REQ) {
+      return true;
+    } else if (offered || round == HTTP_SEND_ROUNDS || !offer_account_to_proxy()) {
+      SetLastError(ERROR_WINHTTP_LOGIN_FAILURE);
+      return fail(http_step::proxy_sign_in);
+    } else {
+      offered = true;
+    }
+    if (!send(body_, body_size_)) return false;
+  }
+}
+
+// Only the schemes that carry the account's logon without a stored password
+// (the machine account for the service); WinHTTP asks nothing of the user.
+bool http_exchange::offer_account_to_proxy() {
+  DWORD schemes = 0, first = 0, target = 0;
+  if (!WinHttpQueryAuthSchemes(request(), &schemes, &first, &target) || target != WINHTTP_AUTH_TARGET_PROXY)
+    return false;
+  DWORD scheme = (schemes & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                 : (schemes & WINHTTP_AUTH_SCHEME_NTLM)    ? WINHTTP_AUTH_SCHEME_NTLM
+                                                           : 0;
+  return scheme &&
+         WinHttpSetCredentials(request(), WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr);
 }
 
 bool http_exchange::redirected() { return status_code() / 100 == 3; }

@@ -50,7 +50,9 @@ struct deadline_timer_traits {
 };
 using deadline_timer = unique_handle<deadline_timer_traits>;
 
-enum class http_step { none, open_session, connect, open_request, send, receive };
+// proxy_sign_in: the proxy still answered 407 after it was offered what
+// this account can give (or there was nothing to give).
+enum class http_step { none, open_session, connect, open_request, send, receive, proxy_sign_in };
 
 struct http_target {
   const wchar_t* host;
@@ -70,12 +72,18 @@ class http_exchange {
   http_exchange& operator=(const http_exchange&) = delete;
 
   // Session, connection and request, with the relaxed TLS checks for https;
-  // the exchange is cancelled deadline_ms after this.
+  // the exchange is cancelled deadline_ms after this. A WinHTTP proxy set on
+  // the machine is used; without one, the system's automatic proxy settings
+  // where it has them (Windows 8.1 and later), else none.
   bool open(const http_target& target, const wchar_t* method, const wchar_t* path,
             DWORD deadline_ms = HTTP_EXCHANGE_DEADLINE_MS);
   // Adds one "Name: value\r\n" header; its result is not needed by callers.
   void add_header(const wchar_t* header);
+  // The body must stay in place until receive() returns: a proxy's request
+  // for sign-in sends it again.
   bool send(const void* body = nullptr, DWORD size = 0);
+  // The answer's headers. A 407 is answered once with this account's own
+  // credentials (NTLM, Negotiate); a 407 that remains fails at proxy_sign_in.
   bool receive();
   // The status code, or 0 when it can't be read.
   DWORD status_code();
@@ -103,6 +111,10 @@ class http_exchange {
   HINTERNET request() noexcept;
   bool cancelled() noexcept;
   bool start_deadline(DWORD deadline_ms);
+  bool offer_account_to_proxy();
+
+  const void* body_ = nullptr;
+  DWORD body_size_ = 0;
 
   // Destroyed in reverse order: request, then connection, then session.
   winhttp_handle session_;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "api_error.h"
 #include "build_settings.h"
 #include "http_transport.h"
 #include "ip_text.h"
@@ -19,15 +20,25 @@ bool take_address(const char* text, wchar_t* out, size_t cap) {
   if (!is_ip_address_text(text)) return false;
   return utf8_to_wide(text, -1, out, cap) && out[0];
 }
+
+// -1, keeping a proxy's refusal as the reason the address is unknown.
+int failed(const http_exchange& http) {
+  if (http.failed_step() == http_step::proxy_sign_in) set_api_error("%s", PROXY_SIGN_IN_TEXT);
+  return -1;
+}
 }  // namespace
 
 int detect_public_ip(wchar_t* out, size_t cap, const wchar_t* server_url) {
+  last_api_error[0] = '\0';
   if (server_url && *server_url && out && cap > 0) {
     char answer[CLIENT_IP_ANSWER_BYTES] = {};
     char ip[IP_TEXT_MAX_BYTES + 1];
     if (http_get_text(server_url, CLIENT_IP_PATH, answer, sizeof answer) == 0 &&
         scan_client_ip_answer(answer, ip, sizeof ip) && take_address(ip, out, cap))
       return 0;
+    // A proxy that refuses the server refuses its registration too: no
+    // address from elsewhere would help, and no other host is asked.
+    if (last_api_error[0]) return -1;
   }
   return query_ip_echo_service(out, cap);
 }
@@ -38,8 +49,9 @@ int http_get_text(const wchar_t* server_url, const wchar_t* path, char* out, siz
   int port = 0, secure = 0;
   if (split_server_url(server_url, host, HOST_CAPACITY, &port, &secure) != 0) return -1;
   http_exchange http;
-  if (!http.open({host, port, secure != 0}, L"GET", path) || !http.send() || !http.receive() || http.redirected())
-    return -1;
+  if (!http.open({host, port, secure != 0}, L"GET", path) || !http.send() || !http.receive())
+    return failed(http);
+  if (http.redirected()) return -1;
   out[0] = '\0';
   bool broken = false;
   size_t got = http.read_body(out, cap, &broken);
@@ -59,8 +71,9 @@ int query_ip_echo_service(wchar_t* out, size_t cap) {
   {
     http_exchange http;
     if (!http.open({build_settings::ECHO_HOST, build_settings::ECHO_PORT, true}, L"GET", ECHO_PATH) ||
-        !http.send() || !http.receive() || http.redirected())
-      return -1;
+        !http.send() || !http.receive())
+      return failed(http);
+    if (http.redirected()) return -1;
     long count = http.available();
     // One read of a short answer: anything longer is no address.
     if (count < 1 || static_cast<size_t>(count) >= ECHO_ANSWER_BYTES) return -1;

@@ -6,7 +6,8 @@
 
 inline constexpr wchar_t CLIENT_IP_PATH[] = L"/api/client-ip";
 
-// 0 with the address in out, or -1 when no source gave a valid address.
+// 0 with the address in out, or -1 when no source gave a valid address
+// (last_api_error then names a proxy that refused, else is empty).
 // server_url may be null or empty: then only the echo service is asked.
 int detect_public_ip(wchar_t* out, size_t cap, const wchar_t* server_url);
 // GET path on server_url into out (terminated); 0 when at least one byte came

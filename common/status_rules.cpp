@@ -26,6 +26,7 @@ constexpr classification CLASSIFICATION[] = {
     {{L"bad gateway"}, true, L"Error: server unreachable (502)"},
     {{L"401"}, false, L"Error: unauthorized (401)"},
     {{L"403"}, false, L"Error: forbidden (403)"},
+    {{L"proxy requires authentication"}, true, L"Error: proxy needs sign-in"},
 };
 constexpr wchar_t HTTP_MARK[] = L"HTTP ";
 constexpr wchar_t FORMAT_HTTP_ERROR[] = L"Error: %s";

@@ -26,7 +26,7 @@ ECHO_PORT = int(os.environ.get("WHITELIST_ECHO_PORT", "0"))
 LAUNCH_ATTEMPTS = 3
 
 
-def start_server_with_echo(ip, echo_ip=None):
+def start_server_with_echo(ip, echo_ip=None, **options):
     """The loopback server, started, with https on the test builds' fixed echo
     port, which another build tree's run may hold for a while."""
     deadline = time.monotonic() + 180
@@ -35,7 +35,7 @@ def start_server_with_echo(ip, echo_ip=None):
         while True:
             try:
                 # The listener loads the files now: the folder can go at once.
-                return FakeServer(https_port=ECHO_PORT, cert=cert, key=key, ip=ip, echo_ip=echo_ip).start()
+                return FakeServer(https_port=ECHO_PORT, cert=cert, key=key, ip=ip, echo_ip=echo_ip, **options).start()
             except OSError as e:
                 if e.errno != errno.EADDRINUSE or time.monotonic() > deadline:
                     raise

@@ -3,12 +3,15 @@ optionally https; records every request. Script items (set_script(method or
 "*", path prefix, [item...]); longest prefix, then exact method wins) answer
 one request each, or all with "always": status, body | body_b64 | json,
 content_type, headers, delay, drop_after, action: "respond" | "normal" (as if
-unscripted) | "drop" | "hang" | "trickle" (a byte a second) | "reset"."""
+unscripted) | "drop" | "hang" | "trickle" (a byte a second) | "reset". With proxy=True, a
+forward proxy too (absolute URLs for http, CONNECT tunnels for https): proxied lists "METHOD target" of
+what it saw; while proxy_challenge holds Proxy-Authenticate values, it answers 407."""
 import base64
 import http
 import http.server
 import json
 import os
+import select
 import socket
 import socketserver
 import ssl
@@ -102,7 +105,36 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.rfile.close()
         self.connection.close()
 
+    def _proxy_refused(self):
+        owner = self.server.owner
+        with owner._lock:
+            owner.proxied.append(f"{self.command} {self.path}")
+            challenge = owner.proxy_challenge
+        if challenge is not None:
+            self.rfile.read(int(self.headers.get("Content-Length") or 0))
+            auth = "".join(f"Proxy-Authenticate: {c}\r\n" for c in challenge).encode()
+            self.wfile.write(self._head(407, "text/plain", 0)[:-2] + auth + b"\r\n")
+        return challenge is not None
+
+    def do_CONNECT(self):
+        # Closed after a refusal: the TLS hello WinHTTP under Wine sends regardless would wait for an answer.
+        self.close_connection = True
+        if self._proxy_refused():
+            return
+        with socket.create_connection(tuple(self.path.rsplit(":", 1))) as upstream:
+            self.wfile.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
+            ends = [self.connection, upstream]
+            while (ready := select.select(ends, [], [], 60)[0]):
+                for end in ready:
+                    if not (data := end.recv(65536)):
+                        return
+                    (upstream if end is self.connection else self.connection).sendall(data)
+
     def _dispatch(self):
+        if self.server.listener == "proxy" and self._proxy_refused():
+            return
+        if "://" in self.path:  # the absolute form: to a proxy, and from WinHTTP under Wine even in a tunnel
+            self.path = "/" + (self.path.split("/", 3)[3:] or [""])[0]
         owner = self.server.owner
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
         owner._record(self, body)
@@ -130,9 +162,9 @@ class _Listener(socketserver.ThreadingTCPServer):
     allow_reuse_address = daemon_threads = True
     block_on_close = False  # a hung handler must not hold up stop()
 
-    def __init__(self, owner, port, listener, ssl_context):
+    def __init__(self, owner, port, listener, ssl_context, host=LOOPBACK):
         self.owner, self.listener, self.ssl_context = owner, listener, ssl_context
-        super().__init__((LOOPBACK, port), _Handler)
+        super().__init__((host, port), _Handler)
 
     def handle_error(self, request, client_address):
         exc = sys.exc_info()[1]
@@ -142,10 +174,11 @@ class _Listener(socketserver.ThreadingTCPServer):
 
 
 class FakeServer:
-    def __init__(self, http_port=0, https_port=None, cert=None, key=None, ip="203.0.113.7", echo_ip=None):
+    def __init__(self, http_port=0, https_port=None, cert=None, key=None, ip="203.0.113.7", echo_ip=None, proxy=False):
         self._lock = threading.Lock()
         # Client-ip answers by listener ("http", "https": another PC sharing the allowlist); None: the others.
         self._ips, self._echo_ip = {None: ip}, echo_ip
+        self.proxied, self.proxy_challenge = [], None
         self._allowlist = {}
         self._scripts = {}
         self._requests = []
@@ -161,6 +194,8 @@ class FakeServer:
             except BaseException:
                 self._listeners[0].server_close()  # a port in use must not leak the other
                 raise
+        if proxy:  # not on the servers' address: WinHTTP under Wine takes a proxy on the target's host for none
+            self._listeners.append(_Listener(self, 0, "proxy", None, "127.0.0.2"))
 
     @property
     def http_port(self):
@@ -168,6 +203,9 @@ class FakeServer:
 
     def url(self, scheme="http"):
         return f"{scheme}://{LOOPBACK}:{self._listeners[scheme == 'https'].server_address[1]}"
+
+    def proxy_address(self):
+        return "%s:%d" % self._listeners[-1].server_address
 
     def start(self):
         self._started = True
@@ -263,3 +301,4 @@ class FakeServer:
             changed = (ip not in ips) if method == "POST" else (ip in ips)
             (ips.add if method == "POST" else ips.discard)(ip)
         return 200, "application/json", _compact({"ok": True, "token": token, "ip": ip, "changed": changed})
+
