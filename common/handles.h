@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -73,6 +74,12 @@ struct local_memory_traits {
   static void close(pointer h) noexcept { LocalFree(h); }
 };
 
+struct co_task_string_traits {  // strings the shell allocates, e.g. SHGetKnownFolderPath
+  using pointer = wchar_t*;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer p) noexcept { CoTaskMemFree(p); }
+};
+
 struct bcrypt_algorithm_traits {
   using pointer = BCRYPT_ALG_HANDLE;
   static pointer invalid() noexcept { return nullptr; }
@@ -90,5 +97,6 @@ using file_handle = unique_handle<file_handle_traits>;
 using find_handle = unique_handle<find_handle_traits>;
 using service_handle = unique_handle<service_handle_traits>;
 using local_memory = unique_handle<local_memory_traits>;
+using co_task_string = unique_handle<co_task_string_traits>;
 using bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
 using bcrypt_key = unique_handle<bcrypt_key_traits>;
