@@ -3,7 +3,6 @@
 // Offered only when the program runs as sync.exe.
 #include <windows.h>
 #include <knownfolders.h>
-#include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -35,13 +34,6 @@ constexpr wchar_t WRITE_PROBE_FORMAT[] = L"%s\\~write-probe-%lu.tmp";
 // Marks each download as coming from the internet, as browsers do.
 constexpr char ZONE_TEXT_FORMAT[] = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=%s\r\n";
 constexpr size_t ZONE_TEXT_CAPACITY = 1024;
-
-struct co_task_memory_traits {
-  using pointer = wchar_t*;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer p) noexcept { CoTaskMemFree(p); }
-};
-using co_task_string = unique_handle<co_task_memory_traits>;
 
 struct files_options {
   wchar_t name[FILES_FIELD_CAPACITY] = L"";

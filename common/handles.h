@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -73,6 +74,12 @@ struct global_memory_traits {  // strings WinHTTP hands over to be freed
   static void close(pointer h) noexcept { GlobalFree(h); }
 };
 
+struct co_task_string_traits {  // strings the shell allocates, e.g. SHGetKnownFolderPath
+  using pointer = wchar_t*;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer p) noexcept { CoTaskMemFree(p); }
+};
+
 struct bcrypt_algorithm_traits {
   using pointer = BCRYPT_ALG_HANDLE;
   static pointer invalid() noexcept { return nullptr; }
@@ -96,6 +103,7 @@ using file_handle = unique_handle<file_handle_traits>;
 using service_handle = unique_handle<service_handle_traits>;
 using local_memory = unique_handle<local_memory_traits>;
 using global_memory = unique_handle<global_memory_traits>;
+using co_task_string = unique_handle<co_task_string_traits>;
 using bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
 using bcrypt_key = unique_handle<bcrypt_key_traits>;
 using event_source = unique_handle<event_source_traits>;
