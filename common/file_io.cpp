@@ -16,6 +16,7 @@ constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 struct state_file_guard {
   bool on = false;
   bool writer = false;
+  bool absent = false;  // a reader's data folder that does not exist yet
   file_handle folder;
   file_handle anchor;
   refusal_report report = nullptr;
@@ -179,6 +180,12 @@ const char* guard_state_files(file_handle folder, refusal_report report, bool wr
   if (!data_folder_path(guard.folder_path, PATH_CAPACITY)) guard.folder.reset();
   guard.on = true;
   guard.anchor.reset();
+  if (!writer && !guard.folder && guard.folder_path[0]) {
+    DWORD attributes = GetFileAttributesW(guard.folder_path);
+    DWORD error = GetLastError();
+    guard.absent = attributes == INVALID_FILE_ATTRIBUTES &&
+                   (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+  }
   if (const char* problem = folder_read_problem()) return problem;
   if (!writer) return nullptr;
   guard.anchor = hold_anchor(guard.folder.get());
@@ -186,6 +193,8 @@ const char* guard_state_files(file_handle folder, refusal_report report, bool wr
 }
 
 bool state_files_guarded() { return guard.on; }
+
+bool state_folder_absent() { return guard.on && guard.absent; }
 
 HANDLE guarded_folder() { return guard.folder.get(); }
 
@@ -239,6 +248,10 @@ file_handle open_data_file(const wchar_t* name, DWORD access, DWORD share, bool 
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode) {
   place where;
   if (!locate(path, where)) return {};
+  if (where.guarded && guard.absent) {
+    SetLastError(ERROR_PATH_NOT_FOUND);  // nothing to read yet: missing, not refused
+    return {};
+  }
   if (where.guarded && refused(where.name, folder_read_problem())) return {};
   return open_checked(where, GENERIC_READ, share_mode, relative_disposition::open);
 }

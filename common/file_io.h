@@ -27,6 +27,8 @@ using refusal_report = void (*)(const wchar_t* path, const char* why);
 // may be made a writer by a second call, before any other thread runs.
 const char* guard_state_files(file_handle folder, refusal_report report, bool writer);
 bool state_files_guarded();
+// A guarded reader whose data folder does not exist: its files read as missing.
+bool state_folder_absent();
 // The held data folder (INVALID_HANDLE_VALUE when there is none).
 HANDLE guarded_folder();
 // When guarded: nullptr while files may be written in the data folder, else

@@ -133,7 +133,8 @@ namespace {
 // elsewhere loses its name when remove is given, else stays as it is.
 bool secure_file_in(HANDLE folder, const wchar_t* name, PSECURITY_DESCRIPTOR descriptor,
                     SECURITY_INFORMATION parts, const second_name_report& remove) {
-  file_handle file = open_relative(folder, name, READ_CONTROL | WRITE_DAC | WRITE_OWNER | DELETE,
+  // DELETE only where a name may go: the data folder's anchor is held without delete sharing.
+  file_handle file = open_relative(folder, name, READ_CONTROL | WRITE_DAC | WRITE_OWNER | (remove ? DELETE : 0),
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    relative_disposition::open, false);
   if (!file) return false;
@@ -230,7 +231,7 @@ folder_problem guard_data_folder(refusal_report report, bool writer) {
   }
   const char* unusable = guard_state_files(std::move(held), report, writer);
   // Nothing to read in a folder that isn't there yet.
-  if (!writer && !problem && unusable && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return nullptr;
+  if (!writer && !problem && unusable && state_folder_absent()) return nullptr;
   return problem ? problem : unusable;
 }
 
