@@ -27,6 +27,7 @@ constexpr command COMMANDS[] = {
     {L"--server-url", configure_command},
     {L"-s", configure_command},
     {L"secure-folders", secure_folders_command},
+    {L"remove-data", remove_data_command},
 };
 
 // Commands only offered when the program runs as sync.exe.

@@ -1,6 +1,8 @@
-// "secure-folders <install folder>": run by the elevated installers after
-// copying the programs. Gives the data folder, the install folder's "files"
-// and an install folder outside Program Files their security.
+// "secure-folders <install folder>": run by the elevated installers before
+// the first program is copied, from a copy of this program in a folder users
+// can't write. Gives the data folder, the install folder's "files" and an
+// install folder outside Program Files their security; an existing install
+// folder that users could have prepared is refused, and nothing is changed.
 #include <windows.h>
 
 #include "commands.h"
@@ -30,7 +32,8 @@ int secure_folders_command(int argc, wchar_t** argv) {
   wchar_t install[PATH_CAPACITY];
   DWORD len = GetFullPathNameW(argv[2], PATH_CAPACITY, install, nullptr);
   wchar_t files[PATH_CAPACITY];
-  if (len == 0 || len >= PATH_CAPACITY || !format_bounded(files, PATH_CAPACITY, L"%s\\%s", install, FILES_FOLDER_NAME)) {
+  if (len == 0 || len >= PATH_CAPACITY ||
+      !format_bounded(files, PATH_CAPACITY, L"%s\\%s", install, FILES_FOLDER_NAME)) {
     console_print(L"Install folder path is too long: %s\n", argv[2]);
     return EXIT_FAILED;
   }
@@ -40,11 +43,19 @@ int secure_folders_command(int argc, wchar_t** argv) {
     return EXIT_FAILED;
   }
 
+  const bool custom = !is_under_program_files(install);
+  if (folder_problem problem = custom ? existing_install_folder_problem(install) : nullptr) {
+    console_print(L"Refused the install folder %s: %S. Choose another folder.\n", install, problem);
+    return EXIT_FAILED;
+  }
+  // Program Files gives a new folder the right security by inheritance.
+  if (!custom) CreateDirectoryW(install, nullptr);
+
   file_handle held;
   bool ok = secured(data, secure_data_folder(held));
   // The install folder first: its protected DACL reaches the programs, and
   // "files" then gets its own.
-  if (!is_under_program_files(install)) ok = secured(install, secure_folder(install, PROGRAM_FOLDER_SDDL, held)) && ok;
+  if (custom) ok = secured(install, secure_folder(install, PROGRAM_FOLDER_SDDL, held)) && ok;
   ok = secured(files, secure_folder(files, SHARED_FOLDER_SDDL, held)) && ok;
   return ok ? EXIT_OK : EXIT_FAILED;
 }

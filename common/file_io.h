@@ -29,6 +29,10 @@ const char* state_folder_problem();
 // included), else why not. Unguarded: always nullptr.
 const char* state_file_problem(HANDLE file);
 
+// Deletes the state file name of the data folder, never what a link leads
+// to; true when it is gone (or was never there).
+[[nodiscard]] bool delete_data_file(const wchar_t* name);
+
 // CreateFileW for an existing file, retrying sharing clashes.
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode);
 
