@@ -17,7 +17,6 @@ MSI = win_path(os.environ["WHITELIST_MSI"])
 UPGRADE_MSI = pathlib.Path(os.environ["WHITELIST_UPGRADE_MSI"])
 MSIEXEC = r"C:\windows\system32\msiexec.exe"
 INSTALL_DIR, CUSTOM_DIR, LINKED_DIR = r"C:\Program Files\QOR Whitelist IP Updater", r"C:\QORCustom", r"C:\QORLinked"
-SHORTCUT = PREFIX / "drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/QOR Whitelist IP Updater.lnk"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 PROGRAMS = ["sync.exe", "tray.exe", "whitelist.exe"]
@@ -55,6 +54,12 @@ def holds(path, needles, since):
         return False
 
 
+def shortcuts():
+    """The Start-menu entries (Wine's msiexec puts a per-machine package's into the user's menu)."""
+    menus = ("ProgramData", "users/*/AppData/Roaming")
+    return [p for menu in menus for p in PREFIX.glob(f"drive_c/{menu}/Microsoft/Windows/Start Menu/Programs/QOR*")]
+
+
 def signed(path, cert):
     """Whether osslsigncode finds a valid signature by the certificate on the file."""
     return subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", path], capture_output=True).returncode == 0
@@ -83,14 +88,14 @@ class Installers(unittest.TestCase):
         image = re.escape(f"{image_quote}{folder}\\whitelist.exe{image_quote}")
         self.assertRegex(reg(rf"HKLM\System\CurrentControlSet\Services\{SERVICE}"), rf"ImagePath\s+REG_SZ\s+{image}\n")
         self.assertIn(f'"{folder}\\tray.exe"', reg(RUN_KEY, "/v", "QOR Whitelist IP Updater Tray"))
-        self.assertTrue(SHORTCUT.is_file())
+        self.assertEqual([p.name for p in shortcuts()], ["QOR Whitelist IP Updater.lnk"])
         self.assertEqual(settings(), (token, self.url))
         wait_until(lambda: self.server.get_allowlist() == {token: [IP]}, "the address on the allowlist")
 
     def assertUninstalled(self, folder=INSTALL_DIR):
         """Checked as soon as the uninstall command has returned."""
         left = [name for name in PROGRAMS if (unix(folder) / name).exists()]
-        self.assertEqual((service_state(), left, SHORTCUT.exists()), (None, [], False))
+        self.assertEqual((service_state(), left, shortcuts()), (None, [], []))
         self.assertNotIn("QOR Whitelist IP Updater", reg(RUN_KEY) + reg(UNINSTALL_KEY, "/s"))
 
     def assertTokensNowhere(self, *tokens):
