@@ -16,7 +16,8 @@ INSTALLER = pathlib.Path(os.environ["WHITELIST_INSTALLER"])
 MSI = win_path(os.environ["WHITELIST_MSI"])
 UPGRADE_MSI = pathlib.Path(os.environ["WHITELIST_UPGRADE_MSI"])
 MSIEXEC = r"C:\windows\system32\msiexec.exe"
-INSTALL_DIR, CUSTOM_DIR, LINKED_DIR = r"C:\Program Files\QOR Whitelist IP Updater", r"C:\QORCustom", r"C:\QORLinked"
+INSTALL_DIR, CUSTOM_DIR = r"C:\Program Files\QOR Whitelist IP Updater", r"C:\QORCustom"
+LINKED_DIR, OPEN_DIR = r"C:\QORLinked", r"C:\QOROpen"  # users could have prepared these
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 PROGRAMS = ["sync.exe", "tray.exe", "whitelist.exe"]
@@ -69,7 +70,7 @@ def remove_everything():
     for package in (MSI, win_path(UPGRADE_MSI)):
         wine_tool("msiexec", "/x", package, "/qn", timeout=300)
     remove_service()
-    for folder in (unix(INSTALL_DIR), unix(CUSTOM_DIR)):
+    for folder in (unix(INSTALL_DIR), unix(CUSTOM_DIR), unix(OPEN_DIR)):
         shutil.rmtree(folder, ignore_errors=True)
     for link in (unix(LINKED_DIR), SERVICE_DATA):
         if link.is_symlink():
@@ -112,12 +113,16 @@ class Installers(unittest.TestCase):
         self.url, self.started = self.server.url("http"), time.time() - 2
         token, msi_token, new_token = "nsis-token-4c1f9e", "msi-token-7d20b3", "msi-token-rotated-52ae01"
 
-        # An install folder users could have prepared (here a link) is refused before anything is copied.
+        # An install folder users could have prepared is refused before anything is copied: a link, or one whose
+        # parent lets users rename it (Wine shows a world-writable folder so).
         elsewhere = self.tmp / "elsewhere"
         elsewhere.mkdir()
         unix(LINKED_DIR).symlink_to(elsewhere)
-        self.assertEqual(install(INSTALLER, "/S", f"/D={LINKED_DIR}"), 2)
-        self.assertEqual((list(elsewhere.iterdir()), service_state()), ([], None))
+        (unix(OPEN_DIR) / "app").mkdir(parents=True)
+        unix(OPEN_DIR).chmod(0o777)
+        self.assertEqual([install(INSTALLER, "/S", f"/D={d}") for d in (LINKED_DIR, OPEN_DIR + r"\app")], [2, 2])
+        self.assertEqual((list(elsewhere.iterdir()), list(unix(OPEN_DIR).rglob("*.exe")), service_state()),
+                         ([], [], None))
         # A folder outside Program Files: the installer's folder-securing step
         # must succeed there too, or it stops the install.
         self.assertEqual(install(INSTALLER, "/S", f"/TOKEN={token}", f"/SERVER_URL={self.url}/", f"/D={CUSTOM_DIR}"), 0)
