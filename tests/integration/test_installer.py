@@ -152,7 +152,9 @@ class Installers(unittest.TestCase):
         SERVICE_DATA.symlink_to(self.tmp / "target")
         quiet = re.search(r"QuietUninstallString\s+REG_SZ\s+\"(.+)\" (.+)\n", reg(UNINSTALL_KEY, "/s"))
         *options, in_place = quiet[2].split()
-        self.assertEqual(install(quiet[1], *options, "/REMOVE_DATA", in_place), 2)
+        # Not capturing: a pipe would wait for every process that inherited it, a copy left running too.
+        uninstall = run(quiet[1], [*options, "/REMOVE_DATA", in_place], PUBLIC, timeout=300, capture=False)
+        self.assertEqual(uninstall.code, 2)
         self.assertUninstalled(CUSTOM_DIR)
         self.assertEqual(sorted(p.name for p in (self.tmp / "target").rglob("*")), ["kept", "tree", "whitelist.config"])
         SERVICE_DATA.unlink()
