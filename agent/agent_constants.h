@@ -29,6 +29,8 @@ inline constexpr unsigned long LAST_IP_WRITE_RETRY_MS = 200;
 
 // Service log
 inline constexpr wchar_t LOG_FILE_NAME[] = L"service.log";
+// The log that reached the cap last, replaced at each cap.
+inline constexpr wchar_t LOG_HISTORY_FILE_NAME[] = L"service.log.1";
 inline constexpr unsigned long LOG_MAX_BYTES = 524288;
 inline constexpr size_t LOG_MESSAGE_CAPACITY = 512;
 inline constexpr size_t LOG_LINE_CAPACITY = 640;

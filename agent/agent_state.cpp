@@ -36,9 +36,7 @@ int write_last_error(const char* text) {
   return replace_file(agent.last_error_path, text, std::strlen(text));
 }
 
-void delete_last_error() {
-  if (agent.last_error_path[0]) DeleteFileW(agent.last_error_path);
-}
+void delete_last_error() { (void)delete_data_file(LAST_ERROR_FILE_NAME); }
 
 int config_load() {
   int result = read_config_record(agent.config_path, agent_config);

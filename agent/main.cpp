@@ -8,31 +8,38 @@
 #include "commands.h"
 #include "console.h"
 #include "file_io.h"
+#include "folder_security.h"
 #include "text.h"
 
 namespace {
 constexpr wchar_t SYNC_PROGRAM_NAME[] = L"sync.exe";
 
+// How a command uses the data folder: an elevated or SYSTEM run takes the
+// folder guard before it starts (see takes_folder_guard).
+enum class folder_use { none, reads, writes };
+
 struct command {
   const wchar_t* word;
   int (*run)(int argc, wchar_t** argv);
+  folder_use use;
 };
 
-// Commands under any program name.
+// Commands under any program name. secure-folders and remove-data take the
+// guard themselves.
 constexpr command COMMANDS[] = {
-    {L"status", status_command},
-    {L"sync", sync_command},
-    {L"--token", configure_command},
-    {L"-t", configure_command},
-    {L"--server-url", configure_command},
-    {L"-s", configure_command},
-    {L"secure-folders", secure_folders_command},
-    {L"remove-data", remove_data_command},
+    {L"status", status_command, folder_use::reads},
+    {L"sync", sync_command, folder_use::writes},
+    {L"--token", configure_command, folder_use::writes},
+    {L"-t", configure_command, folder_use::writes},
+    {L"--server-url", configure_command, folder_use::writes},
+    {L"-s", configure_command, folder_use::writes},
+    {L"secure-folders", secure_folders_command, folder_use::none},
+    {L"remove-data", remove_data_command, folder_use::none},
 };
 
 // Commands only offered when the program runs as sync.exe.
 constexpr command SYNC_PROGRAM_COMMANDS[] = {
-    {L"files", files_command},
+    {L"files", files_command, folder_use::none},
 };
 
 bool running_as_sync_program() {
@@ -46,12 +53,23 @@ const command* find_command(std::span<const command> table, const wchar_t* word)
     if (equals_ignore_case(word, c.word)) return &c;
   return nullptr;
 }
+
+int run_command(const command& c, int argc, wchar_t** argv) {
+  if (c.use != folder_use::none && takes_folder_guard()) {
+    // Kept for the whole run: nothing is used in the folder by path from here on.
+    if (const char* why = guard_data_folder(nullptr, c.use == folder_use::writes)) {
+      console_print(L"Data folder is not safe to use: %S.\n", why);
+      return EXIT_FAILED;
+    }
+  }
+  return c.run(argc, argv);
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const bool sync_program = running_as_sync_program();
   if (sync_program && argc >= 2) {
-    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return c->run(argc, argv);
+    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return run_command(*c, argc, argv);
   }
   // Everything else works in the data folder: a cut path would name another file.
   if (!init_paths()) {
@@ -59,6 +77,6 @@ int wmain(int argc, wchar_t** argv) {
     return EXIT_FAILED;
   }
   if (argc < 2) return service_dispatch(sync_program);
-  if (const command* c = find_command(COMMANDS, argv[1])) return c->run(argc, argv);
+  if (const command* c = find_command(COMMANDS, argv[1])) return run_command(*c, argc, argv);
   return service_dispatch(sync_program);
 }

@@ -29,8 +29,7 @@ int pending_save(const pending_list& list) {
   if (!agent.pending_path[0]) return -1;
   ensure_data_folder(agent.config_path);
   if (list.count <= 0) {
-    DeleteFileW(agent.pending_path);
-    return 0;
+    return delete_data_file(PENDING_FILE_NAME) ? 0 : -1;
   }
   std::string text = format_pending_text(list);
   return replace_file(agent.pending_path, text.data(), text.size());

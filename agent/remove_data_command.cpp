@@ -13,9 +13,9 @@
 #include "folder_security.h"
 
 namespace {
-constexpr const wchar_t* DATA_FILE_NAMES[] = {CONFIG_FILE_NAME,  LAST_IP_FILE_NAME,
-                                              PENDING_FILE_NAME, LAST_ERROR_FILE_NAME,
-                                              LOG_FILE_NAME,     FOLDER_ANCHOR_FILE_NAME};
+// service.lock, the guard's anchor, goes last.
+constexpr const wchar_t* DATA_FILE_NAMES[] = {CONFIG_FILE_NAME,     LAST_IP_FILE_NAME, PENDING_FILE_NAME,
+                                              LAST_ERROR_FILE_NAME, LOG_FILE_NAME,     LOG_HISTORY_FILE_NAME};
 
 void print_refused(const wchar_t* path, const char* why) {
   console_print(L"Refused %s: %S.\n", path, why);
@@ -32,7 +32,7 @@ int remove_data_command(int argc, wchar_t**) {
     console_print(L"Data folder path is too long.\n");
     return EXIT_FAILED;
   }
-  file_handle folder = open_folder_unfollowed(data, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+  file_handle folder = open_folder_unfollowed(data, HELD_FOLDER_ACCESS);
   if (!folder) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -46,13 +46,17 @@ int remove_data_command(int argc, wchar_t**) {
     console_print(L"Refused to remove the data in %s: %S. Nothing was removed.\n", data, problem);
     return EXIT_FAILED;
   }
-  guard_state_files(std::move(folder), print_refused);
-  bool ok = true;
-  for (const wchar_t* name : DATA_FILE_NAMES) {
-    if (delete_data_file(name)) continue;
-    console_print(L"Failed to delete %s\\%s (error %lu).\n", data, name, GetLastError());
-    ok = false;
+  if (const char* why = guard_state_files(std::move(folder), print_refused, true)) {
+    console_print(L"Refused to remove the data in %s: %S. Nothing was removed.\n", data, why);
+    return EXIT_FAILED;
   }
+  bool ok = true;
+  auto deleted = [&](const wchar_t* name, bool gone) {
+    if (!gone) console_print(L"Failed to delete %s\\%s (error %lu).\n", data, name, GetLastError());
+    ok = ok && gone;
+  };
+  for (const wchar_t* name : DATA_FILE_NAMES) deleted(name, delete_data_file(name));
+  deleted(FOLDER_ANCHOR_FILE_NAME, delete_data_folder_anchor());
   if (ok) console_print(L"Removed the settings, last IP and log from %s\n", data);
   return ok ? EXIT_OK : EXIT_FAILED;
 }

@@ -51,8 +51,9 @@ int secure_folders_command(int argc, wchar_t** argv) {
   // Program Files gives a new folder the right security by inheritance.
   if (!custom) CreateDirectoryW(install, nullptr);
 
+  // Taken like every elevated writer's guard, and kept for the process's life.
+  bool ok = secured(data, guard_data_folder(nullptr, true));
   file_handle held;
-  bool ok = secured(data, secure_data_folder(held));
   // The install folder first: its protected DACL reaches the programs, and
   // "files" then gets its own.
   if (custom) ok = secured(install, secure_folder(install, PROGRAM_FOLDER_SDDL, held)) && ok;

@@ -87,7 +87,7 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   status_handle = RegisterServiceCtrlHandlerExW(SERVICE_NAME, service_ctrl_handler, nullptr);
   if (!status_handle) return;
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
-  if (folder_problem refused = guard_data_folder(log_refused_file))
+  if (folder_problem refused = guard_data_folder(log_refused_file, true))
     service_log("Data folder not secured: %s", refused);
   if (!keep_service_locks()) service_log("Machine-wide locks created by another account - working without them");
 

@@ -15,25 +15,21 @@
 
 namespace {
 // The worker and the control handler's thread log at the same time; the size
-// check, the deletion and the append of one line happen as one step.
+// check, the rotation and the append of one line happen as one step.
 std::mutex log_lock;
 
-// Checked like every state file once the service guards them; the handle
-// may also delete the log, so that the size cap removes the very file that
-// was checked, never whatever the name leads to by then.
-file_handle open_log(const wchar_t* path, DWORD disposition) {
-  if (state_folder_problem()) return {};
-  file_handle log(CreateFileW(path, FILE_APPEND_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
-  if (log && state_file_problem(log.get())) log.reset();
-  return log;
+// Write access rather than append only, so that the log can also be started
+// again through this handle; lines are appended at its end.
+file_handle open_log() {
+  return open_data_file(LOG_FILE_NAME, FILE_WRITE_DATA | FILE_APPEND_DATA,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
+}
+
+bool over_cap(HANDLE log) {
+  LARGE_INTEGER size;
+  return GetFileSizeEx(log, &size) && size.QuadPart > LOG_MAX_BYTES;
 }
 }  // namespace
-
-int log_path(wchar_t* buf, size_t cap) {
-  if (!data_file_path(LOG_FILE_NAME, buf, cap)) return -1;
-  return static_cast<int>(std::wcslen(buf));
-}
 
 void service_log(const char* format, ...) {
   char message[LOG_MESSAGE_CAPACITY];
@@ -45,8 +41,7 @@ void service_log(const char* format, ...) {
   OutputDebugStringA("\n");
 
   wchar_t path[PATH_CAPACITY];
-  log_path(path, PATH_CAPACITY);
-  ensure_data_folder(path);
+  if (data_file_path(LOG_FILE_NAME, path, PATH_CAPACITY)) ensure_data_folder(path);
   SYSTEMTIME now;
   GetLocalTime(&now);
   char line[LOG_LINE_CAPACITY];
@@ -54,18 +49,20 @@ void service_log(const char* format, ...) {
                  now.wHour, now.wMinute, now.wSecond, message);
 
   std::lock_guard lock(log_lock);
-  file_handle log = open_log(path, OPEN_ALWAYS);
+  file_handle log = open_log();
   if (!log) return;
-  LARGE_INTEGER size;
-  if (GetFileSizeEx(log.get(), &size) && size.QuadPart > LOG_MAX_BYTES) {
-    FILE_DISPOSITION_INFO dispose{TRUE};
-    SetFileInformationByHandle(log.get(), FileDispositionInfo, &dispose, sizeof dispose);
+  if (over_cap(log.get())) {
     log.reset();
-    log = open_log(path, OPEN_ALWAYS);
-    if (!log) return;
+    (void)rename_data_file(LOG_FILE_NAME, LOG_HISTORY_FILE_NAME);
+    log = open_log();
+    FILE_END_OF_FILE_INFO empty{};
+    if (!log || (over_cap(log.get()) && !SetFileInformationByHandle(log.get(), FileEndOfFileInfo, &empty, sizeof empty)))
+      return;
   }
+  LARGE_INTEGER end{};
   DWORD written = 0;
-  WriteFile(log.get(), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+  if (SetFilePointerEx(log.get(), end, nullptr, FILE_END))
+    WriteFile(log.get(), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
 }
 
 void log_refused_file(const wchar_t* path, const char* why) { service_log("Refused %S: %s", path, why); }

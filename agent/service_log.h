@@ -8,11 +8,10 @@
 // command's console, configure mode's console.
 enum class pass_mode { log, console, configure };
 
-// Formats "<ProgramData>\QOR Whitelist IP Updater\service.log" into buf;
-// returns its length, or -1 when the path was cut.
-int log_path(wchar_t* buf, size_t cap);
 // 8-bit format (Microsoft meaning: "%S" takes a UTF-16 text). Never fails
-// towards the caller: a line that can't be written is lost.
+// towards the caller: a line that can't be written is lost. At the cap the
+// log becomes service.log.1 and a new one starts; when it can't be renamed
+// (a reader holds it without delete sharing) it starts again empty.
 void service_log(const char* format, ...);
 // For the state-file guard: a line naming a file the service refused.
 void log_refused_file(const wchar_t* path, const char* why);

@@ -4,33 +4,96 @@
 
 #include <cwchar>
 
+#include "data_folder.h"
+#include "relative_file.h"
 #include "text.h"
 
 namespace {
 constexpr size_t COPY_CHUNK_BYTES = 16384;
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Set once at the service's start, before its threads, then only read.
+// Set once at the process's start, before its threads, then only read.
 struct state_file_guard {
   bool on = false;
+  bool writer = false;
   file_handle folder;
+  file_handle anchor;
   refusal_report report = nullptr;
+  wchar_t folder_path[PATH_CAPACITY] = {};
 } guard;
 
 // A refusal reads as access denied, never as a missing file.
-const char* refused(const wchar_t* path, const char* why) {
+const char* refused(const wchar_t* name, const char* why) {
   if (!why) return nullptr;
-  if (guard.report) guard.report(path, why);
+  if (guard.report) guard.report(name, why);
   SetLastError(ERROR_ACCESS_DENIED);
   return why;
 }
 
-// An existing state file at path that may not be replaced; nullptr also
-// when there is none.
-const char* existing_file_problem(const wchar_t* path) {
+// Whether the held folder may still be read from.
+const char* folder_read_problem() {
   if (!guard.on) return nullptr;
-  file_handle file(CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                               nullptr));
+  FILE_ATTRIBUTE_TAG_INFO folder{};
+  if (!guard.folder) return "the data folder is not in use";
+  if (!GetFileInformationByHandleEx(guard.folder.get(), FileAttributeTagInfo, &folder, sizeof folder) ||
+      (folder.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return "the data folder has become a link";
+  return nullptr;
+}
+
+// Where a file is used: the folder's handle and its one name in it. The
+// guarded data folder is the held handle; any other folder (and the data
+// folder of an unguarded process) is opened by its path for this use.
+struct place {
+  file_handle opened;
+  HANDLE folder = INVALID_HANDLE_VALUE;
+  const wchar_t* name = nullptr;
+  bool guarded = false;
+};
+
+bool open_folder_of(const wchar_t* path, size_t folder_len, place& where) {
+  wchar_t folder[PATH_CAPACITY];
+  if (folder_len == 0 || folder_len >= PATH_CAPACITY) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return false;
+  }
+  std::wmemcpy(folder, path, folder_len);
+  folder[folder_len] = L'\0';
+  where.opened.reset(CreateFileW(folder, FILE_TRAVERSE | SYNCHRONIZE, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  where.folder = where.opened.get();
+  return static_cast<bool>(where.opened);
+}
+
+bool locate_name(const wchar_t* name, place& where) {
+  where.name = name;
+  where.guarded = guard.on;
+  if (guard.on) {
+    where.folder = guard.folder.get();
+    return true;
+  }
+  wchar_t folder[PATH_CAPACITY];
+  return data_folder_path(folder, PATH_CAPACITY) && open_folder_of(folder, std::wcslen(folder), where);
+}
+
+bool locate(const wchar_t* path, place& where) {
+  const wchar_t* slash = path ? std::wcsrchr(path, L'\\') : nullptr;
+  if (!slash || !slash[1]) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return false;
+  }
+  size_t folder_len = static_cast<size_t>(slash - path);
+  if (guard.on && folder_len == std::wcslen(guard.folder_path) &&
+      _wcsnicmp(path, guard.folder_path, folder_len) == 0)
+    return locate_name(slash + 1, where);
+  where.name = slash + 1;
+  return open_folder_of(path, folder_len, where);
+}
+
+// An existing file of that name that may not be replaced; nullptr also when
+// there is none.
+const char* existing_file_problem(HANDLE folder, const wchar_t* name) {
+  file_handle file = open_relative(folder, name, FILE_READ_ATTRIBUTES, SHARE_ALL, relative_disposition::open, false);
   return file ? state_file_problem(file.get()) : nullptr;
 }
 
@@ -64,6 +127,18 @@ bool retry_sharing_clashes(Attempt attempt) {
   }
 }
 
+// Opens name in where's folder, retrying sharing clashes; in the guarded
+// folder only a plain file of its own passes.
+file_handle open_checked(const place& where, ACCESS_MASK access, DWORD share, relative_disposition disposition) {
+  file_handle file;
+  retry_sharing_clashes([&] {
+    file = open_relative(where.folder, where.name, access, share, disposition, !where.guarded);
+    return static_cast<bool>(file);
+  });
+  if (file && where.guarded && refused(where.name, state_file_problem(file.get()))) file.reset();
+  return file;
+}
+
 bool write_all(HANDLE file, const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
@@ -75,31 +150,58 @@ bool write_all(HANDLE file, const void* data, size_t size) {
   }
   return true;
 }
+
+// The anchor: service.lock, held without delete sharing. One that is a link,
+// a folder, has a second link or can't be held loses its name (only the name:
+// nothing it leads to is opened) and a new file is created in its place.
+file_handle hold_anchor(HANDLE folder) {
+  auto open_anchor = [folder](relative_disposition disposition) {
+    // Read access, not only attributes: an open without data access takes no
+    // part in sharing checks, so it would not keep anyone from deleting.
+    file_handle anchor = open_relative(folder, FOLDER_ANCHOR_FILE_NAME, GENERIC_READ, FILE_SHARE_READ, disposition,
+                                       false);
+    if (anchor && state_file_problem(anchor.get())) anchor.reset();
+    return anchor;
+  };
+  if (file_handle anchor = open_anchor(relative_disposition::open_always)) return anchor;
+  if (file_handle old = open_relative(folder, FOLDER_ANCHOR_FILE_NAME, DELETE, SHARE_ALL, relative_disposition::open,
+                                      false))
+    delete_by_handle(old.get());
+  return open_anchor(relative_disposition::create_new);
+}
 }  // namespace
 
-void guard_state_files(file_handle data_folder, refusal_report report) {
-  guard.folder = std::move(data_folder);
+const char* guard_state_files(file_handle folder, refusal_report report, bool writer) {
+  guard.folder = std::move(folder);
   guard.report = report;
+  guard.writer = writer;
+  if (!data_folder_path(guard.folder_path, PATH_CAPACITY)) guard.folder.reset();
   guard.on = true;
+  if (const char* problem = folder_read_problem()) return problem;
+  if (writer) guard.anchor = hold_anchor(guard.folder.get());
+  return state_folder_problem();
+}
+
+bool delete_data_folder_anchor() {
+  if (!guard.on || !guard.anchor || refused(FOLDER_ANCHOR_FILE_NAME, folder_read_problem())) return false;
+  guard.anchor.reset();  // from here on this process writes nothing in the folder
+  file_handle anchor = open_relative(guard.folder.get(), FOLDER_ANCHOR_FILE_NAME, DELETE, SHARE_ALL,
+                                     relative_disposition::open, false);
+  if (!anchor) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  return delete_by_handle(anchor.get());
 }
 
 bool state_files_guarded() { return guard.on; }
 
-DWORD state_file_flags() { return guard.on ? FILE_FLAG_OPEN_REPARSE_POINT : 0; }
-
 const char* state_folder_problem() {
-  if (!guard.on) return nullptr;
-  FILE_ATTRIBUTE_TAG_INFO folder{};
-  if (!guard.folder) return "the data folder is not in use";
-  if (!GetFileInformationByHandleEx(guard.folder.get(), FileAttributeTagInfo, &folder, sizeof folder) ||
-      (folder.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return "the data folder has become a link";
+  if (const char* problem = folder_read_problem()) return problem;
+  if (guard.on && !guard.anchor) return guard.writer ? "its anchor file can't be held" : "it is open for reading only";
   return nullptr;
 }
 
 const char* state_file_problem(HANDLE file) {
   if (!guard.on) return nullptr;
-  if (const char* problem = state_folder_problem()) return problem;
+  if (const char* problem = folder_read_problem()) return problem;
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info)) return "its attributes can't be read";
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link";
@@ -108,19 +210,36 @@ const char* state_file_problem(HANDLE file) {
   return nullptr;
 }
 
+bool delete_data_file(const wchar_t* name) {
+  place where;
+  if (!locate_name(name, where)) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  if (where.guarded && refused(name, state_folder_problem())) return false;
+  file_handle file = open_checked(where, DELETE, SHARE_ALL, relative_disposition::open);
+  if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  return delete_by_handle(file.get());
+}
+
+bool rename_data_file(const wchar_t* from, const wchar_t* to) {
+  place where;
+  if (!locate_name(from, where)) return false;
+  if (where.guarded && (refused(from, state_folder_problem()) || refused(to, existing_file_problem(where.folder, to))))
+    return false;
+  file_handle file = open_checked(where, DELETE, SHARE_ALL, relative_disposition::open);
+  return file && retry_sharing_clashes([&] { return rename_relative(file.get(), where.folder, to); });
+}
+
+file_handle open_data_file(const wchar_t* name, DWORD access, DWORD share, bool create) {
+  place where;
+  if (!locate_name(name, where)) return {};
+  if (where.guarded && refused(name, state_folder_problem())) return {};
+  return open_checked(where, access, share, create ? relative_disposition::open_always : relative_disposition::open);
+}
+
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode) {
-  file_handle file;
-  if (!path || !*path || refused(path, state_folder_problem())) return file;
-  retry_sharing_clashes([&] {
-    file.reset(CreateFileW(path, GENERIC_READ, share_mode, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
-    return static_cast<bool>(file);
-  });
-  if (file && refused(path, state_file_problem(file.get()))) {
-    file.reset();
-    SetLastError(ERROR_ACCESS_DENIED);
-  }
-  return file;
+  place where;
+  if (!locate(path, where)) return {};
+  if (where.guarded && refused(where.name, folder_read_problem())) return {};
+  return open_checked(where, GENERIC_READ, share_mode, relative_disposition::open);
 }
 
 long read_up_to(HANDLE file, char* buf, size_t max_bytes) {
@@ -135,35 +254,39 @@ long read_up_to(HANDLE file, char* buf, size_t max_bytes) {
 }
 
 file_replacement::file_replacement(const wchar_t* path) {
+  place where;
+  if (!locate(path, where) || !copy_bounded(name_, std::size(name_), where.name)) return;
+  folder_ = std::move(where.opened);
+  root_ = where.folder;
+  guarded_ = where.guarded;
   // A name nobody can guess and that this writer creates itself: no other
   // writer shares it and nobody can plant a file or link under it first.
   wchar_t suffix[17];
-  if (!path || !*path || !copy_bounded(path_, std::size(path_), path) || !random_hex(suffix, 16) ||
-      !format_bounded(temp_path_, std::size(temp_path_), L"%s.%s.tmp", path, suffix))
+  wchar_t temp_name[MAX_PATH + 40];
+  if (!random_hex(suffix, 16) || !format_bounded(temp_name, std::size(temp_name), L"%s.%s.tmp", name_, suffix))
     return;
-  if (refused(path, state_folder_problem()) || refused(path, existing_file_problem(path))) return;
-  temp_.reset(CreateFileW(temp_path_, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | state_file_flags(), nullptr));
-  if (temp_ && refused(path, state_file_problem(temp_.get()))) temp_.reset();
+  if (guarded_ && (refused(name_, state_folder_problem()) || refused(name_, existing_file_problem(root_, name_))))
+    return;
+  temp_ = open_relative(root_, temp_name, GENERIC_WRITE | DELETE, 0, relative_disposition::create_new, false);
+  if (temp_ && guarded_ && refused(name_, state_file_problem(temp_.get()))) {
+    delete_by_handle(temp_.get());
+    temp_.reset();
+  }
 }
 
 file_replacement::~file_replacement() {
-  if (committed_ || !temp_) return;
   // Removed through the handle this writer created, not by name.
-  FILE_DISPOSITION_INFO dispose{TRUE};
-  SetFileInformationByHandle(temp_.get(), FileDispositionInfo, &dispose, sizeof dispose);
+  if (!committed_ && temp_) delete_by_handle(temp_.get());
 }
 
 bool file_replacement::write(const void* data, size_t size) { return temp_ && write_all(temp_.get(), data, size); }
 
 bool file_replacement::commit() {
   if (!temp_ || !FlushFileBuffers(temp_.get())) return false;
-  if (refused(path_, existing_file_problem(path_))) return false;
-  temp_.reset();
-  committed_ = retry_sharing_clashes([&] {
-    return MoveFileExW(temp_path_, path_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-  });
-  if (!committed_) DeleteFileW(temp_path_);
+  if (guarded_ && (refused(name_, state_folder_problem()) || refused(name_, existing_file_problem(root_, name_))))
+    return false;
+  committed_ = retry_sharing_clashes([&] { return rename_relative(temp_.get(), root_, name_); });
+  if (committed_) temp_.reset();
   return committed_;
 }
 

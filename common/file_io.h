@@ -12,28 +12,42 @@
 inline constexpr DWORD SHARING_RETRY_TOTAL_MS = 200;
 inline constexpr DWORD SHARING_RETRY_STEP_MS = 20;
 
-// The LocalSystem service works in a folder users can fill. From
-// guard_state_files() on, this process opens state files without following
-// links and refuses one that is a link, a folder or has more than one hard
-// link, and writes nothing while the held data folder is missing or has
-// become a link. report (may be null) hears of each refused file.
+// The service, and every elevated or SYSTEM run, works in a folder users can
+// fill. From guard_state_files() on, this process uses the data folder only
+// through the held folder handle: every open, create, rename and delete of a
+// file in it is relative to that handle, never follows a link, and refuses a
+// file that is a link, a folder or has more than one hard link. A writer also
+// holds service.lock (made anew when it is not a plain file of its own), so
+// the folder can't be emptied and turned into a mount point; without it the
+// process writes, renames and deletes nothing there. report (may be null)
+// hears of each refused file.
 using refusal_report = void (*)(const wchar_t* path, const char* why);
-void guard_state_files(file_handle data_folder, refusal_report report);
+// nullptr, or why the folder can't be used (for a writer: why nothing will be
+// written). folder may be empty: the guard then refuses everything.
+const char* guard_state_files(file_handle folder, refusal_report report, bool writer);
 bool state_files_guarded();
-// Extra CreateFileW flags for a state file: FILE_FLAG_OPEN_REPARSE_POINT when guarded.
-DWORD state_file_flags();
-// When guarded: nullptr while the data folder may be used (asked before
-// anything is opened or created in it), else why not. Unguarded: nullptr.
+// When guarded: nullptr while files may be written in the data folder, else
+// why not. Unguarded: nullptr.
 const char* state_folder_problem();
-// When guarded: nullptr for an open state file that may be used (the folder
-// included), else why not. Unguarded: always nullptr.
+// When guarded: nullptr for an open state file that may be used, else why
+// not. Unguarded: always nullptr.
 const char* state_file_problem(HANDLE file);
 
-// Deletes the state file name of the data folder, never what a link leads
-// to; true when it is gone (or was never there).
+// A data-folder file by its name: relative to the held folder in a guarded
+// process, by path otherwise. delete_data_file is true also when there was
+// no such file.
 [[nodiscard]] bool delete_data_file(const wchar_t* name);
+[[nodiscard]] bool rename_data_file(const wchar_t* from, const wchar_t* to);  // replaces `to`
+// A guarded writer's last step when the data goes: lets go of its anchor and
+// deletes service.lock relative to the held folder, which may then be
+// emptied. Nothing is written there after it. True when the file is gone.
+[[nodiscard]] bool delete_data_folder_anchor();
+// Opens or creates a data-folder file by its name, checked like every state
+// file (share and access as for CreateFileW).
+file_handle open_data_file(const wchar_t* name, DWORD access, DWORD share, bool create);
 
-// CreateFileW for an existing file, retrying sharing clashes.
+// Opens an existing file for reading (a data-folder path through the guard),
+// retrying sharing clashes.
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode);
 
 // Reads up to max_bytes from the start of an open file into buf; returns the
@@ -56,8 +70,10 @@ class file_replacement {
   bool commit();
 
  private:
-  wchar_t path_[MAX_PATH + 1] = {};
-  wchar_t temp_path_[MAX_PATH + 40] = {};
+  file_handle folder_;  // the folder when opened for this file, not the held one
+  HANDLE root_ = INVALID_HANDLE_VALUE;
+  bool guarded_ = false;
+  wchar_t name_[MAX_PATH + 1] = {};
   file_handle temp_;
   bool committed_ = false;
 };

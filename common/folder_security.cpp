@@ -5,39 +5,59 @@
 
 #include <cwchar>
 
+#include "build_settings.h"
 #include "data_folder.h"
 #include "text.h"
 
 namespace {
-// Taking ownership of a folder someone else created first needs these; a
-// process that doesn't hold them goes on without (its apply then fails).
-void enable_privilege(const wchar_t* name) {
-  kernel_handle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
-  TOKEN_PRIVILEGES privileges{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-  if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) return;
-  AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
-}
+// Taking ownership of a folder someone else created first needs these. They
+// are on only while a descriptor is applied; a process that doesn't hold them
+// goes on without (its apply then fails).
+class privileges_on {
+ public:
+  privileges_on() {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token_.put())) return;
+    struct {
+      DWORD count;
+      LUID_AND_ATTRIBUTES privileges[2];
+    } wanted{2, {{{0, 0}, SE_PRIVILEGE_ENABLED}, {{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    if (!LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &wanted.privileges[0].Luid) ||
+        !LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &wanted.privileges[1].Luid))
+      return;
+    DWORD size = sizeof before_;
+    adjusted_ = AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted), size,
+                                      reinterpret_cast<TOKEN_PRIVILEGES*>(&before_), &size);
+  }
+  ~privileges_on() {
+    if (adjusted_) AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&before_), 0,
+                                         nullptr, nullptr);
+  }
+  privileges_on(const privileges_on&) = delete;
+  privileges_on& operator=(const privileges_on&) = delete;
+
+ private:
+  kernel_handle token_;
+  struct {
+    DWORD count;
+    LUID_AND_ATTRIBUTES privileges[2];
+  } before_{};
+  bool adjusted_ = false;
+};
 
 bool is_link_attribute(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// Set on the handle itself: the system stores the descriptor on this folder
+// only and, unlike SetSecurityInfo, pushes none of its inheritable entries
+// onto the files already in it (one of which may be a link to a file
+// elsewhere).
 bool apply_descriptor(HANDLE folder, const wchar_t* sddl) {
   local_memory descriptor = descriptor_from_sddl(sddl);
   if (!descriptor) return false;
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  PSID owner = nullptr;
-  if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present ||
-      !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) || !owner)
-    return false;
-  DWORD error = SetSecurityInfo(
-      folder, SE_FILE_OBJECT,
-      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner,
-      nullptr, dacl, nullptr);
-  SetLastError(error);
-  return error == ERROR_SUCCESS;
+  privileges_on privileges;
+  return SetKernelObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                 descriptor.get()) != FALSE;
 }
 
 // This process's user, or the owner it gives the objects it creates.
@@ -83,8 +103,6 @@ folder_problem plain_folder_problem(HANDLE folder, const wchar_t* path) {
 }
 
 folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_handle& held) {
-  enable_privilege(SE_TAKE_OWNERSHIP_NAME);
-  enable_privilege(SE_RESTORE_NAME);
   local_memory descriptor = descriptor_from_sddl(sddl);
   if (!descriptor) return "its security descriptor can't be built";
   if (!is_link_attribute(GetFileAttributesW(path))) {
@@ -94,8 +112,7 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
     SECURITY_ATTRIBUTES attributes{sizeof attributes, creation.get(), FALSE};
     CreateDirectoryW(path, &attributes);
   }
-  file_handle folder = open_folder_unfollowed(
-      path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+  file_handle folder = open_folder_unfollowed(path, HELD_FOLDER_ACCESS | WRITE_DAC | WRITE_OWNER);
   if (!folder) return "it can't be opened";
   if (folder_problem problem = plain_folder_problem(folder.get(), path)) return problem;
   folder_problem problem = nullptr;
@@ -183,22 +200,6 @@ folder_problem secure_data_folder(file_handle& held) {
   return secure_folder(folder, SHARED_FOLDER_SDDL, held);
 }
 
-namespace {
-// A file in the folder that no one can delete while it is held: the folder
-// then can't be emptied and turned into a mount point between the checks of
-// the held folder and the opens that follow them.
-file_handle open_folder_anchor() {
-  wchar_t path[PATH_CAPACITY];
-  if (!data_file_path(FOLDER_ANCHOR_FILE_NAME, path, PATH_CAPACITY)) return {};
-  // Read access, not only attributes: an open without data access takes no
-  // part in sharing checks, so it would not keep anyone from deleting.
-  file_handle anchor(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (anchor && state_file_problem(anchor.get())) anchor.reset();
-  return anchor;
-}
-}  // namespace
-
 void ensure_data_folder(const wchar_t* path) {
   if (state_files_guarded()) return;
   wchar_t folder[PATH_CAPACITY];
@@ -211,14 +212,33 @@ void ensure_data_folder(const wchar_t* path) {
   CreateDirectoryW(folder, &attributes);
 }
 
-folder_problem guard_data_folder(refusal_report report) {
+folder_problem guard_data_folder(refusal_report report, bool writer) {
   file_handle held;
-  folder_problem problem = secure_data_folder(held);
-  bool usable = static_cast<bool>(held);
-  guard_state_files(std::move(held), report);
-  // Kept for the life of the process, like the folder handle.
-  static file_handle anchor;
-  if (usable) anchor = open_folder_anchor();
-  if (usable && !anchor && !problem) problem = "its anchor file can't be held";
-  return problem;
+  folder_problem problem = nullptr;
+  wchar_t path[PATH_CAPACITY] = L"";
+  if (writer) {
+    problem = secure_data_folder(held);
+  } else if (!data_folder_path(path, PATH_CAPACITY)) {
+    problem = "its path is too long";
+  } else if ((held = open_folder_unfollowed(path, HELD_FOLDER_ACCESS)) &&
+             (problem = plain_folder_problem(held.get(), path))) {
+    held.reset();
+  }
+  const char* unusable = guard_state_files(std::move(held), report, writer);
+  // Nothing to read in a folder that isn't there yet.
+  if (!writer && !problem && unusable && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return nullptr;
+  return problem ? problem : unusable;
+}
+
+bool takes_folder_guard() {
+  if (build_settings::TEST_HOOKS && _wgetenv(L"WHITELIST_TEST_STANDARD_USER")) return false;
+  kernel_handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return true;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) return true;
+  if (elevation.TokenIsElevated) return true;
+  alignas(void*) char buffer[256];
+  return !GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) ||
+         IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
 }

@@ -34,6 +34,10 @@ using folder_problem = const char*;
 // A self-relative descriptor built from SDDL text; empty when the text is bad.
 local_memory descriptor_from_sddl(const wchar_t* sddl);
 
+// What a held folder's handle may do: list and name files relative to it.
+inline constexpr DWORD HELD_FOLDER_ACCESS =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+
 // Opens a folder itself, never what a link or mount point leads to, sharing
 // reading and writing (renames in it go on) but not deletion (it can be
 // neither deleted nor renamed while the handle is open).
@@ -67,11 +71,18 @@ bool is_under_program_files(const wchar_t* path);
 // Creates the data folder when missing, or takes it as it is, and gives it
 // owner Administrators and the shared folders' protected DACL.
 folder_problem secure_data_folder(file_handle& held);
-// The service's start: secures the data folder, keeps it open (so it can be
-// neither deleted, renamed nor swapped while the service runs) and guards
-// every state file from then on. nullptr, or why the folder could not be
-// secured (it is then not used unless a trusted account owns it).
-folder_problem guard_data_folder(refusal_report report);
+// A guarded process's start (see guard_state_files): a writer secures the
+// data folder, a reader only opens it; either keeps it open (so it can be
+// neither deleted, renamed nor swapped) and guards every state file from then
+// on. nullptr, or why the folder could not be secured or used (see
+// state_folder_problem() for whether anything may be written).
+folder_problem guard_data_folder(refusal_report report, bool writer);
+// True for a process that must take that guard before it uses the data
+// folder: an elevated one, or SYSTEM. A standard user's process can only harm
+// what its user can reach anyway. Test builds take the standard user's path
+// when WHITELIST_TEST_STANDARD_USER is set (Wine reports every process as
+// elevated).
+bool takes_folder_guard();
 
 // Creates the last folder level of path (an existing folder is the normal
 // case) with the shared folders' DACL; nothing once the service guards it.

@@ -6,7 +6,7 @@ import subprocess
 import sys
 
 SYSTEM_DLLS = {f"{name}.dll" for name in "kernel32 advapi32 user32 gdi32 shell32 comctl32 comdlg32 winhttp bcrypt "
-               "crypt32 msvcrt ole32 shlwapi ws2_32 uxtheme version iphlpapi".split()}
+               "crypt32 msvcrt ntdll ole32 shlwapi ws2_32 uxtheme version iphlpapi".split()}
 
 failed = False
 for exe in sys.argv[2:]:

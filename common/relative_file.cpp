@@ -1,0 +1,85 @@
+#include "relative_file.h"
+
+#include <winternl.h>
+
+#include <atomic>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+namespace {
+constexpr NTSTATUS STATUS_INVALID_PARAMETER_VALUE = static_cast<NTSTATUS>(0xC000000DL);
+// FileDispositionInfoEx (Windows 10 1607 on), not declared for the Windows 7 target.
+constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD DISPOSITION_DELETE_POSIX = 0x1 | 0x2;
+// Older systems reject OBJ_DONT_REPARSE as an invalid parameter; once seen,
+// opens go on without it (the final name is still never followed).
+std::atomic<bool> dont_reparse_supported{true};
+
+bool is_single_name(const wchar_t* name) {
+  return name && *name && !std::wcspbrk(name, L"\\/:") && std::wcscmp(name, L".") != 0 &&
+         std::wcscmp(name, L"..") != 0;
+}
+
+UNICODE_STRING counted(const wchar_t* name) {
+  USHORT bytes = static_cast<USHORT>(std::wcslen(name) * sizeof(wchar_t));
+  return UNICODE_STRING{bytes, bytes, const_cast<PWSTR>(name)};
+}
+
+bool failed(NTSTATUS status) {
+  if (NT_SUCCESS(status)) return false;
+  SetLastError(RtlNtStatusToDosError(status));
+  return true;
+}
+}  // namespace
+
+file_handle open_relative(HANDLE folder, const wchar_t* name, ACCESS_MASK access, ULONG share,
+                          relative_disposition disposition, bool follow) {
+  if (!folder || folder == INVALID_HANDLE_VALUE || !is_single_name(name) || std::wcslen(name) > 255) {
+    SetLastError(ERROR_INVALID_NAME);
+    return {};
+  }
+  UNICODE_STRING object_name = counted(name);
+  ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | (follow ? 0 : FILE_OPEN_REPARSE_POINT);
+  for (;;) {
+    bool dont_reparse = !follow && dont_reparse_supported.load();
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE | (dont_reparse ? OBJ_DONT_REPARSE : 0),
+                               folder, nullptr);
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    IO_STATUS_BLOCK io{};
+    NTSTATUS status = NtCreateFile(&opened, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+                                   FILE_ATTRIBUTE_NORMAL, share, static_cast<ULONG>(disposition), options, nullptr, 0);
+    if (status == STATUS_INVALID_PARAMETER_VALUE && dont_reparse) {
+      dont_reparse_supported = false;
+      continue;
+    }
+    if (failed(status)) return {};
+    return file_handle(opened);
+  }
+}
+
+bool rename_relative(HANDLE file, HANDLE folder, const wchar_t* name) {
+  if (!is_single_name(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  size_t bytes = std::wcslen(name) * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFORMATION) + bytes);
+  auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = folder;
+  info->FileNameLength = static_cast<ULONG>(bytes);
+  std::memcpy(info->FileName, name, bytes);
+  IO_STATUS_BLOCK io{};
+  return !failed(NtSetInformationFile(file, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation));
+}
+
+bool delete_by_handle(HANDLE file) {
+  // The name goes at once even while others hold the file, so a fresh file
+  // can take it straight away; older systems only know delete-on-close.
+  DWORD posix = DISPOSITION_DELETE_POSIX;
+  if (SetFileInformationByHandle(file, FILE_DISPOSITION_INFO_EX_CLASS, &posix, sizeof posix)) return true;
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
+}
