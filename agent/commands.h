@@ -26,6 +26,11 @@ struct command_option {
 const command_option* read_command_options(int argc, wchar_t** argv, int first,
                                            std::span<const command_option> options);
 
+// In an elevated or SYSTEM run, takes the data folder's guard for reading or
+// writing (kept for the process's life); false, with the reason on the
+// console, when the folder is not safe to use. Always true otherwise.
+bool take_folder_guard(bool writer);
+
 // The second half of configure mode, after the new settings were saved.
 int register_configuration();
 

@@ -3,6 +3,7 @@
 #include "agent_state.h"
 #include "commands.h"
 #include "console.h"
+#include "folder_security.h"
 #include "text.h"
 
 const command_option* read_command_options(int argc, wchar_t** argv, int first,
@@ -16,6 +17,14 @@ const command_option* read_command_options(int argc, wchar_t** argv, int first,
     }
   }
   return nullptr;
+}
+
+bool take_folder_guard(bool writer) {
+  if (!takes_folder_guard()) return true;
+  // Nothing in the folder is used by path from here on.
+  const char* why = guard_data_folder(nullptr, writer);
+  if (why) console_print(L"Data folder is not safe to use: %S.\n", why);
+  return !why;
 }
 
 int configure_command(int argc, wchar_t** argv) {
@@ -35,6 +44,7 @@ int configure_command(int argc, wchar_t** argv) {
     return EXIT_FAILED;
   }
   strip_one_trailing_slash(c.server_url);
+  if (!take_folder_guard(true)) return EXIT_FAILED;
   if (config_save() != 0) {
     console_print(L"Failed to save config.\n");
     return EXIT_FAILED;

@@ -8,14 +8,14 @@
 #include "commands.h"
 #include "console.h"
 #include "file_io.h"
-#include "folder_security.h"
 #include "text.h"
 
 namespace {
 constexpr wchar_t SYNC_PROGRAM_NAME[] = L"sync.exe";
 
 // How a command uses the data folder: an elevated or SYSTEM run takes the
-// folder guard before it starts (see takes_folder_guard).
+// folder guard before it starts (see takes_folder_guard). Configure mode
+// reads first and takes the writer's guard once its input is whole.
 enum class folder_use { none, reads, writes };
 
 struct command {
@@ -29,10 +29,10 @@ struct command {
 constexpr command COMMANDS[] = {
     {L"status", status_command, folder_use::reads},
     {L"sync", sync_command, folder_use::writes},
-    {L"--token", configure_command, folder_use::writes},
-    {L"-t", configure_command, folder_use::writes},
-    {L"--server-url", configure_command, folder_use::writes},
-    {L"-s", configure_command, folder_use::writes},
+    {L"--token", configure_command, folder_use::reads},
+    {L"-t", configure_command, folder_use::reads},
+    {L"--server-url", configure_command, folder_use::reads},
+    {L"-s", configure_command, folder_use::reads},
     {L"secure-folders", secure_folders_command, folder_use::none},
     {L"remove-data", remove_data_command, folder_use::none},
 };
@@ -55,13 +55,7 @@ const command* find_command(std::span<const command> table, const wchar_t* word)
 }
 
 int run_command(const command& c, int argc, wchar_t** argv) {
-  if (c.use != folder_use::none && takes_folder_guard()) {
-    // Kept for the whole run: nothing is used in the folder by path from here on.
-    if (const char* why = guard_data_folder(nullptr, c.use == folder_use::writes)) {
-      console_print(L"Data folder is not safe to use: %S.\n", why);
-      return EXIT_FAILED;
-    }
-  }
+  if (c.use != folder_use::none && !take_folder_guard(c.use == folder_use::writes)) return EXIT_FAILED;
   return c.run(argc, argv);
 }
 }  // namespace

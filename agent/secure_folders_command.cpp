@@ -52,11 +52,18 @@ int secure_folders_command(int argc, wchar_t** argv) {
   if (!custom) CreateDirectoryW(install, nullptr);
 
   // Taken like every elevated writer's guard, and kept for the process's life.
-  bool ok = secured(data, guard_data_folder(nullptr, true));
+  // Files an older version left get the folder's entries one by one.
+  folder_problem problem = guard_data_folder(nullptr, true);
+  if (!problem && !secure_files_in(guarded_folder(), SHARED_FILE_SDDL)) problem = "a file in it can't be secured";
+  bool ok = secured(data, problem);
   file_handle held;
-  // The install folder first: its protected DACL reaches the programs, and
-  // "files" then gets its own.
-  if (custom) ok = secured(install, secure_folder(install, PROGRAM_FOLDER_SDDL, held)) && ok;
+  // The install folder first, then the programs in it one by one (the
+  // folder's descriptor reaches none of them); "files" then gets its own.
+  if (custom) {
+    problem = secure_folder(install, PROGRAM_FOLDER_SDDL, held);
+    if (!problem && !secure_files_in(held.get(), PROGRAM_FILE_SDDL)) problem = "a program in it can't be secured";
+    ok = secured(install, problem) && ok;
+  }
   ok = secured(files, secure_folder(files, SHARED_FOLDER_SDDL, held)) && ok;
   return ok ? EXIT_OK : EXIT_FAILED;
 }

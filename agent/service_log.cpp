@@ -17,6 +17,16 @@ namespace {
 // The worker and the control handler's thread log at the same time; the size
 // check, the rotation and the append of one line happen as one step.
 std::mutex log_lock;
+// Set while this thread writes the log: a refusal of the log's own files
+// found meanwhile goes to the debugger only, not back into the log.
+thread_local bool writing_log = false;
+
+struct writing_scope {
+  writing_scope() { writing_log = true; }
+  ~writing_scope() { writing_log = false; }
+  writing_scope(const writing_scope&) = delete;
+  writing_scope& operator=(const writing_scope&) = delete;
+};
 
 // Write access rather than append only, so that the log can also be started
 // again through this handle; lines are appended at its end.
@@ -49,6 +59,7 @@ void service_log(const char* format, ...) {
                  now.wHour, now.wMinute, now.wSecond, message);
 
   std::lock_guard lock(log_lock);
+  writing_scope writing;
   file_handle log = open_log();
   if (!log) return;
   if (over_cap(log.get())) {
@@ -56,7 +67,8 @@ void service_log(const char* format, ...) {
     (void)rename_data_file(LOG_FILE_NAME, LOG_HISTORY_FILE_NAME);
     log = open_log();
     FILE_END_OF_FILE_INFO empty{};
-    if (!log || (over_cap(log.get()) && !SetFileInformationByHandle(log.get(), FileEndOfFileInfo, &empty, sizeof empty)))
+    if (!log ||
+        (over_cap(log.get()) && !SetFileInformationByHandle(log.get(), FileEndOfFileInfo, &empty, sizeof empty)))
       return;
   }
   LARGE_INTEGER end{};
@@ -65,4 +77,12 @@ void service_log(const char* format, ...) {
     WriteFile(log.get(), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
 }
 
-void log_refused_file(const wchar_t* path, const char* why) { service_log("Refused %S: %s", path, why); }
+void log_refused_file(const wchar_t* path, const char* why) {
+  if (!writing_log) {
+    service_log("Refused %S: %s", path, why);
+    return;
+  }
+  char message[LOG_MESSAGE_CAPACITY];
+  format_bounded(message, sizeof message, "Refused %S: %s\n", path, why);
+  OutputDebugStringA(message);
+}

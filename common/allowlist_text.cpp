@@ -78,7 +78,14 @@ void extract_error_string(const char* body, char* out, size_t cap) {
   size_t n = 0;
   for (; *p && *p != '"' && n + 1 < cap; ++p) {
     if (*p == '\\' && p[1]) ++p;  // the escaped character stands for itself
-    out[n++] = *p;
+    unsigned char c = static_cast<unsigned char>(*p);
+    // A server's control characters (C1 ones too) become spaces: the text
+    // reaches log lines, last_error.txt, the console and the tray.
+    if (c == 0xc2 && static_cast<unsigned char>(p[1]) >= 0x80 && static_cast<unsigned char>(p[1]) <= 0x9f) {
+      ++p;
+      c = ' ';
+    }
+    out[n++] = c < 0x20 || c == 0x7f ? ' ' : static_cast<char>(c);
   }
   out[n] = '\0';
 }

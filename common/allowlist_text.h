@@ -19,6 +19,7 @@ bool allowlist_answer_accepted(unsigned long status, const char* body);
 // token looks wrong. out is cut to cap (terminated).
 void allowlist_refusal_text(unsigned long status, const char* body, char* out, size_t cap);
 
-// Helpers of the above, exposed for tests.
+// Helpers of the above, exposed for tests. The error string's control
+// characters become spaces.
 void extract_error_string(const char* body, char* out, size_t cap);
 void make_body_excerpt(const char* body, char* out, size_t cap);

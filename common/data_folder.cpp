@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "file_io.h"
+#include "pending_text.h"
 #include "text.h"
 
 namespace {
@@ -47,7 +48,9 @@ read_result read_last_ip(const wchar_t* path, wchar_t* out, size_t cap) {
   char text[IP_CAPACITY];
   read_result result = read_state_file(path, text, LAST_IP_READ_MAX);
   if (result != read_result::ok) return result;
-  text[std::strcspn(text, "\r\n")] = '\0';
-  utf8_to_wide(text, -1, out, cap < IP_CAPACITY ? cap : IP_CAPACITY);
+  // Anything but a plain address reads as none: it is never sent.
+  wchar_t ip[IP_CAPACITY];
+  if (!address_line(text, std::strcspn(text, "\r\n"), ip)) ip[0] = L'\0';
+  copy_bounded(out, cap < IP_CAPACITY ? cap : IP_CAPACITY, ip);
   return result;
 }

@@ -33,5 +33,6 @@ enum class read_result { ok, missing, unreadable };
 // bytes) and terminates them.
 read_result read_state_file(const wchar_t* path, char* buf, size_t max);
 // The one reader of last_ip.txt: its first line into out (at most
-// IP_CAPACITY units); out is untouched unless the result is ok.
+// IP_CAPACITY units) when it is a plain address, else an empty text; out is
+// untouched unless the result is ok.
 read_result read_last_ip(const wchar_t* path, wchar_t* out, size_t cap);

@@ -53,6 +53,7 @@ struct place {
 
 bool open_folder_of(const wchar_t* path, size_t folder_len, place& where) {
   wchar_t folder[PATH_CAPACITY];
+  if (folder_len == 2 && path[1] == L':') ++folder_len;  // "C:\", not C:'s current folder
   if (folder_len == 0 || folder_len >= PATH_CAPACITY) {
     SetLastError(ERROR_BAD_PATHNAME);
     return false;
@@ -177,8 +178,10 @@ const char* guard_state_files(file_handle folder, refusal_report report, bool wr
   guard.writer = writer;
   if (!data_folder_path(guard.folder_path, PATH_CAPACITY)) guard.folder.reset();
   guard.on = true;
+  guard.anchor.reset();
   if (const char* problem = folder_read_problem()) return problem;
-  if (writer) guard.anchor = hold_anchor(guard.folder.get());
+  if (!writer) return nullptr;
+  guard.anchor = hold_anchor(guard.folder.get());
   return state_folder_problem();
 }
 
@@ -193,6 +196,8 @@ bool delete_data_folder_anchor() {
 
 bool state_files_guarded() { return guard.on; }
 
+HANDLE guarded_folder() { return guard.folder.get(); }
+
 const char* state_folder_problem() {
   if (const char* problem = folder_read_problem()) return problem;
   if (guard.on && !guard.anchor) return guard.writer ? "its anchor file can't be held" : "it is open for reading only";
@@ -202,6 +207,10 @@ const char* state_folder_problem() {
 const char* state_file_problem(HANDLE file) {
   if (!guard.on) return nullptr;
   if (const char* problem = folder_read_problem()) return problem;
+  return plain_file_problem(file);
+}
+
+const char* plain_file_problem(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info)) return "its attributes can't be read";
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link";
@@ -211,11 +220,12 @@ const char* state_file_problem(HANDLE file) {
 }
 
 bool delete_data_file(const wchar_t* name) {
+  auto missing = [] { return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND; };
   place where;
-  if (!locate_name(name, where)) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  if (!locate_name(name, where)) return missing();
   if (where.guarded && refused(name, state_folder_problem())) return false;
   file_handle file = open_checked(where, DELETE, SHARE_ALL, relative_disposition::open);
-  if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  if (!file) return missing();
   return delete_by_handle(file.get());
 }
 

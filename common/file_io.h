@@ -23,15 +23,22 @@ inline constexpr DWORD SHARING_RETRY_STEP_MS = 20;
 // hears of each refused file.
 using refusal_report = void (*)(const wchar_t* path, const char* why);
 // nullptr, or why the folder can't be used (for a writer: why nothing will be
-// written). folder may be empty: the guard then refuses everything.
+// written). folder may be empty: the guard then refuses everything. A reader
+// may be made a writer by a second call, before any other thread runs.
 const char* guard_state_files(file_handle folder, refusal_report report, bool writer);
 bool state_files_guarded();
+// The held data folder (INVALID_HANDLE_VALUE when there is none).
+HANDLE guarded_folder();
 // When guarded: nullptr while files may be written in the data folder, else
 // why not. Unguarded: nullptr.
 const char* state_folder_problem();
 // When guarded: nullptr for an open state file that may be used, else why
 // not. Unguarded: always nullptr.
 const char* state_file_problem(HANDLE file);
+
+// nullptr for an open file that is itself a plain file with one name, else
+// why not (a link, a folder, more than one hard link).
+const char* plain_file_problem(HANDLE file);
 
 // A data-folder file by its name: relative to the held folder in a guarded
 // process, by path otherwise. delete_data_file is true also when there was

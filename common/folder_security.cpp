@@ -4,9 +4,11 @@
 #include <sddl.h>
 
 #include <cwchar>
+#include <string>
 
 #include "build_settings.h"
 #include "data_folder.h"
+#include "relative_file.h"
 #include "text.h"
 
 namespace {
@@ -123,6 +125,36 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
   }
   held = std::move(folder);
   return problem;
+}
+
+bool secure_files_in(HANDLE folder, const wchar_t* sddl) {
+  local_memory descriptor = descriptor_from_sddl(sddl);
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!descriptor || !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted)) return false;
+  const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | (owner ? OWNER_SECURITY_INFORMATION : 0);
+  privileges_on privileges;
+  bool all = true;
+  alignas(LONGLONG) unsigned char buffer[16384];
+  for (auto kind = FileFullDirectoryRestartInfo;
+       GetFileInformationByHandleEx(folder, kind, buffer, sizeof buffer); kind = FileFullDirectoryInfo) {
+    for (size_t at = 0;;) {
+      const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer + at);
+      std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (!(entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        file_handle file = open_relative(folder, name.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         relative_disposition::open, false);
+        if (file && !plain_file_problem(file.get()))
+          all = SetKernelObjectSecurity(file.get(), parts, descriptor.get()) && all;
+        else if (!file)
+          all = false;
+      }
+      if (!entry->NextEntryOffset) break;
+      at += entry->NextEntryOffset;
+    }
+  }
+  return GetLastError() == ERROR_NO_MORE_FILES && all;
 }
 
 bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type) {

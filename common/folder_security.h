@@ -68,6 +68,19 @@ folder_problem existing_install_folder_problem(const wchar_t* path);
 // True when path lies inside one of the Program Files folders.
 bool is_under_program_files(const wchar_t* path);
 
+// What a file inherits in a shared folder (its creator stays its owner), and
+// in a program folder.
+inline constexpr wchar_t SHARED_FILE_SDDL[] =
+    L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x13019f;;;BU)(A;ID;0x13019f;;;OW)";
+inline constexpr wchar_t PROGRAM_FILE_SDDL[] = FOLDER_OWNER L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
+
+// Setting a folder's descriptor reaches none of the files in it. This gives
+// every plain file directly in folder (held with FILE_LIST_DIRECTORY) the
+// owner (when sddl names one) and DACL of sddl, each through its own handle
+// opened relative to the folder; links, folders and files with a second name
+// are left as they are. false when one could not be secured.
+bool secure_files_in(HANDLE folder, const wchar_t* sddl);
+
 // Creates the data folder when missing, or takes it as it is, and gives it
 // owner Administrators and the shared folders' protected DACL.
 folder_problem secure_data_folder(file_handle& held);

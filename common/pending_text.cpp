@@ -36,24 +36,27 @@ void parse_pending_text(const char* text, pending_list& out, int max) {
     size_t len = std::strcspn(p, "\r\n");
     const char* next = p + len;
     next += std::strspn(next, "\r\n");
-    const char* start = p;
-    const char* end = p + len;
-    while (start < end && (*start == ' ' || *start == '\t')) ++start;
-    while (end > start && (end[-1] == ' ' || end[-1] == '\t')) --end;
-    p = next;
-
-    // Anyone may write this file and the service sends a DELETE with the
-    // rule token for each entry: only a plain address is one.
-    size_t len_ip = static_cast<size_t>(end - start);
-    if (len_ip == 0 || len_ip > IP_TEXT_MAX_BYTES) continue;
-    char text_ip[IP_TEXT_MAX_BYTES + 1];
-    std::memcpy(text_ip, start, len_ip);
-    text_ip[len_ip] = '\0';
     wchar_t ip[IP_CAPACITY];
-    if (!is_ip_address_text(text_ip) || !utf8_to_wide(text_ip, -1, ip, IP_CAPACITY)) continue;
-    if (pending_find(out, ip) >= 0) continue;
+    bool address = address_line(p, len, ip);
+    p = next;
+    if (!address || pending_find(out, ip) >= 0) continue;
     pending_append(out, ip, max);
   }
+}
+
+bool address_line(const char* line, size_t len, wchar_t* ip) {
+  const char* start = line;
+  const char* end = line + len;
+  while (start < end && (*start == ' ' || *start == '\t')) ++start;
+  while (end > start && (end[-1] == ' ' || end[-1] == '\t')) --end;
+  // Anyone may write the state files and the service sends a DELETE with the
+  // rule token for an address it reads there: only a plain address is one.
+  size_t len_ip = static_cast<size_t>(end - start);
+  if (len_ip == 0 || len_ip > IP_TEXT_MAX_BYTES) return false;
+  char text_ip[IP_TEXT_MAX_BYTES + 1];
+  std::memcpy(text_ip, start, len_ip);
+  text_ip[len_ip] = '\0';
+  return is_ip_address_text(text_ip) && utf8_to_wide(text_ip, -1, ip, IP_CAPACITY);
 }
 
 std::string format_pending_text(const pending_list& list) {

@@ -28,6 +28,10 @@ void pending_drop_all(pending_list& list, const pending_list& dropped);
 // around an address are removed; lines that are not a plain IPv4 or IPv6
 // address and repeated addresses are skipped; at most max entries.
 void parse_pending_text(const char* text, pending_list& out, int max = PENDING_MAX);
+// A line of a state file as an address: blanks around it removed, then a
+// plain IPv4 or IPv6 address or nothing. ip holds IP_CAPACITY units.
+bool address_line(const char* line, size_t len, wchar_t* ip);
+
 // One UTF-8 address per line, each line ending in one LF.
 std::string format_pending_text(const pending_list& list);
 

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr NTSTATUS STATUS_INVALID_PARAMETER_VALUE = static_cast<NTSTATUS>(0xC000000DL);
+constexpr NTSTATUS STATUS_REPARSE_POINT_MET = static_cast<NTSTATUS>(0xC000050BL);  // ..._ENCOUNTERED
 // FileDispositionInfoEx (Windows 10 1607 on), not declared for the Windows 7 target.
 constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD DISPOSITION_DELETE_POSIX = 0x1 | 0x2;
@@ -41,17 +42,23 @@ file_handle open_relative(HANDLE folder, const wchar_t* name, ACCESS_MASK access
   }
   UNICODE_STRING object_name = counted(name);
   ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | (follow ? 0 : FILE_OPEN_REPARSE_POINT);
+  // The name is one component below a held handle, so FILE_OPEN_REPARSE_POINT
+  // alone already keeps a link from being followed; a system that reports the
+  // link itself as a reparse point met is asked once more without the flag,
+  // and the link is then opened as itself.
+  bool dont_reparse = !follow && dont_reparse_supported.load();
   for (;;) {
-    bool dont_reparse = !follow && dont_reparse_supported.load();
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE | (dont_reparse ? OBJ_DONT_REPARSE : 0),
-                               folder, nullptr);
+    InitializeObjectAttributes(&attributes, &object_name,
+                               OBJ_CASE_INSENSITIVE | (dont_reparse ? OBJ_DONT_REPARSE : 0), folder, nullptr);
     HANDLE opened = INVALID_HANDLE_VALUE;
     IO_STATUS_BLOCK io{};
-    NTSTATUS status = NtCreateFile(&opened, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
-                                   FILE_ATTRIBUTE_NORMAL, share, static_cast<ULONG>(disposition), options, nullptr, 0);
-    if (status == STATUS_INVALID_PARAMETER_VALUE && dont_reparse) {
-      dont_reparse_supported = false;
+    NTSTATUS status =
+        NtCreateFile(&opened, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+                     FILE_ATTRIBUTE_NORMAL, share, static_cast<ULONG>(disposition), options, nullptr, 0);
+    if (dont_reparse && (status == STATUS_INVALID_PARAMETER_VALUE || status == STATUS_REPARSE_POINT_MET)) {
+      if (status == STATUS_INVALID_PARAMETER_VALUE) dont_reparse_supported = false;
+      dont_reparse = false;
       continue;
     }
     if (failed(status)) return {};
@@ -72,7 +79,8 @@ bool rename_relative(HANDLE file, HANDLE folder, const wchar_t* name) {
   info->FileNameLength = static_cast<ULONG>(bytes);
   std::memcpy(info->FileName, name, bytes);
   IO_STATUS_BLOCK io{};
-  return !failed(NtSetInformationFile(file, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation));
+  return !failed(
+      NtSetInformationFile(file, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation));
 }
 
 bool delete_by_handle(HANDLE file) {

@@ -6,6 +6,7 @@
 #include "config_window.h"
 #include "dialog_keys.h"
 #include "dpi.h"
+#include "folder_security.h"
 #include "handles.h"
 #include "notify_icon.h"
 #include "painting.h"
@@ -67,6 +68,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     show_running_instance();
     return 0;
   }
+
+  // Started elevated, it writes the data folder as every elevated writer does:
+  // through the held folder, or not at all (its saves then fail).
+  if (takes_folder_guard()) (void)guard_data_folder(nullptr, true);
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);

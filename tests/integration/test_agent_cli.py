@@ -1,8 +1,10 @@
 """The agent's command line: dispatch, status, configure mode and the files command,
 by stdout's bytes, exit codes and the files they leave."""
 import base64
+import os
 import shutil
 import unittest
+import unittest.mock
 from concurrent.futures import ThreadPoolExecutor
 
 from harness import AgentTestCase, FakeServer, crlf, decrypt_config, win_path
@@ -59,8 +61,9 @@ class CommandLine(AgentTestCase):
         r = self.agent("--TOKEN", "first", "-s", "https://one.example")
         self.assertEqual((r.code, r.out), (0, crlf(f"Config saved to {win_path(self.data / 'whitelist.config')}",
                                                    NO_PUBLIC_IP)), r)
-        self.assertEqual(sorted(p.name for p in self.data.iterdir()), ["last_ip.txt", "whitelist.config"],
-                         "the old failure is gone, the address kept, no temporary file left")
+        self.assertEqual(sorted(p.name for p in self.data.iterdir()),
+                         ["last_ip.txt", "service.lock", "whitelist.config"],
+                         "the old failure is gone, the address kept, no temporary file left, the anchor made")
         # Later options win; one trailing slash goes.
         r = self.agent("-s", "https://two.example", "ignored-word", "--Server-Url", "https://three.example//")
         self.assertEqual(r.code, 0, r)
@@ -93,6 +96,9 @@ class CommandLine(AgentTestCase):
         self.assertIn(b"token=" + b"y" * 255 + b"\nserver_url=https://" + b"u" * 503 + b"\n", plain)
 
         r = self.agent("-t", "a", "-s", "https://a", program_data="Z:\\nonexistent\\base")
+        self.assertEqual((r.code, r.out), (1, crlf("Data folder is not safe to use: it can't be opened.")), r)
+        with unittest.mock.patch.dict(os.environ, {"WHITELIST_TEST_STANDARD_USER": "1"}):  # unguarded, as ever
+            r = self.agent("-t", "a", "-s", "https://a", program_data="Z:\\nonexistent\\base")
         self.assertEqual((r.code, r.out), (1, crlf("Failed to save config.")), r)
         # A state file's path that would not fit is refused, never cut into another name.
         r = self.agent("-t", "a", "-s", "https://a", program_data="C:\\" + "p" * 220)

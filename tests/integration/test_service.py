@@ -94,10 +94,14 @@ class Service(ServiceTestCase):
         self.configure("token-A")
         self.wait_log(f"Settings changed - using server {self.url}")
         self.server.set_ip(IP_B)
-        self.server.set_script("POST", WHITELIST, [{"status": 502, "json": {"ok": False, "error": "bad gateway"}}])
+        # A server's control characters reach neither the log's lines nor last_error.txt.
+        refusal = '{"ok":false,"error":"bad\r\ngateway\x07"}'
+        self.server.set_script("POST", WHITELIST, [{"status": 502, "body": refusal}])
         self.server.clear_requests()
         self.poke("event")
         self.wait_for(lambda: (SERVICE_DATA / "last_error.txt").exists(), "the failed cycle's error")
+        self.assertEqual((SERVICE_DATA / "last_error.txt").read_bytes(), b"bad  gateway ")
+        self.assertIn("bad  gateway ", self.log())
         self.poke("event")
         self.wait_log(f"IP updated: {IP_B}")
         self.assertFalse((SERVICE_DATA / "last_error.txt").exists(), "the next success clears it")
@@ -140,9 +144,16 @@ class Service(ServiceTestCase):
         victim.write_bytes(b"not the log")
         SERVICE_DATA.mkdir()
         (SERVICE_DATA / "service.log").hardlink_to(victim)
+        # A second link of the anchor, planted for its next start: only the anchor's own name goes.
+        planted = elsewhere / "planted"
+        planted.write_bytes(b"the user's")
+        (SERVICE_DATA / "service.lock").hardlink_to(planted)
         self.start()
         self.poke("cycles", "1")
         self.assertEqual(victim.read_bytes(), b"not the log", "the service appended to a hard-linked log")
+        anchor = SERVICE_DATA / "service.lock"
+        self.assertEqual((planted.read_bytes(), planted.stat().st_nlink, anchor.stat().st_nlink),
+                         (b"the user's", 1, 1), "a fresh anchor is made and held")
         self.assertEqual(sorted(p.name for p in SERVICE_DATA.iterdir()), ["service.lock", "service.log"],
                          "no temporary left; the anchor is held")
 

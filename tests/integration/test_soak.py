@@ -104,6 +104,7 @@ class Soak(ServiceTestCase):
         self.assertEqual((SERVICE_DATA / "last_ip.txt").read_text(), current)
         # The log restarted at its cap (the filler went), never much beyond it.
         self.assertNotIn(filler.strip().decode()[20:], self.log())
+        self.assertGreater((SERVICE_DATA / "service.log.1").stat().st_size, LOG_CAP, "the log at its cap is kept")
         self.assertLessEqual(largest, LOG_CAP + 640)  # a line (640 bytes at most) beyond it
 
         # Resources, early window (after warm-up) against the late one.

@@ -1,10 +1,12 @@
 """The sync command and configure mode's registration against the loopback
 server: exit codes, console bytes, last_error.txt, the queue and the wire."""
+import concurrent.futures
 import json
 import socket
 import unittest
 
-from harness import ECHO_PORT, AgentTestCase, allowlist_wire, crlf, encrypt_config, start_server_with_echo, win_path
+from harness import (ECHO_PORT, AgentTestCase, allowlist_wire, crlf, encrypt_config, start_server_with_echo, wait_until,
+                     win_path)
 
 IP_A, IP_B, IP_C = "198.51.100.10", "198.51.100.20", "198.51.100.30"
 ECHO_IP = "192.0.2.200"
@@ -76,6 +78,7 @@ class Sync(AgentTestCase):
     def test_registers_then_repeats_then_follows_a_change(self):
         token = 'q"b\\s \u00e9'
         self.write_state("last_error.txt", b"older failure")
+        self.write_state("last_ip.txt", b"a.example/x")  # no address: no DELETE carries the token for it
         r = self.sync_with(f"https://127.0.0.1:{ECHO_PORT}/base/ignored?x=1", token)
         self.assertEqual((r.code, r.out), (0, crlf(f"Current public IP: {IP_A}",
                                                    f"IP {IP_A} whitelisted successfully.")), r)
@@ -143,6 +146,7 @@ class Sync(AgentTestCase):
                 (403, '{"error": "token was rotated"}', "token was rotated Check your rule token in Settings."),
                 (500, '{"error":"key rotated"}', "key rotated"),
                 (500, html, "HTTP 500: <html>  <body> Oops</body> </html>"),
+                (500, '{"error":"bad\r\nthing\x1b[2J\x7f\u0085"}', "bad  thing [2J  "),
                 (400, '{"error":\n "bad\\nthing \\"q\\" \\\\"}', 'badnthing "q" \\'),
                 (409, '{"error": 5}', 'HTTP 409: {"error": 5}'),
                 (500, "x" * 9000, "HTTP 500: " + "x" * 400),
@@ -156,6 +160,23 @@ class Sync(AgentTestCase):
                 self.assertEqual((r.code, r.out), (int(text is not None), crlf(f"Current public IP: {IP_A}", last)), r)
                 self.assertEqual(self.state("last_error.txt"), text and text.encode())
         self.assertNotIn("/x", [q["path"] for q in server.get_requests()])
+
+    def test_a_data_folder_swapped_for_a_link_during_the_exchange_is_not_followed(self):
+        # An elevated run holds the folder: after the swap it writes into the original (Windows) or, where the
+        # held folder reads as a link by its path (Wine), nowhere; never through the link.
+        elsewhere, original = self.tmp / "elsewhere", self.tmp / "original"
+        elsewhere.mkdir()
+        (elsewhere / "last_error.txt").write_bytes(b"the user's")
+        server.set_script("POST", "/api/public/whitelist", [{"action": "normal", "delay": 3}])
+        with concurrent.futures.ThreadPoolExecutor() as pool:
+            running = pool.submit(self.configure)
+            wait_until(lambda: allowlist_wire(server), "the held addition")
+            self.data.rename(original)
+            self.data.symlink_to(elsewhere, target_is_directory=True)
+            r = running.result(60)
+        self.assertEqual(r.code, 0, r)
+        self.assertTrue(r.out.endswith(crlf(f"IP {IP_A} whitelisted successfully.")), r)
+        self.assertEqual([(p.name, p.read_bytes()) for p in elsewhere.iterdir()], [("last_error.txt", b"the user's")])
 
     def test_network_failures_name_the_step_and_code(self):
         with socket.socket() as s:
