@@ -14,6 +14,7 @@ int configure_command(int argc, wchar_t** argv);
 int files_command(int argc, wchar_t** argv);
 int sync_command(int argc, wchar_t** argv);
 int secure_folders_command(int argc, wchar_t** argv);
+int remove_data_command(int argc, wchar_t** argv);
 // A value option, by its long or short name (any case).
 struct command_option {
   const wchar_t* long_name;

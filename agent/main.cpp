@@ -24,7 +24,8 @@ struct command {
   folder_use use;
 };
 
-// Commands under any program name. secure-folders takes the guard itself.
+// Commands under any program name. secure-folders and remove-data take the
+// guard themselves.
 constexpr command COMMANDS[] = {
     {L"status", status_command, folder_use::reads},
     {L"sync", sync_command, folder_use::writes},
@@ -33,6 +34,7 @@ constexpr command COMMANDS[] = {
     {L"--server-url", configure_command, folder_use::reads},
     {L"-s", configure_command, folder_use::reads},
     {L"secure-folders", secure_folders_command, folder_use::none},
+    {L"remove-data", remove_data_command, folder_use::none},
 };
 
 // Commands only offered when the program runs as sync.exe.

@@ -1,7 +1,8 @@
-// "secure-folders <install folder>": run by the elevated installers after
-// copying the programs. Gives the data folder, the install folder's "files"
-// and an install folder outside Program Files their security. "files" is
-// the programs' own: users download into folders of their own.
+// "secure-folders <install folder>": run by the elevated installers before
+// the first program is copied, from a copy of this program in a folder users
+// can't write. Gives the data folder, the install folder's "files" and an
+// install folder outside Program Files their security; an existing install
+// folder that users could have prepared is refused, and nothing is changed.
 #include <windows.h>
 
 #include <cwchar>
@@ -35,7 +36,8 @@ int secure_folders_command(int argc, wchar_t** argv) {
   wchar_t install[PATH_CAPACITY];
   DWORD len = GetFullPathNameW(argv[2], PATH_CAPACITY, install, nullptr);
   wchar_t files[PATH_CAPACITY];
-  if (len == 0 || len >= PATH_CAPACITY || !format_bounded(files, PATH_CAPACITY, L"%s\\%s", install, FILES_FOLDER_NAME)) {
+  if (len == 0 || len >= PATH_CAPACITY ||
+      !format_bounded(files, PATH_CAPACITY, L"%s\\%s", install, FILES_FOLDER_NAME)) {
     console_print(L"Install folder path is too long: %s\n", argv[2]);
     return EXIT_FAILED;
   }
@@ -44,6 +46,14 @@ int secure_folders_command(int argc, wchar_t** argv) {
     console_print(L"Data folder path is too long.\n");
     return EXIT_FAILED;
   }
+
+  const bool custom = !is_under_program_files(install);
+  if (folder_problem problem = custom ? existing_install_folder_problem(install) : nullptr) {
+    console_print(L"Refused the install folder %s: %S. Choose another folder.\n", install, problem);
+    return EXIT_FAILED;
+  }
+  // Program Files gives a new folder the right security by inheritance.
+  if (!custom) CreateDirectoryW(install, nullptr);
 
   // Taken like every elevated writer's guard, and kept for the process's life.
   // Files an older version left get the folder's entries one by one.
@@ -55,7 +65,7 @@ int secure_folders_command(int argc, wchar_t** argv) {
   // folder's descriptor reaches none of them). "files" is closed to users
   // now; an upgrade keeps what an older version let them put there, apart
   // from links and second names of files elsewhere.
-  if (!is_under_program_files(install)) {
+  if (custom) {
     problem = secure_folder(install, PROGRAM_FOLDER_SDDL, held);
     if (!problem && !secure_files_in(held.get(), PROGRAM_FILE_SDDL)) problem = "a program in it can't be secured";
     ok = secured(install, problem) && ok;

@@ -192,6 +192,15 @@ const char* guard_state_files(file_handle folder, refusal_report report, bool wr
   return state_folder_problem();
 }
 
+bool delete_data_folder_anchor() {
+  if (!guard.on || !guard.anchor || refused(FOLDER_ANCHOR_FILE_NAME, folder_read_problem())) return false;
+  guard.anchor.reset();  // from here on this process writes nothing in the folder
+  file_handle anchor = open_relative(guard.folder.get(), FOLDER_ANCHOR_FILE_NAME, DELETE, SHARE_ALL,
+                                     relative_disposition::open, false);
+  if (!anchor) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  return delete_by_handle(anchor.get());
+}
+
 bool state_files_guarded() { return guard.on; }
 
 bool state_folder_absent() { return guard.on && guard.absent; }

@@ -47,6 +47,10 @@ const char* plain_file_problem(HANDLE file);
 // no such file.
 [[nodiscard]] bool delete_data_file(const wchar_t* name);
 [[nodiscard]] bool rename_data_file(const wchar_t* from, const wchar_t* to);  // replaces `to`
+// A guarded writer's last step when the data goes: lets go of its anchor and
+// deletes service.lock relative to the held folder, which may then be
+// emptied. Nothing is written there after it. True when the file is gone.
+[[nodiscard]] bool delete_data_folder_anchor();
 // Opens or creates a data-folder file by its name, checked like every state
 // file (share and access as for CreateFileW).
 file_handle open_data_file(const wchar_t* name, DWORD access, DWORD share, bool create);

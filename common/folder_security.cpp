@@ -189,6 +189,53 @@ bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type) {
          is_own_sid(owner);
 }
 
+namespace {
+// Everyone, Authenticated Users, Users and Interactive: any standard user.
+bool is_users_sid(PSID sid) {
+  for (WELL_KNOWN_SID_TYPE type :
+       {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid, WinInteractiveSid})
+    if (IsWellKnownSid(sid, type)) return true;
+  return false;
+}
+
+// Whether the folder's DACL lets standard users delete its children.
+bool users_may_delete_children(const wchar_t* folder) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (GetNamedSecurityInfoW(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &raw) != ERROR_SUCCESS)
+    return true;
+  local_memory descriptor(raw);
+  if (!dacl) return true;  // no DACL: everyone may do everything
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)) || header->AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        (header->AceFlags & INHERIT_ONLY_ACE))
+      continue;
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    if ((ace->Mask & (FILE_DELETE_CHILD | GENERIC_ALL)) && is_users_sid(&ace->SidStart)) return true;
+  }
+  return false;
+}
+}  // namespace
+
+folder_problem existing_install_folder_problem(const wchar_t* path) {
+  file_handle folder = open_folder_unfollowed(path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
+  if (!folder) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? nullptr : "it can't be opened";
+  }
+  if (folder_problem problem = plain_folder_problem(folder.get(), path)) return problem;
+  if (!owned_by_trusted(folder.get(), SE_FILE_OBJECT)) return "another account owns it";
+  wchar_t parent[PATH_CAPACITY];
+  copy_bounded(parent, PATH_CAPACITY, path);
+  wchar_t* last = std::wcsrchr(parent, L'\\');
+  if (!last) return "it has no parent folder";
+  last[last == parent + 2 ? 1 : 0] = L'\0';  // "C:\" stays a root
+  if (users_may_delete_children(parent)) return "its parent folder lets users delete or rename it";
+  return nullptr;
+}
+
 bool is_under_program_files(const wchar_t* path) {
   // A 32-bit process sees the x86 folder as ProgramFiles; ProgramW6432 names
   // the 64-bit one.

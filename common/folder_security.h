@@ -60,6 +60,12 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
 // the owner this process gives what it creates.
 bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type);
 
+// nullptr when an existing folder may become an install folder (or there is
+// none yet), else why not: it is a link, another account owns it (a handle
+// it opened before would outlive any re-securing), or its parent lets users
+// delete or rename it.
+folder_problem existing_install_folder_problem(const wchar_t* path);
+
 // True when path lies inside one of the Program Files folders.
 bool is_under_program_files(const wchar_t* path);
 

@@ -1,7 +1,8 @@
 ; Installer of the whitelist agent, its service and the tray application.
 ; makensis -DVERSION=x.y.z -DARCH=x86|x64 -DBIN_DIR=<folder with the three programs>
-;          -DGENERATED_DIR=<folder with product.nsh> -DOUT_FILE=<installer>
+;          -DGENERATED_DIR=<folder with product.nsh> -DOUT_FILE=<installer> [-DSIGN_SCRIPT=<sign.sh>]
 ; setup.exe [/S] [/TOKEN=<rule token> /SERVER_URL=<url>] configures the PC too.
+; uninstall.exe [/S [/REMOVE_DATA]]: /REMOVE_DATA removes the settings silently.
 Unicode true
 !if "${ARCH}" == "x64"
   Target amd64-unicode
@@ -18,13 +19,17 @@ ${StrStr}
 
 Name "${PRODUCT}"
 OutFile "${OUT_FILE}"
+!ifdef SIGN_SCRIPT
+  !uninstfinalize '"${SIGN_SCRIPT}" "%1"'
+!endif
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 !if "${ARCH}" == "x64"
-  InstallDir "$PROGRAMFILES64\${PRODUCT}"
+  !define PROGRAM_FILES "$PROGRAMFILES64"
 !else
-  InstallDir "$PROGRAMFILES\${PRODUCT}"
+  !define PROGRAM_FILES "$PROGRAMFILES"
 !endif
+InstallDir "${PROGRAM_FILES}\${PRODUCT}"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 
 VIProductVersion "${VERSION}.0"
@@ -55,6 +60,21 @@ ShowInstDetails show
   ExecWait '"$SYSDIR\net.exe" stop ${SERVICE}'
   ExecWait '"$SYSDIR\taskkill.exe" /F /IM ${TRAY_PROGRAM}'
 !macroend
+
+; The agent secures the install folder before any program is copied into
+; it. It runs from a new folder under Program Files, which only
+; administrators can write: never from the install folder itself, nor from
+; a temporary folder users may add files (DLLs) to.
+Function secure_folders_first
+  GetTempFileName $0 "${PROGRAM_FILES}"
+  Delete $0
+  CreateDirectory $0
+  File "/oname=$0\${SERVICE_PROGRAM}" "${BIN_DIR}\${SERVICE_PROGRAM}"
+  nsExec::ExecToLog '"$0\${SERVICE_PROGRAM}" secure-folders "$INSTDIR"'
+  ; Its exit code stays on the stack for the caller.
+  Delete "$0\${SERVICE_PROGRAM}"
+  RMDir $0
+FunctionEnd
 
 Var configure  ; not empty when /TOKEN or /SERVER_URL was given
 Var token
@@ -145,23 +165,24 @@ FunctionEnd
 
 Section "Install"
   !insertmacro STOP_SERVICE_AND_TRAY
+  ; The program secures the data folder, "files" and a custom install folder
+  ; (the service re-asserts the same descriptor at its start), and refuses an
+  ; install folder users could have prepared. When this fails, nothing is
+  ; copied, and during an upgrade the service stopped above runs again, as
+  ; after a refused configuration below.
+  Call secure_folders_first
+  Pop $0
+  StrCmp $0 "0" secured
+    ExecWait '"$SYSDIR\sc.exe" start ${SERVICE}'
+    MessageBox MB_OK|MB_ICONSTOP "Could not secure the program and data folders (exit code $0); see the details. The installation was stopped and nothing was copied; an installed service was started again." /SD IDOK
+    SetErrorLevel 2
+    Abort "Could not secure the program and data folders."
+  secured:
   SetOutPath "$INSTDIR"
   SetOverwrite on
   !insertmacro INSTALL_PROGRAMS
   WriteUninstaller "$INSTDIR\uninstall.exe"
-
-  ; The program itself secures the data folder, "files" and a custom install
-  ; folder: the service re-asserts the same descriptor at its start. When this
-  ; fails during an upgrade, the service stopped above runs again, as after a
-  ; refused configuration below.
-  nsExec::ExecToLog '"$INSTDIR\${SERVICE_PROGRAM}" secure-folders "$INSTDIR"'
-  Pop $0
-  StrCmp $0 "0" secured
-    ExecWait '"$SYSDIR\sc.exe" start ${SERVICE}'
-    MessageBox MB_OK|MB_ICONSTOP "Could not secure the program and data folders (exit code $0). The installation was stopped; an installed service was started again." /SD IDOK
-    SetErrorLevel 2
-    Abort "Could not secure the program and data folders."
-  secured:
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${TRAY_PROGRAM}"
 
   ; A new service is created; an existing one (an upgrade) is pointed at
   ; this folder again and keeps its registration.
@@ -180,7 +201,9 @@ Section "Install"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\${TRAY_PROGRAM}"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; _?= runs the uninstaller in place, not from a copy it leaves running:
+  ; the command ends when the uninstall has.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
@@ -212,20 +235,47 @@ Section "Install"
   configured:
 SectionEnd
 
+Var remove_data  ; not empty when the settings go too
+
 Section "Uninstall"
+  ; Asked first: the agent that removes the settings goes with the programs.
+  ; Silent, the settings stay unless /REMOVE_DATA is given.
+  IfSilent 0 ask_remove_data
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/REMOVE_DATA" $R1
+    IfErrors remove_programs
+    StrCpy $remove_data 1
+    Goto remove_programs
+  ask_remove_data:
+  MessageBox MB_YESNO|MB_ICONQUESTION "Also remove your settings (rule token, server URL, last IP and log) from $APPDATA\${PRODUCT}?" IDNO remove_programs
+    StrCpy $remove_data 1
+  remove_programs:
   !insertmacro STOP_SERVICE_AND_TRAY
   ExecWait '"$SYSDIR\sc.exe" delete ${SERVICE}'
   DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
   DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+
+  ; Users may write in the data folder and could have made it a link to any
+  ; folder: the agent deletes its own files through the held folder and
+  ; refuses a link, and the folder goes only when that left it empty.
+  StrCmp $remove_data "" data_done
+    nsExec::ExecToLog '"$INSTDIR\${SERVICE_PROGRAM}" remove-data'
+    Pop $0
+    StrCmp $0 "0" 0 data_refused
+    RMDir "$APPDATA\${PRODUCT}"
+    Goto data_done
+  data_refused:
+    MessageBox MB_ICONEXCLAMATION "Your settings could not be removed (exit code $0); see the details." /SD IDOK
+    SetErrorLevel 2
+  data_done:
+
   !insertmacro DELETE_PROGRAMS
-  Delete "$INSTDIR\uninstall.exe"
+  ; Run in place (_?=), the uninstaller can't delete itself until it ends.
+  Delete /REBOOTOK "$INSTDIR\uninstall.exe"
   ; Downloaded customer files stay: the folders go only when they are empty.
   RMDir "$INSTDIR\files"
-  RMDir "$INSTDIR"
-
-  ; The settings stay unless the user asks to remove them (silent: kept).
-  MessageBox MB_YESNO|MB_ICONQUESTION "Also remove your settings (rule token, server URL, last IP and log) from $APPDATA\${PRODUCT}?" /SD IDNO IDNO keep_data
-    RMDir /r "$APPDATA\${PRODUCT}"
-  keep_data:
+  RMDir /REBOOTOK "$INSTDIR"
 SectionEnd

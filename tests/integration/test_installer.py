@@ -17,6 +17,7 @@ MSI = win_path(os.environ["WHITELIST_MSI"])
 UPGRADE_MSI = pathlib.Path(os.environ["WHITELIST_UPGRADE_MSI"])
 MSIEXEC = r"C:\windows\system32\msiexec.exe"
 INSTALL_DIR, CUSTOM_DIR = r"C:\Program Files\QOR Whitelist IP Updater", r"C:\QORCustom"
+LINKED_DIR, OPEN_DIR = r"C:\QORLinked", r"C:\QOROpen"  # users could have prepared these
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 EVENT_SOURCE_KEY = rf"HKLM\System\CurrentControlSet\Services\EventLog\Application\{SERVICE}"
@@ -55,12 +56,26 @@ def holds(path, needles, since):
         return False
 
 
+def shortcuts():
+    """The Start-menu entries (Wine's msiexec puts a per-machine package's into the user's menu)."""
+    menus = ("ProgramData", "users/*/AppData/Roaming")
+    return [p for menu in menus for p in PREFIX.glob(f"drive_c/{menu}/Microsoft/Windows/Start Menu/Programs/QOR*")]
+
+
+def signed(path, cert):
+    """Whether osslsigncode finds a valid signature by the certificate on the file."""
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", path], capture_output=True).returncode == 0
+
+
 def remove_everything():
     for package in (MSI, win_path(UPGRADE_MSI)):
         wine_tool("msiexec", "/x", package, "/qn", timeout=300)
     remove_service()
-    for folder in (unix(INSTALL_DIR), unix(CUSTOM_DIR)):
+    for folder in (unix(INSTALL_DIR), unix(CUSTOM_DIR), unix(OPEN_DIR)):
         shutil.rmtree(folder, ignore_errors=True)
+    for link in (unix(LINKED_DIR), SERVICE_DATA):
+        if link.is_symlink():
+            link.unlink()
 
 
 class Installers(unittest.TestCase):
@@ -76,15 +91,16 @@ class Installers(unittest.TestCase):
         self.assertRegex(reg(rf"HKLM\System\CurrentControlSet\Services\{SERVICE}"), rf"ImagePath\s+REG_SZ\s+{image}\n")
         self.assertIn(f'"{folder}\\tray.exe"', reg(RUN_KEY, "/v", "QOR Whitelist IP Updater Tray"))
         self.assertRegex(reg(EVENT_SOURCE_KEY), rf"EventMessageFile\s+REG_SZ\s+{re.escape(folder)}\\whitelist.exe\n")
+        self.assertEqual([p.name for p in shortcuts()], ["QOR Whitelist IP Updater.lnk"])
         self.assertEqual(settings(), (token, self.url))
         wait_until(lambda: self.server.get_allowlist() == {token: [IP]}, "the address on the allowlist")
 
-    def assertUninstalledKeepingData(self, token, folder=INSTALL_DIR):
-        # The NSIS uninstaller runs on from a copy of itself.
-        wait_until(lambda: service_state() is None and not unix(folder).exists(), "the uninstall to finish")
+    def assertUninstalled(self, folder=INSTALL_DIR):
+        """Checked as soon as the uninstall command has returned."""
+        left = [name for name in PROGRAMS if (unix(folder) / name).exists()]
+        self.assertEqual((service_state(), left, shortcuts()), (None, [], []))
         self.assertNotIn("QOR Whitelist IP Updater", reg(RUN_KEY) + reg(UNINSTALL_KEY, "/s"))
         self.assertEqual(reg(EVENT_SOURCE_KEY), "", "the event source goes with the program")
-        self.assertEqual(settings(), (token, self.url), "uninstall keeps the settings")
 
     def assertTokensNowhere(self, *tokens):
         """No file written since the chain began and no uninstall entry holds a token in plain text."""
@@ -100,10 +116,23 @@ class Installers(unittest.TestCase):
         self.url, self.started = self.server.url("http"), time.time() - 2
         token, msi_token, new_token = "nsis-token-4c1f9e", "msi-token-7d20b3", "msi-token-rotated-52ae01"
 
+        # An install folder users could have prepared is refused before anything is copied: a link, or one whose
+        # parent lets users rename it (Wine shows a world-writable folder so).
+        elsewhere = self.tmp / "elsewhere"
+        elsewhere.mkdir()
+        unix(LINKED_DIR).symlink_to(elsewhere)
+        (unix(OPEN_DIR) / "app").mkdir(parents=True)
+        unix(OPEN_DIR).chmod(0o777)
+        self.assertEqual([install(INSTALLER, "/S", f"/D={d}") for d in (LINKED_DIR, OPEN_DIR + r"\app")], [2, 2])
+        self.assertEqual((list(elsewhere.iterdir()), list(unix(OPEN_DIR).rglob("*.exe")), service_state()),
+                         ([], [], None))
         # A folder outside Program Files: the installer's folder-securing step
         # must succeed there too, or it stops the install.
         self.assertEqual(install(INSTALLER, "/S", f"/TOKEN={token}", f"/SERVER_URL={self.url}/", f"/D={CUSTOM_DIR}"), 0)
         self.assertInstalledAndRunning(token, CUSTOM_DIR)
+        cert = os.environ["WHITELIST_SIGN_CERT"]
+        installed = [unix(CUSTOM_DIR) / name for name in PROGRAMS + ["uninstall.exe"]] + [INSTALLER, UPGRADE_MSI]
+        self.assertEqual([p.name for p in installed if not signed(p, cert)], [])
         self.assertTokensNowhere(token)
         # A token the agent refuses fails the install (into the same folder)
         # and keeps the settings; the service runs on with them.
@@ -117,8 +146,22 @@ class Installers(unittest.TestCase):
         self.assertEqual(install(INSTALLER, "/S"), 2)
         wait_until(lambda: service_state() == "RUNNING", "the service to run after the failed upgrade")
         files.unlink()
-        self.assertEqual(install(unix(CUSTOM_DIR) / "uninstall.exe", "/S"), 0)
-        self.assertUninstalledKeepingData(token, CUSTOM_DIR)
+        # The quiet uninstall with the settings' removal, the data folder turned into a link meanwhile: the
+        # removal is refused and the link's target loses nothing; the rest is done when the command returns.
+        SERVICE_DATA.rename(self.tmp / "data")
+        (self.tmp / "target/tree").mkdir(parents=True)
+        for name in ("whitelist.config", "tree/kept"):
+            (self.tmp / "target" / name).write_bytes(b"")
+        SERVICE_DATA.symlink_to(self.tmp / "target")
+        quiet = re.search(r"QuietUninstallString\s+REG_SZ\s+\"(.+)\" (.+)\n", reg(UNINSTALL_KEY, "/s"))
+        *options, in_place = quiet[2].split()
+        # Not capturing: a pipe would wait for every process that inherited it, a copy left running too.
+        uninstall = run(quiet[1], [*options, "/REMOVE_DATA", in_place], PUBLIC, timeout=300, capture=False)
+        self.assertEqual(uninstall.code, 2)
+        self.assertUninstalled(CUSTOM_DIR)
+        self.assertEqual(sorted(p.name for p in (self.tmp / "target").rglob("*")), ["kept", "tree", "whitelist.config"])
+        SERVICE_DATA.unlink()
+        (self.tmp / "data").rename(SERVICE_DATA)
 
         # The package with a token the agent refuses fails, is rolled back and
         # loses nothing.
@@ -133,8 +176,13 @@ class Installers(unittest.TestCase):
         self.assertInstalledAndRunning(msi_token, image_quote="")
         # Wine's closing list of properties ignores MsiHiddenProperties
         # (Windows writes asterisks there); nothing else may show it.
-        self.assertEqual([line for line in log.read_bytes().decode("latin-1").splitlines() if msi_token in line],
+        text = log.read_bytes().decode("latin-1")
+        self.assertEqual([line for line in text.splitlines() if msi_token in line],
                          [f"Property(S): TOKEN = {msi_token}"])
+        # Wine logs no custom-action targets (the table test reads them), only the order the actions ran in.
+        ran = re.findall(r"^Action start [\d:]+: (\w+)\.", text, re.M)
+        order = ["SetScPath", "InstallInitialize", "SecureFolders", "InstallFiles", "Configure", "ServiceRecovery"]
+        self.assertEqual(sorted(order, key=ran.index), order)
 
         # The same package again with a new token: the service runs with it.
         self.server.set_allowlist({})
@@ -151,8 +199,10 @@ class Installers(unittest.TestCase):
         self.assertEqual(products.count("DisplayName    REG_SZ    QOR Whitelist IP Updater"), 1, products)
         self.assertRegex(products, r"DisplayVersion\s+REG_SZ\s+" + re.escape(UPGRADE_MSI.name.split("-")[-2]) + "\n")
         self.assertInstalledAndRunning(new_token, image_quote="")
-        self.assertEqual(install(MSIEXEC, "/x", win_path(UPGRADE_MSI), "/qn"), 0)
-        self.assertUninstalledKeepingData(new_token)
+        # The upgrade kept the settings; an uninstall removes them only when asked.
+        self.assertEqual(install(MSIEXEC, "/x", win_path(UPGRADE_MSI), "/qn", "REMOVE_DATA=1"), 0)
+        self.assertUninstalled()
+        self.assertEqual(list(SERVICE_DATA.iterdir()), [])
 
     def test_32_bit_packages_hold_32_bit_programs(self):
         installer, msi = os.environ["WHITELIST_INSTALLER32"], os.environ["WHITELIST_MSI32"]
@@ -165,26 +215,41 @@ class Installers(unittest.TestCase):
             # Without a manifest, 32-bit Windows virtualizes a denied write.
             manifest = output("7z", "x", "-so", str(program), ".rsrc/MANIFEST/1")
             self.assertIn('requestedExecutionLevel level="asInvoker"', manifest, program)
+        # Signed by the win32 build's throwaway certificate, the programs as packed too.
+        cert = os.environ["WHITELIST_SIGN_CERT32"]
+        self.assertEqual([p for p in packaged + [installer, msi] if not signed(p, cert)], [])
 
         def table(name):
             return [line.split("\t") for line in output("msiinfo", "export", msi, name).splitlines()[3:]]
 
         # What Wine does not enforce and the build sets after wixl: the token stays out of the log (hidden;
         # its action hides its command line, 0x2000) and reaches a managed install's elevated part (secure);
-        # the actions that change the machine run deferred (0x400) as LocalSystem (0x800); the components
-        # are 32-bit; the old version goes before anything is installed.
+        # the actions that change the machine run deferred (0x400) as LocalSystem (0x800), and a failure fails
+        # the install (no 0x40); the components are 32-bit; the old version goes before anything is installed.
         properties = dict(row[:2] for row in table("Property"))
         for listed in ("MsiHiddenProperties", "SecureCustomProperties"):
             self.assertLessEqual({"TOKEN", "SERVER_URL"}, set(properties[listed].split(";")), listed)
-        actions = {row[0]: int(row[1]) for row in table("CustomAction")}
-        self.assertEqual([actions[a] & 0xC00 for a in ("Configure", "SecureFolders", "ServiceRecovery")], [0xC00] * 3)
-        self.assertTrue(actions["Configure"] & 0x2000)
+        actions = {row[0]: (int(row[1]), row[2]) for row in table("CustomAction")}
+        checked = ("Configure", "SecureFolders", "ServiceRecovery", "RemoveData")
+        self.assertEqual([actions[a][0] & 0xC40 for a in checked], [0xC00] * 4)
+        self.assertTrue(actions["Configure"][0] & 0x2000)
         self.assertTrue(all(int(row[3]) & 256 == 0 for row in table("Component")))
-        sequence = {row[0]: int(row[2]) for row in table("InstallExecuteSequence")}
-        order = ["InstallValidate", "RemoveExistingProducts", "InstallInitialize", "InstallFiles", "SecureFolders",
-                 "Configure", "StartServices"]
+        sequence = {row[0]: (int(row[2]), row[1]) for row in table("InstallExecuteSequence")}
+        order = ["InstallValidate", "RemoveExistingProducts", "InstallInitialize", "StopServices", "RemoveData",
+                 "RemoveFiles", "SecureFolders", "CreateFolders", "InstallFiles", "Configure", "StartServices"]
         self.assertEqual(sorted(order, key=sequence.get), order)
-
+        # A deferred action's program property is read when the script is written, at its place in the sequence.
+        setters = {source: action for action, (kind, source) in actions.items() if kind & 0x3F == 51}
+        late = [a for a, (kind, source) in actions.items() if kind & 0x43F == 0x432 and
+                sequence[setters[source]][0] >= sequence["InstallInitialize"][0]]
+        self.assertEqual(late, [])
+        # A repair, which any user may start, runs nothing with values of the user's choosing.
+        self.assertEqual([a for a in ("SecureFolders", "Configure") if "AdminUser AND NOT REINSTALL" not in
+                          sequence[a][1]], [])
+        # The install folder is secured before the first file, the Start menu leads to the tray.
+        locks = [(row[1], row[2], row[3].startswith("O:BAD:P")) for row in table("MsiLockPermissionsEx")]
+        self.assertEqual(locks, [("INSTALLDIR", "CreateFolder", True)])
+        self.assertIn(["ProgramMenuFolder", "[INSTALLDIR]tray.exe"], [row[1:5:3] for row in table("Shortcut")])
 
 if __name__ == "__main__":
     unittest.main()
