@@ -1,6 +1,7 @@
 #include "file_io.h"
 
 #include <bcrypt.h>
+#include <sddl.h>
 
 #include <cwchar>
 
@@ -11,6 +12,7 @@
 namespace {
 constexpr size_t COPY_CHUNK_BYTES = 16384;
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr wchar_t ANCHOR_SDDL[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
 // Set once at the process's start, before its threads, then only read.
 struct state_file_guard {
@@ -157,19 +159,38 @@ bool write_all(HANDLE file, const void* data, size_t size) {
 // a folder, has a second link or can't be held loses its name (only the name:
 // nothing it leads to is opened) and a new file is created in its place.
 file_handle hold_anchor(HANDLE folder) {
-  auto open_anchor = [folder](relative_disposition disposition) {
+  // Users get no entry on an anchor this process creates: they can neither
+  // open it to hold it nor give it a second name.
+  local_memory own;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(ANCHOR_SDDL, SDDL_REVISION_1, own.put(), nullptr);
+  auto open_anchor = [&](const wchar_t* name, ACCESS_MASK extra, relative_disposition disposition) {
     // Read access, not only attributes: an open without data access takes no
     // part in sharing checks, so it would not keep anyone from deleting.
-    file_handle anchor = open_relative(folder, FOLDER_ANCHOR_FILE_NAME, GENERIC_READ, FILE_SHARE_READ, disposition,
-                                       false);
+    file_handle anchor = open_relative(folder, name, GENERIC_READ | WRITE_DAC | extra, FILE_SHARE_READ, disposition,
+                                       false, {own.get(), false});
     if (anchor && state_file_problem(anchor.get())) anchor.reset();
+    // One an older version made inherited the Users entry.
+    if (anchor && own) SetKernelObjectSecurity(anchor.get(), DACL_SECURITY_INFORMATION, own.get());
     return anchor;
   };
-  if (file_handle anchor = open_anchor(relative_disposition::open_always)) return anchor;
+  if (file_handle anchor = open_anchor(FOLDER_ANCHOR_FILE_NAME, 0, relative_disposition::open_always)) return anchor;
   if (file_handle old = open_relative(folder, FOLDER_ANCHOR_FILE_NAME, DELETE, SHARE_ALL, relative_disposition::open,
                                       false))
     delete_by_handle(old.get());
-  return open_anchor(relative_disposition::create_new);
+  if (file_handle anchor = open_anchor(FOLDER_ANCHOR_FILE_NAME, 0, relative_disposition::create_new)) return anchor;
+  // The name is held by another process (a second name a user made while the
+  // service held it): any file of ours held in the folder keeps it from being
+  // emptied. This one goes when its last handle closes.
+  wchar_t suffix[17];
+  wchar_t name[40];
+  if (!random_hex(suffix, 16) || !format_bounded(name, std::size(name), L"service.%s.lock", suffix)) return {};
+  file_handle anchor = open_anchor(name, DELETE, relative_disposition::create_new);
+  FILE_DISPOSITION_INFO on_close{TRUE};
+  if (anchor && !SetFileInformationByHandle(anchor.get(), FileDispositionInfo, &on_close, sizeof on_close)) {
+    delete_by_handle(anchor.get());
+    return {};
+  }
+  return anchor;
 }
 }  // namespace
 

@@ -134,9 +134,11 @@ namespace {
 bool secure_file_in(HANDLE folder, const wchar_t* name, PSECURITY_DESCRIPTOR descriptor,
                     SECURITY_INFORMATION parts, const second_name_report& remove) {
   // DELETE only where a name may go: the data folder's anchor is held without delete sharing.
-  file_handle file = open_relative(folder, name, READ_CONTROL | WRITE_DAC | WRITE_OWNER | (remove ? DELETE : 0),
+  // Backup intent: the restore privilege, on here, then reaches a file whose
+  // creator gave SYSTEM and Administrators no entry.
+  file_handle file = open_relative(folder, name, WRITE_DAC | WRITE_OWNER | (remove ? DELETE : 0),
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   relative_disposition::open, false);
+                                   relative_disposition::open, false, {nullptr, true});
   if (!file) return false;
   const char* problem = plain_file_problem(file.get());
   if (!problem) return SetKernelObjectSecurity(file.get(), parts, descriptor);

@@ -35,13 +35,14 @@ bool failed(NTSTATUS status) {
 }  // namespace
 
 file_handle open_relative(HANDLE folder, const wchar_t* name, ACCESS_MASK access, ULONG share,
-                          relative_disposition disposition, bool follow) {
+                          relative_disposition disposition, bool follow, const relative_extras& extras) {
   if (!folder || folder == INVALID_HANDLE_VALUE || !is_single_name(name) || std::wcslen(name) > 255) {
     SetLastError(ERROR_INVALID_NAME);
     return {};
   }
   UNICODE_STRING object_name = counted(name);
-  ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | (follow ? 0 : FILE_OPEN_REPARSE_POINT);
+  ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | (follow ? 0 : FILE_OPEN_REPARSE_POINT) |
+                  (extras.backup_intent ? FILE_OPEN_FOR_BACKUP_INTENT : 0);
   // The name is one component below a held handle, so FILE_OPEN_REPARSE_POINT
   // alone already keeps a link from being followed; a system that reports the
   // link itself as a reparse point met is asked once more without the flag,
@@ -50,7 +51,8 @@ file_handle open_relative(HANDLE folder, const wchar_t* name, ACCESS_MASK access
   for (;;) {
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &object_name,
-                               OBJ_CASE_INSENSITIVE | (dont_reparse ? OBJ_DONT_REPARSE : 0), folder, nullptr);
+                               OBJ_CASE_INSENSITIVE | (dont_reparse ? OBJ_DONT_REPARSE : 0), folder,
+                               extras.security);
     HANDLE opened = INVALID_HANDLE_VALUE;
     IO_STATUS_BLOCK io{};
     NTSTATUS status =

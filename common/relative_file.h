@@ -14,8 +14,14 @@ enum class relative_disposition : ULONG { open = 1, create_new = 2, open_always 
 // in folder. With follow false a link is opened as itself, and the system is
 // asked not to follow any reparse point where it supports that. Empty, with
 // the Win32 error as last error, on failure.
+// security: the descriptor a created file gets (else it inherits);
+// backup_intent: the open may use the enabled backup and restore privileges.
+struct relative_extras {
+  PSECURITY_DESCRIPTOR security = nullptr;
+  bool backup_intent = false;
+};
 file_handle open_relative(HANDLE folder, const wchar_t* name, ACCESS_MASK access, ULONG share,
-                          relative_disposition disposition, bool follow);
+                          relative_disposition disposition, bool follow, const relative_extras& extras = {});
 
 // Creates the named stream `stream` (a single name) of an open file, relative
 // to the file's handle: never through a path that could have changed.
