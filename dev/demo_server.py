@@ -32,9 +32,9 @@ class DemoServer(FakeServer):
     def https_port(self):
         return self._listeners[1].server_address[1] if len(self._listeners) > 1 else None
 
-    def _answer(self, method, raw_path, body):
+    def _answer(self, method, raw_path, body, listener):
         if not raw_path.startswith(CONTROL_PREFIX):
-            return super()._answer(method, raw_path, body)
+            return super()._answer(method, raw_path, body, listener)
         name = raw_path[len(CONTROL_PREFIX):].split("?", 1)[0].strip("/")
         if name.startswith("_") or not hasattr(self, name):
             return self._error(404, "unknown control command: " + name)
