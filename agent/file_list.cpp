@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text.h"
+
 namespace {
 constexpr char ID_KEY[] = "\"id\":";
 constexpr char ORIGINAL_NAME_KEY[] = "\"original_name\":\"";
@@ -97,12 +99,9 @@ bool is_plain_file_name(std::string_view name) {
 }
 
 bool is_shortcut_name(std::string_view name) {
-  for (std::string_view extension : {".lnk", ".url", ".scf", ".library-ms", ".searchconnector-ms"}) {
-    if (name.size() < extension.size()) continue;
-    std::string_view tail = name.substr(name.size() - extension.size());
-    bool same = true;
-    for (size_t i = 0; i < tail.size() && same; ++i) same = ascii_upper(tail[i]) == ascii_upper(extension[i]);
-    if (same) return true;
+  for (const char* extension : {".lnk", ".url", ".scf", ".library-ms", ".searchconnector-ms"}) {
+    size_t len = std::strlen(extension);
+    if (name.size() >= len && equals_ignore_case(name.data() + name.size() - len, len, extension)) return true;
   }
   return false;
 }

@@ -61,9 +61,12 @@ bool read_options(int argc, wchar_t** argv, files_options& o) {
 
 enum class folder_result { ok, no_module_path, no_backslash, create_failed };
 
+// A plain folder: a link or junction of that name (which a user could have
+// made in a folder an administrator runs this from) is not used.
 bool is_folder(const wchar_t* path) {
   DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // Trying is the one test that sees every kind of refusal: access lists,

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "build_settings.h"
 #include "text.h"
 
 namespace {
@@ -10,6 +11,7 @@ constexpr size_t TEST_VARIABLE_CAPACITY = 32;
 
 // The test hook's cap, or no cap when the variable is unset or not a number.
 unsigned long long free_bytes_cap() {
+  if (!build_settings::TEST_HOOKS) return ~0ull;
   wchar_t text[TEST_VARIABLE_CAPACITY];
   DWORD len = GetEnvironmentVariableW(FREE_BYTES_TEST_VARIABLE, text, TEST_VARIABLE_CAPACITY);
   if (len == 0 || len >= TEST_VARIABLE_CAPACITY || !std::iswdigit(text[0])) return ~0ull;
