@@ -147,7 +147,7 @@ void on_create(HWND window) {
 void on_destroy(HWND window) {
   HWND owner = owner_of(window);
   EnableWindow(owner, TRUE);
-  PostMessageW(owner, WM_CONFIG_CLOSED, static_cast<WPARAM>(form_of(window).outcome), 0);
+  PostMessageW(owner, WM_CONFIG_CLOSED, static_cast<WPARAM>(form_of(window).outcome), reinterpret_cast<LPARAM>(window));
 }
 
 // The form while Save's sync runs: every control disabled, the busy cursor;

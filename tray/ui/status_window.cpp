@@ -162,7 +162,7 @@ void export_command(HWND window) {
 // With a window already open, that one is brought to the front.
 void open_config(HWND window, bool setup_form) {
   status_window_state& state = state_of(window);
-  if (state.config_window) {
+  if (state.config_window && IsWindow(state.config_window)) {
     SetForegroundWindow(state.config_window);
     return;
   }
@@ -170,8 +170,9 @@ void open_config(HWND window, bool setup_form) {
 }
 
 // WM_CONFIG_CLOSED: what the configuration window did decides how much is read again.
-void on_config_closed(HWND window, WPARAM outcome) {
-  state_of(window).config_window = nullptr;
+void on_config_closed(HWND window, WPARAM outcome, LPARAM closed) {
+  HWND& open_window = state_of(window).config_window;
+  if (open_window == reinterpret_cast<HWND>(closed)) open_window = nullptr;
   switch (static_cast<config_window_outcome>(outcome)) {
     case config_window_outcome::imported:
       start_status_refresh(window, true);
@@ -268,7 +269,7 @@ LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LP
     case WM_REFRESH_DONE: on_refresh_done(window, lparam); return 0;
     case WM_SYNC_DONE: on_sync_done(window, lparam); return 0;
     case WM_OPEN_SETUP: open_config(window, true); return 0;
-    case WM_CONFIG_CLOSED: on_config_closed(window, wparam); return 0;
+    case WM_CONFIG_CLOSED: on_config_closed(window, wparam, lparam); return 0;
     case WM_DPICHANGED: on_dpi_changed(window, wparam, lparam); return 0;
     case WM_NEXTDLGCTL: move_dialog_focus(window, wparam, lparam); return 0;
     case DM_GETDEFID: return default_button_answer(ID_SYNC_BUTTON);

@@ -18,7 +18,8 @@ inline constexpr UINT WM_OPEN_SETUP = WM_USER + 103;
 inline constexpr UINT WM_DOWNLOAD_DONE = WM_USER + 104;
 // Save's sync ended, to the configuration window (lParam: agent_run_result, may be null).
 inline constexpr UINT WM_SAVE_SYNC_DONE = WM_USER + 105;
-// The configuration window is gone, to its owner (wParam: a config_window_outcome).
+// The configuration window is gone, to its owner (wParam: a config_window_outcome,
+// lParam: the window that was).
 inline constexpr UINT WM_CONFIG_CLOSED = WM_USER + 106;
 
 // The notification icon's menu.
