@@ -344,21 +344,27 @@ int replace_file(const wchar_t* path, const void* data, size_t size) {
   return file.write(data, size) && file.commit() ? 0 : -1;
 }
 
-int copy_file_replacing(const wchar_t* source, const wchar_t* destination) {
+int copy_file_replacing(const wchar_t* source, const wchar_t* destination, unsigned long* error) {
+  // Taken where a step fails: the cleanup on the way out may change it.
+  auto fail = [error] {
+    if (error) *error = GetLastError();
+    return -1;
+  };
   file_replacement out(destination);
+  if (!out.is_open()) return fail();
   {
     // Closed before the move, so that a file copied onto itself can be replaced.
     file_handle in = open_for_reading(source, FILE_SHARE_READ);
-    if (!in || !out.is_open()) return -1;
+    if (!in) return fail();
     char chunk[COPY_CHUNK_BYTES];
     for (;;) {
       DWORD got = 0;
-      if (!ReadFile(in.get(), chunk, sizeof chunk, &got, nullptr)) return -1;
+      if (!ReadFile(in.get(), chunk, sizeof chunk, &got, nullptr)) return fail();
       if (got == 0) break;
-      if (!out.write(chunk, got)) return -1;
+      if (!out.write(chunk, got)) return fail();
     }
   }
-  return out.commit() ? 0 : -1;
+  return out.commit() ? 0 : fail();
 }
 
 bool program_path(wchar_t* out, size_t cap, wchar_t** name) {

@@ -273,7 +273,7 @@ def bench_tray():
         rest = ping()
         delay = 8
         gui.server.set_script("GET", "/api/client-ip", [{"action": "normal", "delay": delay, "always": True}])
-        gui.driver("status", "click", "213")
+        gui.driver("status", "click", str(gui.T.ID_REFRESH_BUTTON))
         wait_until(lambda: refresh_state() == "busy", "the refresh to start", 5)
         started = time.monotonic()
         busy = ping()
@@ -288,7 +288,7 @@ def bench_tray():
     finally:
         gui.server.clear_scripts()
         if tray is not None:
-            gui.driver("status", "post", str(gui.WM_COMMAND), "1004", "0")
+            gui.driver("status", "post", str(gui.WM_COMMAND), str(gui.T.ID_MENU_EXIT), "0")
             try:
                 tray.wait(timeout=60)
             except subprocess.TimeoutExpired:

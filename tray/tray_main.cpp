@@ -5,10 +5,8 @@
 
 #include "config_window.h"
 #include "dialog_keys.h"
-#include "dpi.h"
 #include "folder_security.h"
 #include "handles.h"
-#include "notify_icon.h"
 #include "painting.h"
 #include "status_window.h"
 #include "tray_app.h"
@@ -35,18 +33,6 @@ void show_running_instance() {
   if (!other) return;
   ShowWindow(other, SW_SHOW);
   SetForegroundWindow(other);
-}
-
-// The frame is measured on the window itself, so the client area is exact
-// whatever the frame's metrics at the window's DPI.
-void size_to_client_area(HWND window) {
-  int dpi = static_cast<int>(window_dpi(window));
-  RECT outer{}, client{};
-  GetWindowRect(window, &outer);
-  GetClientRect(window, &client);
-  int width = scale_for_dpi(CLIENT_WIDTH, dpi) + (outer.right - outer.left) - (client.right - client.left);
-  int height = scale_for_dpi(CLIENT_HEIGHT, dpi) + (outer.bottom - outer.top) - (client.bottom - client.top);
-  SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The state, not the window: messages still arrive after the window is destroyed.
@@ -88,9 +74,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HWND window = CreateWindowExW(0, STATUS_CLASS, APP_TITLE, STATUS_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, &state);
   if (!window) return 1;
-  size_to_client_area(window);
-  set_status_window_icons(window);
-  add_tray_icon(window);
+  finish_status_window(window);
   // The program lives in the notification area, whatever show command it got.
   ShowWindow(window, SW_HIDE);
 

@@ -7,11 +7,13 @@ import errno
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+import types
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "server"))
@@ -24,6 +26,21 @@ DATA_FOLDER_NAME = "QOR Whitelist IP Updater"
 CONFIG_KEY_HEX = b"Rw8TqLm2VbN5xZc7".hex()
 ECHO_PORT = int(os.environ.get("WHITELIST_ECHO_PORT", "0"))
 LAUNCH_ATTEMPTS = 3
+
+
+SOURCE_DIR = pathlib.Path(__file__).resolve().parents[2]
+WM_USER = 0x400
+
+
+def product_constants(*headers):
+    """The whole-number constants and enumerators of the product's headers (paths from the source root), by
+    name, so that a test follows the product's ids instead of copying them."""
+    found = {}
+    for header in headers:
+        for name, user, value in re.findall(r"\b([A-Z][A-Z0-9_]*)\s*=\s*(WM_USER\s*\+\s*)?(0x[0-9A-Fa-f]+|\d+)\b",
+                                            (SOURCE_DIR / header).read_text()):
+            found[name] = int(value, 0) + (WM_USER if user else 0)
+    return types.SimpleNamespace(**found)
 
 
 def start_server_with_echo(ip, echo_ip=None, **options):

@@ -10,8 +10,8 @@ import tempfile
 import time
 import unittest
 
-from harness import (BIN_DIR, WINE, FakeServer, decrypt_config, encrypt_config, launch_command, run, wait_until,
-                     win_path, wine_tool)
+from harness import (BIN_DIR, WINE, FakeServer, decrypt_config, encrypt_config, launch_command, product_constants,
+                     run, wait_until, win_path, wine_tool)
 
 DRIVER = pathlib.Path(os.environ["WHITELIST_TRAY_DRIVER"])
 STAND_IN_AGENT = pathlib.Path(os.environ["WHITELIST_STAND_IN_AGENT"])
@@ -19,9 +19,9 @@ SHOT_DIR = pathlib.Path(os.environ["TRAY_SCREENSHOT_DIR"])
 TITLE = DATA_FOLDER_NAME = "QOR Whitelist IP Updater"
 SERVER_IP = "198.51.100.20"
 WAIT = 90  # seconds: a bound for hangs, not a measured expectation
-WM_CLOSE, WM_COMMAND = 0x10, 0x111
-WM_TRAY_CALLBACK, WM_OPEN_SETUP, WM_LBUTTONDBLCLK = 0x464, 0x467, 0x203
-MENU_OPEN, MENU_SYNC, MENU_EXIT = 1001, 1002, 1004
+WM_CLOSE, WM_COMMAND, WM_LBUTTONDBLCLK = 0x10, 0x111, 0x203
+# The tray's private messages, menu commands and control ids, as its headers define them.
+T = product_constants("tray/ui/tray_messages.h", "tray/ui/status_panel.h", "tray/ui/config_window.h")
 IDOK, IDCANCEL, ES_PASSWORD, VK_TAB, VK_RETURN, VK_ESCAPE = 1, 2, 0x20, 0x09, 0x0D, 0x1B
 SW_HIDE, SW_SHOWMINIMIZED, SW_SHOWMAXIMIZED = 0, 2, 3
 FILE_NAME_FIELDS = (0x47C, 0x480)  # the file dialog's name: combo box, or edit in the old layout
@@ -148,7 +148,7 @@ class Tray(unittest.TestCase):
         subprocess.run(["import", "-window", "root", str(SHOT_DIR / f"{name}.png")], check=True)
 
     def exit_tray(self):
-        self.ok("status", "post", WM_COMMAND, MENU_EXIT, 0)
+        self.ok("status", "post", WM_COMMAND, T.ID_MENU_EXIT, 0)
         self.assertEqual(self.tray.wait(timeout=WAIT), 0)
 
     def script(self, program, *lines):
@@ -165,24 +165,26 @@ class Tray(unittest.TestCase):
         encrypt_config(self.data / "whitelist.config", f"token=tok\nserver_url={server.url()}\n".encode())
         (self.data / "last_ip.txt").write_text(SERVER_IP + "\r\n")
         self.start(SW_SHOWMINIMIZED)
-        self.shows("status", {202: "Not installed", 204: SERVER_IP, 206: SERVER_IP})
-        self.ok("status", "post", WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK)
+        self.shows("status", {T.ID_SERVICE_VALUE: "Not installed", T.ID_PUBLIC_IP_VALUE: SERVER_IP,
+                              T.ID_LAST_IP_VALUE: SERVER_IP})
+        self.ok("status", "post", T.WM_TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK)
         wait_for("the window to show", lambda: read("status")["visible"])
-        self.assertEqual(self.tab_order(4), [211, 212, 213, 220, 211], "the buttons from left to right, round")
-        self.ok("status", "click", 220)
+        buttons = [T.ID_SYNC_BUTTON, T.ID_CONFIG_BUTTON, T.ID_REFRESH_BUTTON, T.ID_EXPORT_BUTTON]
+        self.assertEqual(self.tab_order(4), buttons + buttons[:1], "the buttons from left to right, round")
+        self.ok("status", "click", T.ID_EXPORT_BUTTON)
         self.answer("Export encrypted config", self.tmp / "exported.config")
         self.assertEqual((self.tmp / "exported.config").read_bytes(), (self.data / "whitelist.config").read_bytes())
 
         # A second "Sync now" while one runs starts no second child; the folder is read again after it.
         self.script("whitelist.exe", "hold", "exit 0")
-        self.ok("status", "click", 211)
+        self.ok("status", "click", T.ID_SYNC_BUTTON)
         wait_for("whitelist.exe to start", lambda: self.runs("whitelist.exe"))
-        self.assertFalse(read("status")[211]["enabled"])
-        self.ok("status", "post", WM_COMMAND, MENU_SYNC, 0)
+        self.assertFalse(read("status")[T.ID_SYNC_BUTTON]["enabled"])
+        self.ok("status", "post", WM_COMMAND, T.ID_MENU_SYNC, 0)
         (self.data / "last_ip.txt").write_text("198.51.100.99")  # what the agent records
         (self.data / "pending_delete_ips.txt").write_text("192.0.2.1\r\n \t\r\n192.0.2.2\r\n")
         self.release("whitelist.exe")
-        self.shows("status", {206: "198.51.100.99", 218: "2 old IP(s) waiting to remove"})
+        self.shows("status", {T.ID_LAST_IP_VALUE: "198.51.100.99", T.ID_PENDING_VALUE: "2 old IP(s) waiting to remove"})
         self.assertIsNone(read("dialog=Whitelist sync failed"), "no message on success")
         runs = self.runs("whitelist.exe")
         self.assertEqual([r["command_line"] for r in runs], [f'"{win_path(self.app / "whitelist.exe")}" sync'])
@@ -191,15 +193,15 @@ class Tray(unittest.TestCase):
         # A failure with the window shown: a box with the agent's last error; hidden: a balloon instead.
         self.script("whitelist.exe", "exit 1")
         (self.data / "last_error.txt").write_text("Error: forbidden (403)")  # as the agent leaves it
-        self.ok("status", "click", 211)
+        self.ok("status", "click", T.ID_SYNC_BUTTON)
         self.assertIn("Error: forbidden (403)", self.answer("Whitelist sync failed"))
         self.ok("status", "post", WM_CLOSE, 0, 0)  # closing only hides
         wait_for("hidden", lambda: not read("status")["visible"])
-        self.ok("status", "post", WM_COMMAND, MENU_SYNC, 0)
+        self.ok("status", "post", WM_COMMAND, T.ID_MENU_SYNC, 0)
         wait_for("the balloon", lambda: driver("balloons")[1])
         self.screenshot("sync_failed_balloon")
         self.assertIsNone(read("dialog=Whitelist sync failed"))
-        self.ok("status", "post", WM_COMMAND, MENU_OPEN, 0)
+        self.ok("status", "post", WM_COMMAND, T.ID_MENU_OPEN, 0)
         wait_for("shown by Open", lambda: read("status")["visible"])
         self.exit_tray()
 
@@ -212,29 +214,30 @@ class Tray(unittest.TestCase):
         wait_for("the client area of 480x388", lambda: read("status")["client"] == "480x388")
         # Nothing configured: the Setup form opens by itself; the status window stays hidden and disabled.
         self.assertEqual(self.form("Setup")["visible"], 1)
-        self.shows("status", {216: "Not configured"})
+        self.shows("status", {T.ID_STATUS_VALUE: "Not configured"})
         status = read("status")
-        self.assertEqual((status["visible"], status["enabled"], status[220]["visible"]), (0, 0, 0),
+        self.assertEqual((status["visible"], status["enabled"], status[T.ID_EXPORT_BUTTON]["visible"]), (0, 0, 0),
                          "hidden, disabled while the form is open, no Export without a configuration")
         self.screenshot("setup_form")
         # Explorer restarts: its new taskbar knows no icon until the tray adds it again.
         self.assertEqual(driver("taskbar-created")[1].split(), ["1", "0", "1"], "registered, forgotten, back")
 
-        self.assertEqual(self.tab_order(4), [307, 306, 303, 304, 307], "from the field, in visual order, round")
+        order = [T.ID_SETUP_COMMAND_EDIT, T.ID_IMPORT_BUTTON, T.ID_SAVE_BUTTON, T.ID_CANCEL_BUTTON]
+        self.assertEqual(self.tab_order(4), order + order[:1], "from the field, in visual order, round")
         # Without a server URL, or with an over-long value: a warning, nothing saved, the form and input stay.
         for command, warning in (("whitelist --token abc", "Paste a full setup command from the plugin dashboard:\n\n"
                                                            "whitelist --token <token> --server-url <url>"),
                                  (f"whitelist --token {'k' * 256} --server-url h", TOKEN_TOO_LONG),
                                  (f"whitelist --token t --server-url https://{'h' * 504}",
                                   "The server URL is too long (at most 511 characters).")):
-            self.ok("config", "set", 307, command)
+            self.ok("config", "set", T.ID_SETUP_COMMAND_EDIT, command)
             self.ok("status", "key", VK_RETURN)  # Enter in the multiline field presses Save
             self.assertIn(warning, self.answer(TITLE))
-        self.assertEqual(self.form("Setup")[307]["text"], command)
+        self.assertEqual(self.form("Setup")[T.ID_SETUP_COMMAND_EDIT]["text"], command)
         self.assertFalse((self.data / "whitelist.config").exists())
         # Short options in capitals, URL first, a quoted token with a blank, the URL's trailing slash.
-        self.ok("config", "set", 307, f'WHITELIST -S {server.url()}/ -T "tok en"')
-        self.assertEqual(self.focus(), 303, "the field's Enter moved to Save; the box gave the focus back")
+        self.ok("config", "set", T.ID_SETUP_COMMAND_EDIT, f'WHITELIST -S {server.url()}/ -T "tok en"')
+        self.assertEqual(self.focus(), T.ID_SAVE_BUTTON, "the field's Enter moved to Save; the box gave the focus back")
         self.ok("status", "key", VK_RETURN)
         self.form_closed()
         self.assertEqual([json.loads(r["body"])["ip"] for r in server.get_requests()
@@ -260,27 +263,30 @@ class Tray(unittest.TestCase):
         self.start(SW_HIDE)
         wait_for("the client area of 720x582", lambda: read("status")["client"] == "720x582")
         # Import, from the Setup form asked for: the chosen file whole, then a sync.
-        self.ok("status", "send", WM_OPEN_SETUP, 0, 0)
+        self.ok("status", "send", T.WM_OPEN_SETUP, 0, 0)
         self.form("Setup")
-        self.ok("config", "click", 306)
+        self.ok("config", "click", T.ID_IMPORT_BUTTON)
         self.answer("Import encrypted config", chosen)
         self.form_closed()
         self.assertEqual((self.data / "whitelist.config").read_bytes(), chosen.read_bytes())
         wait_for("the sync after the import", lambda: self.runs("whitelist.exe"))
 
-        self.ok("status", "post", WM_COMMAND, 212, 0)
+        self.ok("status", "post", WM_COMMAND, T.ID_CONFIG_BUTTON, 0)
         c = self.form("Configuration")
-        self.assertEqual([(c[i]["text"], bool(c[i]["style"] & ES_PASSWORD)) for i in (301, 302, 308, 309)],
+        fields = [T.ID_TOKEN_EDIT, T.ID_SERVER_URL_EDIT, T.ID_FILES_NAME_EDIT, T.ID_FILES_TOKEN_EDIT]
+        self.assertEqual([(c[i]["text"], bool(c[i]["style"] & ES_PASSWORD)) for i in fields],
                          [("tok", True), ("http://h.example", False), ("BIRCH LLC", False), ("ft", True)],
                          "the stored values; both tokens masked")
+        self.assertEqual(c["client"], "660x540", "the form sized to its design at 144 DPI")
         self.screenshot("configuration_144_dpi")
-        self.assertEqual(self.tab_order(7), [301, 302, 308, 309, 310, 303, 304, 301])
+        buttons = [T.ID_DOWNLOAD_BUTTON, T.ID_SAVE_BUTTON, T.ID_CANCEL_BUTTON]
+        self.assertEqual(self.tab_order(7), fields + buttons + fields[:1])
         # Asking again, even for the other form, brings back the same window.
-        self.ok("status", "send", WM_OPEN_SETUP, 0, 0)
+        self.ok("status", "send", T.WM_OPEN_SETUP, 0, 0)
         self.assertEqual(read("config")["title"], "Configuration")
         # An over-long value is refused, never cut.
-        self.ok("config", "set", 301, "k" * 256)
-        self.ok("config", "click", 303)
+        self.ok("config", "set", T.ID_TOKEN_EDIT, "k" * 256)
+        self.ok("config", "click", T.ID_SAVE_BUTTON)
         self.assertIn(TOKEN_TOO_LONG, self.answer(TITLE))
         self.assertEqual(decrypt_config(self.data / "whitelist.config"), chosen_plain, "nothing saved")
 
@@ -288,37 +294,39 @@ class Tray(unittest.TestCase):
         # sync ends; it fails: its reason is shown, the values stay saved and in the form.
         self.script("whitelist.exe", "hold", "exit 1")
         (self.data / "last_error.txt").write_text("Error: unauthorized (401) - check the token")
-        self.ok("config", "set", 301, "tok2")
-        self.ok("config", "click", 303)
+        self.ok("config", "set", T.ID_TOKEN_EDIT, "tok2")
+        self.ok("config", "click", T.ID_SAVE_BUTTON)
         wait_for("the sync to start", lambda: len(self.runs("whitelist.exe")) == 2)
         c = read("config")
-        self.assertEqual([c[i]["enabled"] for i in (301, 303, 304, 310)], [0] * 4, "the form is disabled")
+        disabled = (T.ID_TOKEN_EDIT, T.ID_SAVE_BUTTON, T.ID_CANCEL_BUTTON, T.ID_DOWNLOAD_BUTTON)
+        self.assertEqual([c[i]["enabled"] for i in disabled], [0] * 4, "the form is disabled")
         self.ok("config", "send", WM_COMMAND, IDCANCEL, 0)  # Escape, answered during the save
         self.ok("config", "send", WM_CLOSE, 0, 0)
         self.assertIsNotNone(read("config"), "stays open until the sync ends")
         self.release("whitelist.exe")
         self.assertIn("Error: unauthorized (401) - check the token", self.answer(TITLE))
-        self.assertEqual(read("config")[301]["text"], "tok2")
+        self.assertEqual(read("config")[T.ID_TOKEN_EDIT]["text"], "tok2")
         self.assertIn("token=tok2\n", decrypt_config(self.data / "whitelist.config").decode())
 
         # An over-long field is refused, never cut: nothing runs (see the one sync.exe run below).
-        self.ok("config", "set", 308, "n" * 256)
-        self.ok("config", "click", 310)
+        self.ok("config", "set", T.ID_FILES_NAME_EDIT, "n" * 256)
+        self.ok("config", "click", T.ID_DOWNLOAD_BUTTON)
         self.assertIn("The files customer name is too long (at most 255 characters).", self.answer(TITLE))
         # Download: busy while it runs, nothing more starts, also from a new window after this one closed; no
         # box once its window is gone; the fields reach sync.exe unsaved.
-        self.ok("config", "set", 308, "n")
+        self.ok("config", "set", T.ID_FILES_NAME_EDIT, "n")
         self.script("sync.exe", "hold", "exit 0")
-        self.ok("config", "click", 310)
+        self.ok("config", "click", T.ID_DOWNLOAD_BUTTON)
         wait_for("sync.exe to start", lambda: self.runs("sync.exe"))
-        self.assertEqual((lambda b: (b["text"], b["enabled"]))(read("config")[310]), ("Downloading...", 0))
-        self.ok("config", "click", 304)
+        self.assertEqual((lambda b: (b["text"], b["enabled"]))(read("config")[T.ID_DOWNLOAD_BUTTON]),
+                         ("Downloading...", 0))
+        self.ok("config", "click", T.ID_CANCEL_BUTTON)
         self.form_closed()
-        self.ok("status", "post", WM_COMMAND, 212, 0)
+        self.ok("status", "post", WM_COMMAND, T.ID_CONFIG_BUTTON, 0)
         self.form("Configuration")
-        self.ok("config", "send", WM_COMMAND, 310, 0)  # the running download holds: nothing starts
+        self.ok("config", "send", WM_COMMAND, T.ID_DOWNLOAD_BUTTON, 0)  # the running download holds: nothing starts
         self.release("sync.exe")
-        wait_for("the focus in the first field", lambda: self.focus() == 301)
+        wait_for("the focus in the first field", lambda: self.focus() == T.ID_TOKEN_EDIT)
         self.ok("status", "key", VK_ESCAPE)  # closes the form as its close box does
         self.form_closed()
         self.assertIsNone(read(f"dialog={TITLE}"))

@@ -18,12 +18,11 @@
 #include <string>
 
 #include "allowlist_text.h"
+#include "notify_icon.h"
 #include "text.h"
+#include "tray_app.h"
 
 namespace {
-constexpr wchar_t STATUS_CLASS[] = L"QORWhitelistIPUpdaterTray";
-constexpr wchar_t SETTINGS_CLASS[] = L"QORWhitelistSettings";
-constexpr UINT TRAY_ICON_ID = 1;
 constexpr UINT WAIT_MS = 30000;
 
 // A window's text as a JSON string. An edit control's text crosses processes

@@ -1,11 +1,10 @@
 // The configuration and state files, the tray's reading of them and its runs of the agent.
 #include <thread>
 
-#include "agent_launch.h"
 #include "agent_run.h"
 #include "allowlist_text.h"
 #include "config_cipher.h"
-#include "config_window.h"
+#include "config_transfer.h"
 #include "disk_space.h"
 #include "folder_security.h"
 #include "test_support.h"
@@ -78,13 +77,29 @@ TEST_F(config_file, openssl_known_answers) {
   EXPECT_EQ(read(), "token=t\n");
 }
 
-TEST_F(config_file, saves_that_would_be_cut_fail_and_keep_the_old_file) {
+// A save or an export that fails says why and leaves the old file whole.
+TEST_F(config_file, failed_saves_and_exports_keep_the_file_and_say_why) {
   write_bytes(path, FILE_TEXT);
   // 200 characters of three UTF-8 bytes each do not fit the 511-byte field.
   wchar_t message[64] = L"";
   EXPECT_EQ(tray_config_save(std::wstring(200, L'\u20ac').c_str(), L"https://a", nullptr, nullptr, message, 64), -1);
   EXPECT_STREQ(message, L"Failed to write encrypted config.");
   EXPECT_EQ(read_bytes(path), FILE_TEXT);
+
+  auto export_text = [](const std::wstring& destination) {
+    wchar_t text[RUN_RESULT_TEXT_CAPACITY] = L"";
+    transfer_result result = export_config_file(destination.c_str());
+    if (result.status != transfer_status::done) export_failure_text(result, text, RUN_RESULT_TEXT_CAPACITY);
+    return std::wstring(text);
+  };
+  std::wstring into_missing_folder = export_text(base + L"\\missing\\out.config");
+  // The error's number, then the system's own words for it.
+  EXPECT_EQ(into_missing_folder.rfind(L"Could not export config file (error ", 0), 0u) << into_missing_folder;
+  EXPECT_LT(into_missing_folder.find(L"): "), into_missing_folder.size() - 4) << into_missing_folder;
+  EXPECT_EQ(export_text(base + L"\\out.config"), L"");
+  EXPECT_EQ(read_bytes(base + L"\\out.config"), FILE_TEXT);
+  DeleteFileW(path.c_str());
+  EXPECT_EQ(export_text(base + L"\\out.config"), L"No saved config found to export.");
 }
 
 // Another process holds a state file: a brief hold is waited out by the writer
@@ -176,9 +191,9 @@ TEST_F(agent_runs, files_values_reach_the_child_intact) {
 
 TEST_F(agent_runs, a_child_that_outlives_the_bound_is_stopped_and_reported) {
   write_bytes(program(L"whitelist.exe") + L".script", "hold\n");
-  wchar_t text[CONFIG_MESSAGE_CAPACITY] = L"";
+  wchar_t text[RUN_RESULT_TEXT_CAPACITY] = L"";
   int code = -7;
-  EXPECT_EQ(run_whitelist_sync_in(app.c_str(), 300, &code, text, CONFIG_MESSAGE_CAPACITY), -1);
+  EXPECT_EQ(run_whitelist_sync_in(app.c_str(), 300, &code, text, RUN_RESULT_TEXT_CAPACITY), -1);
   EXPECT_EQ(std::wstring(text).rfind(L"whitelist.exe did not finish within ", 0), 0u) << text;
   EXPECT_EQ(code, -7);
   // Stopped, not left behind: its file can be replaced now.

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "dpi.h"
-#include "status_window.h"
 #include "tray_app.h"
 #include "ui_handles.h"
 
@@ -68,10 +67,10 @@ void load_icons(HINSTANCE instance) {
 
 void release_ui_resources() { resources = drawing_resources{}; }
 
-void paint_panel(HDC dc, UINT dpi) {
+namespace {
+void paint_panel(HDC dc, design_box box, UINT dpi) {
   int d = static_cast<int>(dpi);
-  RECT panel{scale_for_dpi(PANEL_LEFT, d), scale_for_dpi(PANEL_TOP, d), scale_for_dpi(PANEL_RIGHT, d),
-             scale_for_dpi(PANEL_BOTTOM, d)};
+  RECT panel = scaled_rect(box, dpi);
   FillRect(dc, &panel, resources.white_brush.get());
   pen_handle border(CreatePen(PS_SOLID, scale_for_dpi(1, d), COLOR_PANEL_BORDER));
   selected_object pen(dc, border.get());
@@ -98,12 +97,21 @@ void paint_header(HDC dc, const RECT& client, UINT dpi) {
   RECT subtitle{client.left + s(20), client.top + s(34), client.right - s(20), client.top + s(52)};
   DrawTextW(dc, APP_SUBTITLE, -1, &subtitle, LINE);
 }
+}  // namespace
 
-void paint_window_background(HWND window, HDC dc) {
+void paint_window_background(HWND window, HDC dc, design_box panel) {
   RECT client{};
   GetClientRect(window, &client);
   UINT dpi = window_dpi(window);
   FillRect(dc, &client, resources.page_brush.get());
-  paint_panel(dc, dpi);
+  paint_panel(dc, panel, dpi);
   paint_header(dc, client, dpi);
+}
+
+HBRUSH color_label(HDC dc, HWND control) {
+  SetBkMode(dc, OPAQUE);
+  SetBkColor(dc, COLOR_WHITE);
+  SetTextColor(dc, COLOR_LABEL_GREY);
+  SelectObject(dc, fonts_for(window_dpi(control)).small_font);
+  return resources.white_brush.get();
 }

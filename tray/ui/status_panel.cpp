@@ -1,20 +1,13 @@
-#include "status_window.h"
+#include "status_panel.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
-#include <cwchar>
+#include <iterator>
 
-#include "config_file_dialog.h"
-#include "tray_files.h"
+#include "controls.h"
 #include "dpi.h"
-#include "config_transfer.h"
-#include "notify_icon.h"
-#include "notify_rules.h"
-#include "painting.h"
 #include "status_rules.h"
 #include "text.h"
-#include "tray_app.h"
 
 namespace {
 struct row {
@@ -55,16 +48,7 @@ void show_export_button(HWND window, bool configured) {
 }
 }  // namespace
 
-HWND create_child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h,
-                  int id, HFONT font, DWORD ex_style) {
-  HWND child = CreateWindowExW(ex_style, cls, text, WS_CHILD | style, x, y, w, h, parent,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
-  if (child && font) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  return child;
-}
-
-void create_status_controls(HWND window) {
+void create_status_controls(HWND window, bool configured) {
   for (int i = 0; i < ROW_COUNT; ++i) {
     create_child(window, L"STATIC", ROWS[i].label, WS_VISIBLE | SS_RIGHT, 0, 0, 0, 0, ROWS[i].label_id, nullptr);
     create_child(window, L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX, 0, 0, 0, 0,
@@ -72,12 +56,11 @@ void create_status_controls(HWND window) {
   }
   // Created left to right: the order of the Tab key.
   for (const button& b : BUTTONS) create_child(window, L"BUTTON", b.text, WS_TABSTOP | b.style, 0, 0, 0, 0, b.id, nullptr);
-  show_export_button(window, config_present() != 0);
+  show_export_button(window, configured);
   create_child(window, L"STATIC", TEXT_FOOTER, WS_VISIBLE | SS_LEFT, 0, 0, 0, 0, ID_FOOTER, nullptr);
-  layout_status_controls(window);
 }
 
-void layout_status_controls(HWND window) {
+void layout_status_controls(HWND window, const status_panel& panel) {
   UINT dpi = window_dpi(window);
   font_set fonts = fonts_for(dpi);
   for (int i = 0; i < ROW_COUNT; ++i) {
@@ -91,12 +74,12 @@ void layout_status_controls(HWND window) {
     place_child(GetDlgItem(window, b.id), {b.left, BUTTON_TOP, BUTTON_WIDTH, BUTTON_HEIGHT}, dpi, fonts.body_font);
   place_child(GetDlgItem(window, ID_FOOTER), {FOOTER_LEFT, FOOTER_TOP, FOOTER_WIDTH, FOOTER_HEIGHT}, dpi,
               fonts.small_font);
-  if (HWND tooltip = state_of(window).tooltip)
+  if (HWND tooltip = panel.tooltip)
     SendMessageW(tooltip, TTM_SETMAXTIPWIDTH, 0, scale_for_dpi(TOOLTIP_MAX_WIDTH, static_cast<int>(dpi)));
 }
 
-void create_status_tooltip(HWND window) {
-  HWND& tooltip = state_of(window).tooltip;
+void create_status_tooltip(HWND window, status_panel& panel) {
+  HWND& tooltip = panel.tooltip;
   if (tooltip) return;
   tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
@@ -114,18 +97,15 @@ void create_status_tooltip(HWND window) {
 }
 
 void redraw_status_panel(HWND window) {
-  int dpi = static_cast<int>(window_dpi(window));
-  RECT panel{scale_for_dpi(PANEL_LEFT, dpi), scale_for_dpi(PANEL_TOP, dpi), scale_for_dpi(PANEL_RIGHT, dpi),
-             scale_for_dpi(PANEL_BOTTOM, dpi)};
+  RECT panel = scaled_rect(STATUS_PANEL, window_dpi(window));
   RedrawWindow(window, &panel, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
-void set_allowlist_status(HWND window, const wchar_t* text) {
+void set_allowlist_status(HWND window, status_panel& panel, const wchar_t* text) {
   if (!text) text = L"";
-  status_window_state& state = state_of(window);
-  state.status_color = status_color_for(text);
+  panel.status_color = status_color_for(text);
   SetDlgItemTextW(window, ID_STATUS_VALUE, text);
-  if (!state.tooltip) return;
+  if (!panel.tooltip) return;
   wchar_t detail[STATUS_TEXT_CAPACITY];
   copy_bounded(detail, STATUS_TEXT_CAPACITY, status_tooltip_for(text));
   TTTOOLINFOW tool{};
@@ -133,14 +113,13 @@ void set_allowlist_status(HWND window, const wchar_t* text) {
   tool.hwnd = window;
   tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window, ID_STATUS_VALUE));
   tool.lpszText = detail;
-  SendMessageW(state.tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(panel.tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-void show_snapshot(HWND window, const status_snapshot* s) {
+void show_snapshot(HWND window, status_panel& panel, const status_snapshot* s) {
   if (!s) return;
-  copy_bounded(state_of(window).last_ip, SHORT_FIELD_CAPACITY, s->last_ip);
   SetDlgItemTextW(window, ID_SERVICE_VALUE, s->service_state);
-  set_allowlist_status(window, s->allowlist_status);
+  set_allowlist_status(window, panel, s->allowlist_status);
   SetDlgItemTextW(window, ID_PUBLIC_IP_VALUE, s->public_ip);
   SetDlgItemTextW(window, ID_LAST_IP_VALUE, s->last_whitelisted);
   SetDlgItemTextW(window, ID_SERVER_VALUE, s->server);
@@ -150,41 +129,24 @@ void show_snapshot(HWND window, const status_snapshot* s) {
   redraw_status_panel(window);
 }
 
-void notify_changes(HWND window, const status_snapshot* s) {
-  if (!s) return;
-  bool has_error = s->has_last_error && s->last_error[0];
-  bool hidden = window && IsWindow(window) && !IsWindowVisible(window);
-  notify_plan plan = plan_notifications(state_of(window).notified, s->last_whitelisted, s->allowlist_status,
-                                        has_error ? s->last_error : nullptr, hidden);
-  for (int i = 0; i < plan.count; ++i) {
-    const balloon& b = plan.shown[i];
-    show_balloon(window, b.title, b.text, b.kind == balloon_kind::error ? NIIF_ERROR : NIIF_INFO);
-  }
-}
-
-void remember_last_error_as_notified(HWND window) {
-  wchar_t error[NOTIFIED_ERROR_CAPACITY] = {};
-  if (tray_read_last_error(error, NOTIFIED_ERROR_CAPACITY) != 0) error[0] = L'\0';
-  copy_bounded(state_of(window).notified.error, NOTIFIED_ERROR_CAPACITY, error);
-}
-
-HBRUSH color_static(HDC dc, HWND control) {
+HBRUSH color_status_static(HDC dc, HWND control, const status_panel& panel) {
+  int id = GetDlgCtrlID(control);
+  // Labels, and what the ranges below leave, are drawn as on every panel.
+  if (id != ID_STATUS_VALUE && id != ID_SERVICE_VALUE && id != ID_FOOTER &&
+      (id < VALUE_RANGE_FIRST || id > VALUE_RANGE_LAST))
+    return color_label(dc, control);
   ui_resources r = ui();
   font_set f = fonts_for(window_dpi(control));
   SetBkMode(dc, OPAQUE);
   SetBkColor(dc, COLOR_WHITE);
-  int id = GetDlgCtrlID(control);
   if (id == ID_STATUS_VALUE) {
-    SetTextColor(dc, state_of(GetParent(control)).status_color);
+    SetTextColor(dc, panel.status_color);
     SelectObject(dc, f.bold_font);
   } else if (id == ID_SERVICE_VALUE) {
     wchar_t state[SERVICE_TEXT_READ] = {};
     GetWindowTextW(control, state, static_cast<int>(std::size(state)));
     SetTextColor(dc, is_running_text(state) ? COLOR_GREEN : COLOR_AMBER);
     SelectObject(dc, f.bold_font);
-  } else if (id >= VALUE_RANGE_FIRST && id <= VALUE_RANGE_LAST) {
-    SetTextColor(dc, COLOR_NEUTRAL);
-    SelectObject(dc, f.body_font);
   } else if (id == ID_FOOTER) {
     // The footer stands on the page, not the panel: a white text background would show as a band.
     SetBkColor(dc, COLOR_PAGE);
@@ -192,16 +154,8 @@ HBRUSH color_static(HDC dc, HWND control) {
     SelectObject(dc, f.small_font);
     return r.page_brush;
   } else {
-    SetTextColor(dc, COLOR_LABEL_GREY);
-    SelectObject(dc, f.small_font);
+    SetTextColor(dc, COLOR_NEUTRAL);
+    SelectObject(dc, f.body_font);
   }
   return r.white_brush;
-}
-
-void export_command(HWND window) {
-  wchar_t path[EXPORT_PATH_CAPACITY];
-  copy_bounded(path, EXPORT_PATH_CAPACITY, CONFIG_FILE_NAME);
-  if (!ask_config_file_path(window, config_file_dialog::export_to, path, EXPORT_PATH_CAPACITY)) return;
-  if (export_config_file(path) != 0)
-    MessageBoxW(window, TEXT_NO_CONFIG_TO_EXPORT, APP_TITLE, MB_OK | MB_ICONWARNING);
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "dpi_scale.h"
 #include "ui_handles.h"
 
 inline constexpr wchar_t APP_SUBTITLE[] = L"Automatic IP allowlist for QOR proxy";
@@ -21,6 +22,12 @@ inline constexpr COLORREF COLOR_PANEL_BORDER = RGB(226, 232, 240);
 inline constexpr COLORREF COLOR_LABEL_GREY = RGB(100, 116, 139);
 inline constexpr COLORREF COLOR_FOOTER_GREY = RGB(148, 163, 184);
 inline constexpr COLORREF COLOR_SUBTITLE_BLUE = RGB(191, 219, 254);
+// Both windows in pixels at 96 DPI: the header band, then the white panel
+// with the same margins in each, its contents inset by the padding.
+inline constexpr int HEADER_HEIGHT = 56;
+inline constexpr int PANEL_MARGIN = 20;
+inline constexpr int PANEL_TOP = 68;
+inline constexpr int PANEL_PADDING = 12;
 
 struct ui_resources {
   HBRUSH page_brush, white_brush;
@@ -44,7 +51,13 @@ HICON load_resource_icon(HINSTANCE instance, int size, icon_handle& owner);
 // Exit: deletes fonts, brushes and the icons owned by the program.
 void release_ui_resources();
 
-void paint_panel(HDC dc, UINT dpi);
-void paint_header(HDC dc, const RECT& client, UINT dpi);
-// WM_ERASEBKGND of both tray windows: the page, the panel and the header.
-void paint_window_background(HWND window, HDC dc);
+// The panel's box of the design, for a client area client_width wide whose panel ends at bottom.
+constexpr design_box panel_box(int client_width, int bottom) {
+  return {PANEL_MARGIN, PANEL_TOP, client_width - 2 * PANEL_MARGIN, bottom - PANEL_TOP};
+}
+// WM_ERASEBKGND of both tray windows: the page, the panel (a box of the
+// design) and the header.
+void paint_window_background(HWND window, HDC dc, design_box panel);
+// WM_CTLCOLORSTATIC for a label on the panel: grey small text on white;
+// returns the background brush.
+HBRUSH color_label(HDC dc, HWND control);

@@ -5,20 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "agent_launch.h"
-#include "agent_run.h"
 #include "config_file_dialog.h"
-#include "tray_files.h"
 #include "config_transfer.h"
+#include "controls.h"
 #include "dialog_keys.h"
 #include "dpi.h"
-#include "painting.h"
 #include "setup_command.h"
-#include "status_refresh.h"
-#include "status_snapshot.h"
-#include "status_window.h"
 #include "text.h"
 #include "tray_app.h"
+#include "tray_files.h"
+#include "tray_messages.h"
+#include "workers.h"
 
 namespace {
 constexpr DWORD WINDOW_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU;
@@ -35,35 +32,52 @@ struct control {
   DWORD style;
 };
 
+constexpr int SAVE_LEFT = 244, CANCEL_LEFT = 340, SAVE_WIDTH = 80;
+
 constexpr control SETUP_CONTROLS[] = {
-    {L"STATIC", L"Setup command", 0, 20, 72, 400, 18, 0},
-    {L"EDIT", L"", ID_SETUP_COMMAND_EDIT, 20, 92, 400, 56, ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP},
-    {L"STATIC", L"Paste from the plugin dashboard, e.g. whitelist --token <token> --server-url <url>", 0, 20, 154,
-     400, 32, 0},
-    {L"BUTTON", L"Import config", ID_IMPORT_BUTTON, 20, 196, 110, 28, PUSH},
-    {L"BUTTON", L"Save", ID_SAVE_BUTTON, 244, 196, 80, 30, DEFAULT_PUSH},
-    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 196, 80, 30, PUSH},
+    {L"STATIC", L"Setup command", 0, FIELD_LEFT, 80, FIELD_WIDTH, 18, 0},
+    {L"EDIT", L"", ID_SETUP_COMMAND_EDIT, FIELD_LEFT, 100, FIELD_WIDTH, 56,
+     ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP},
+    {L"STATIC", L"Paste from the plugin dashboard, e.g. whitelist --token <token> --server-url <url>", 0, FIELD_LEFT,
+     162, FIELD_WIDTH, 32, 0},
+    {L"BUTTON", L"Import config", ID_IMPORT_BUTTON, PANEL_MARGIN, SETUP_BUTTON_TOP, 110, FORM_BUTTON_HEIGHT, PUSH},
+    {L"BUTTON", L"Save", ID_SAVE_BUTTON, SAVE_LEFT, SETUP_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT, DEFAULT_PUSH},
+    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, CANCEL_LEFT, SETUP_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT, PUSH},
 };
 
 constexpr control CONFIG_CONTROLS[] = {
-    {L"STATIC", L"Rule token", 0, 20, 72, 120, 18, 0},
-    {L"EDIT", L"", ID_TOKEN_EDIT, 20, 92, 400, 26, ES_PASSWORD | LINE_EDIT},
-    {L"STATIC", L"Server URL", 0, 20, 124, 120, 18, 0},
-    {L"EDIT", L"", ID_SERVER_URL_EDIT, 20, 144, 400, 26, LINE_EDIT},
-    {L"STATIC", L"Files customer name", 0, 20, 176, 160, 18, 0},
-    {L"EDIT", L"", ID_FILES_NAME_EDIT, 20, 196, 400, 26, LINE_EDIT},
-    {L"STATIC", L"Files token", 0, 20, 228, 120, 18, 0},
-    {L"EDIT", L"", ID_FILES_TOKEN_EDIT, 20, 248, 400, 26, ES_PASSWORD | LINE_EDIT},
-    {L"BUTTON", TEXT_DOWNLOAD_FILES, ID_DOWNLOAD_BUTTON, 20, 288, 120, 30, PUSH},
-    {L"BUTTON", L"Save", ID_SAVE_BUTTON, 244, 288, 80, 30, DEFAULT_PUSH},
-    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, 340, 288, 80, 30, PUSH},
+    {L"STATIC", L"Rule token", 0, FIELD_LEFT, 80, 120, 18, 0},
+    {L"EDIT", L"", ID_TOKEN_EDIT, FIELD_LEFT, 100, FIELD_WIDTH, 26, ES_PASSWORD | LINE_EDIT},
+    {L"STATIC", L"Server URL", 0, FIELD_LEFT, 132, 120, 18, 0},
+    {L"EDIT", L"", ID_SERVER_URL_EDIT, FIELD_LEFT, 152, FIELD_WIDTH, 26, LINE_EDIT},
+    {L"STATIC", L"Files customer name", 0, FIELD_LEFT, 184, 160, 18, 0},
+    {L"EDIT", L"", ID_FILES_NAME_EDIT, FIELD_LEFT, 204, FIELD_WIDTH, 26, LINE_EDIT},
+    {L"STATIC", L"Files token", 0, FIELD_LEFT, 236, 120, 18, 0},
+    {L"EDIT", L"", ID_FILES_TOKEN_EDIT, FIELD_LEFT, 256, FIELD_WIDTH, 26, ES_PASSWORD | LINE_EDIT},
+    {L"BUTTON", TEXT_DOWNLOAD_FILES, ID_DOWNLOAD_BUTTON, PANEL_MARGIN, CONFIG_BUTTON_TOP, 120, FORM_BUTTON_HEIGHT,
+     PUSH},
+    {L"BUTTON", L"Save", ID_SAVE_BUTTON, SAVE_LEFT, CONFIG_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT, DEFAULT_PUSH},
+    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, CANCEL_LEFT, CONFIG_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT, PUSH},
 };
+
+// The window's own state, one window at a time; GWLP_USERDATA points here
+// from WM_NCCREATE on.
+struct config_window_state {
+  bool setup_form = false;
+  bool saving = false;  // while Save's sync runs, with the controls it disabled
+  config_window_outcome outcome = config_window_outcome::cancelled;
+  std::vector<HWND> disabled_by_save;
+  HWND focused_control = nullptr;
+};
+config_window_state the_form;
+// A download may outlive its window: the next window finds it still running.
+busy_flag download_in_progress;
 
 config_window_state& form_of(HWND window) {
   return *reinterpret_cast<config_window_state*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 bool is_setup_form(HWND window) { return form_of(window).setup_form; }
-HWND status_window_of(HWND window) { return GetWindow(window, GW_OWNER); }
+HWND owner_of(HWND window) { return GetWindow(window, GW_OWNER); }
 
 void warn(HWND window, const wchar_t* text) { MessageBoxW(window, text, APP_TITLE, MB_OK | MB_ICONWARNING); }
 void fail(HWND window, const wchar_t* text, const wchar_t* caption = APP_TITLE) {
@@ -131,10 +145,9 @@ void on_create(HWND window) {
 }
 
 void on_destroy(HWND window) {
-  HWND status = status_window_of(window);
-  state_of(status).config_window = nullptr;
-  EnableWindow(status, TRUE);
-  start_status_refresh(status, form_of(window).saved);
+  HWND owner = owner_of(window);
+  EnableWindow(owner, TRUE);
+  PostMessageW(owner, WM_CONFIG_CLOSED, static_cast<WPARAM>(form_of(window).outcome), reinterpret_cast<LPARAM>(window));
 }
 
 // The form while Save's sync runs: every control disabled, the busy cursor;
@@ -180,7 +193,7 @@ void on_save_sync_done(HWND window, LPARAM parameter) {
     fail(window, result ? result->text : TEXT_SYNC_FAILED);
     return;
   }
-  form_of(window).saved = true;
+  form_of(window).outcome = config_window_outcome::saved;
   DestroyWindow(window);
 }
 
@@ -244,15 +257,11 @@ void save_config_form(HWND window) {
 void import_command(HWND window) {
   wchar_t path[IMPORT_PATH_CAPACITY] = {};
   if (!ask_config_file_path(window, config_file_dialog::import_from, path, IMPORT_PATH_CAPACITY)) return;
-  if (import_config_file(path) != 0) {
+  if (import_config_file(path).status != transfer_status::done) {
     fail(window, TEXT_IMPORT_FAILED);
     return;
   }
-  HWND status = status_window_of(window);
-  if (status && IsWindow(status)) {
-    start_status_refresh(status, true);
-    tray_start_sync(status);
-  }
+  form_of(window).outcome = config_window_outcome::imported;  // the owner reads it and syncs
   DestroyWindow(window);
 }
 
@@ -265,12 +274,41 @@ void set_download_button(HWND window, bool busy) {
 void on_download_done(HWND window, LPARAM parameter) {
   std::unique_ptr<agent_run_result> result(reinterpret_cast<agent_run_result*>(parameter));
   set_download_button(window, false);
-  state_of(status_window_of(window)).download_in_progress.release();
+  download_in_progress.release();
   if (!result) return;
   if (result->result == 0)
     MessageBoxW(window, TEXT_DOWNLOAD_DONE, APP_TITLE, MB_OK | MB_ICONINFORMATION);
   else
     fail(window, result->text, DOWNLOAD_FAILED_CAPTION);
+}
+
+// "Download files": starts the download worker with the two fields as they stand.
+void start_files_download(HWND window) {
+  std::wstring name, token;
+  if (!read_field(window, FILES_NAME_FIELD, name) || !read_field(window, FILES_TOKEN_FIELD, token)) return;
+  if (name.empty() || token.empty()) {
+    warn(window, TEXT_FILES_FIELDS_NEEDED);
+    return;
+  }
+  if (!download_in_progress.claim()) return;
+  std::unique_ptr<download_request> request(new (std::nothrow) download_request{});
+  if (!request) {
+    download_in_progress.release();
+    fail(window, TEXT_DOWNLOAD_NOT_STARTED);
+    return;
+  }
+  request->window = window;
+  request->in_progress = &download_in_progress;
+  copy_bounded(request->name, FILES_NAME_CAPACITY, name.c_str());
+  copy_bounded(request->token, FILES_TOKEN_CAPACITY, token.c_str());
+  set_download_button(window, true);
+  if (start_download_worker(request.get())) {
+    request.release();  // the worker frees it
+    return;
+  }
+  download_in_progress.release();
+  set_download_button(window, false);
+  fail(window, TEXT_DOWNLOAD_NOT_STARTED);
 }
 
 bool on_command(HWND window, int id) {
@@ -296,60 +334,27 @@ bool on_command(HWND window, int id) {
 }
 }  // namespace
 
-void open_config_window(HWND owner, bool setup_form) {
-  status_window_state& state = state_of(owner);
-  if (state.config_window) {
-    SetForegroundWindow(state.config_window);
-    return;
-  }
+HWND open_config_window(HWND owner, bool setup_form) {
   EnableWindow(owner, FALSE);
-  // Opens on the owner's monitor, at its DPI; WM_DPICHANGED follows a move.
+  the_form = {};
+  the_form.setup_form = setup_form;
+  // Opens on the owner's monitor; the frame is added once the window exists.
   int dpi = static_cast<int>(window_dpi(owner));
-  int height = scale_for_dpi(setup_form ? SETUP_WINDOW_HEIGHT : CONFIG_WINDOW_HEIGHT, dpi);
-  int width = scale_for_dpi(CONFIG_WINDOW_WIDTH, dpi);
-  state.config = {};
-  state.config.setup_form = setup_form;
-  HWND& open_window = state.config_window;
-  open_window = CreateWindowExW(WINDOW_EX_STYLE, SETTINGS_CLASS, setup_form ? SETUP_TITLE : CONFIG_TITLE,
-                                WINDOW_STYLE, CW_USEDEFAULT, CW_USEDEFAULT, width, height, owner,
-                                nullptr, reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)),
-                                &state.config);
-  if (!open_window) {
+  int height = setup_form ? SETUP_CLIENT_HEIGHT : CONFIG_CLIENT_HEIGHT;
+  HWND window = CreateWindowExW(WINDOW_EX_STYLE, SETTINGS_CLASS, setup_form ? SETUP_TITLE : CONFIG_TITLE,
+                                WINDOW_STYLE, CW_USEDEFAULT, CW_USEDEFAULT, scale_for_dpi(FORM_CLIENT_WIDTH, dpi),
+                                scale_for_dpi(height, dpi), owner, nullptr,
+                                reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)), &the_form);
+  if (!window) {
     EnableWindow(owner, TRUE);
-    return;
+    return nullptr;
   }
-  ShowWindow(open_window, SW_SHOW);
+  // At the DPI of the monitor it opened on; WM_DPICHANGED follows a move.
+  size_client_area(window, FORM_CLIENT_WIDTH, height);
+  ShowWindow(window, SW_SHOW);
   // The first field has the focus, as in a dialog.
-  focus_first_control(open_window);
-}
-
-void start_files_download(HWND window) {
-  std::wstring name, token;
-  if (!read_field(window, FILES_NAME_FIELD, name) || !read_field(window, FILES_TOKEN_FIELD, token)) return;
-  if (name.empty() || token.empty()) {
-    warn(window, TEXT_FILES_FIELDS_NEEDED);
-    return;
-  }
-  busy_flag& download_in_progress = state_of(status_window_of(window)).download_in_progress;
-  if (!download_in_progress.claim()) return;
-  std::unique_ptr<download_request> request(new (std::nothrow) download_request{});
-  if (!request) {
-    download_in_progress.release();
-    fail(window, TEXT_DOWNLOAD_NOT_STARTED);
-    return;
-  }
-  request->window = window;
-  request->in_progress = &download_in_progress;
-  copy_bounded(request->name, FILES_NAME_CAPACITY, name.c_str());
-  copy_bounded(request->token, FILES_TOKEN_CAPACITY, token.c_str());
-  set_download_button(window, true);
-  if (start_download_worker(request.get())) {
-    request.release();  // the worker frees it
-    return;
-  }
-  download_in_progress.release();
-  set_download_button(window, false);
-  fail(window, TEXT_DOWNLOAD_NOT_STARTED);
+  focus_first_control(window);
+  return window;
 }
 
 LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
@@ -373,9 +378,13 @@ LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LP
       SetCursor(LoadCursorW(nullptr, IDC_WAIT));
       return TRUE;
     case WM_SAVE_SYNC_DONE: on_save_sync_done(window, lparam); return 0;
-    case WM_ERASEBKGND: paint_window_background(window, reinterpret_cast<HDC>(wparam)); return 1;
+    case WM_ERASEBKGND:
+      paint_window_background(window, reinterpret_cast<HDC>(wparam),
+                              panel_box(FORM_CLIENT_WIDTH, is_setup_form(window) ? SETUP_PANEL_BOTTOM
+                                                                                 : CONFIG_PANEL_BOTTOM));
+      return 1;
     case WM_CTLCOLORSTATIC:
-      return reinterpret_cast<LRESULT>(color_static(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
+      return reinterpret_cast<LRESULT>(color_label(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
     case WM_CLOSE:
       if (!form_of(window).saving) DestroyWindow(window);
       return 0;

@@ -13,11 +13,12 @@ inline constexpr wchar_t SYNC_PROGRAM[] = L"sync.exe";
 inline constexpr size_t PROGRAM_PATH_CAPACITY = 260;
 inline constexpr size_t SYNC_COMMAND_LINE_CAPACITY = 1100;
 inline constexpr size_t FILES_COMMAND_LINE_CAPACITY = 2048;
-// Save waits for the sync child on the user-interface thread, so the wait is
-// bounded; the bound is far above what a sync needs even when every request
-// runs into WinHTTP's time-outs. Downloads run on a worker and may be large.
+// Every run waits on a worker thread; a sync's wait is still bounded, far
+// above what a sync needs even when every request runs into WinHTTP's
+// time-outs. Downloads may be large.
 inline constexpr unsigned SYNC_WAIT_MS = 180000;
 inline constexpr unsigned FILES_WAIT_MS = 1800000;
+inline constexpr size_t RUN_RESULT_TEXT_CAPACITY = 2048;
 inline constexpr wchar_t TEXT_SYNC_FAILED[] = L"Whitelist sync failed. Check configuration.";
 inline constexpr wchar_t TEXT_DOWNLOAD_FAILED[] = L"File download failed. Check files customer name and token.";
 inline constexpr wchar_t TEXT_FILES_VALUES_REQUIRED[] = L"Files customer name and files token are required.";
@@ -25,6 +26,13 @@ inline constexpr wchar_t FORMAT_PROGRAM_NOT_FOUND[] = L"Could not find %s in the
 inline constexpr wchar_t FORMAT_PROGRAM_NOT_STARTED[] = L"Failed to start %s (error %u).";
 inline constexpr wchar_t FORMAT_PROGRAM_TIMED_OUT[] =
     L"%s did not finish within %u minutes and was stopped. Check the internet connection and try again.";
+
+// What a worker reports of a run; allocated by the worker, freed by the
+// window that receives it (or by the worker when the post fails).
+struct agent_run_result {
+  int result;  // 0 success, -1 failure
+  wchar_t text[RUN_RESULT_TEXT_CAPACITY];  // the failure message, empty on success
+};
 
 // The agent's sync command (whitelist.exe). 0 when it exited with 0; else -1
 // with the reason in message (when one is given and message_cap is not 0).

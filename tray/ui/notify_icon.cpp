@@ -1,13 +1,11 @@
 #include "notify_icon.h"
 
-#include <shellapi.h>
-
 #include <cstring>
 
 #include "painting.h"
 #include "text.h"
-#include "status_window.h"
 #include "tray_app.h"
+#include "tray_messages.h"
 #include "ui_handles.h"
 
 namespace {
@@ -15,30 +13,28 @@ namespace {
 static_assert(sizeof(void*) != 4 || sizeof(NOTIFYICONDATAW) == NOTIFY_RECORD_SIZE);
 }  // namespace
 
-void add_tray_icon(HWND window) {
-  status_window_state& state = state_of(window);
-  NOTIFYICONDATAW& notify_record = state.notify_record;
-  if (state.icon_added) return;
-  std::memset(&notify_record, 0, sizeof notify_record);
-  notify_record.cbSize = sizeof notify_record;
-  notify_record.hWnd = window;
-  notify_record.uID = TRAY_ICON_ID;
-  notify_record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  notify_record.uCallbackMessage = WM_TRAY_CALLBACK;
-  notify_record.hIcon = ui().small_icon ? ui().small_icon : ui().large_icon;
-  copy_bounded(notify_record.szTip, std::size(notify_record.szTip), APP_TITLE);
-  Shell_NotifyIconW(NIM_ADD, &notify_record);
+void tray_icon::add(HWND window) {
+  if (added_) return;
+  std::memset(&record_, 0, sizeof record_);
+  record_.cbSize = sizeof record_;
+  record_.hWnd = window;
+  record_.uID = TRAY_ICON_ID;
+  record_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  record_.uCallbackMessage = WM_TRAY_CALLBACK;
+  record_.hIcon = ui().small_icon ? ui().small_icon : ui().large_icon;
+  copy_bounded(record_.szTip, std::size(record_.szTip), APP_TITLE);
+  Shell_NotifyIconW(NIM_ADD, &record_);
   // A refusal by the shell is not detectable in a useful way; later calls go out regardless.
-  state.icon_added = true;
+  added_ = true;
 }
 
-void readd_tray_icon(HWND window) {
-  state_of(window).icon_added = false;
-  add_tray_icon(window);
+void tray_icon::readd(HWND window) {
+  added_ = false;
+  add(window);
 }
 
-void show_balloon(HWND window, const wchar_t* title, const wchar_t* text, DWORD flags) {
-  NOTIFYICONDATAW balloon = state_of(window).notify_record;
+void tray_icon::show_balloon(const wchar_t* title, const wchar_t* text, DWORD flags) const {
+  NOTIFYICONDATAW balloon = record_;
   balloon.cbSize = sizeof balloon;
   balloon.uFlags = NIF_INFO;
   copy_bounded(balloon.szInfoTitle, std::size(balloon.szInfoTitle), title);
@@ -48,11 +44,10 @@ void show_balloon(HWND window, const wchar_t* title, const wchar_t* text, DWORD 
   Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
-void remove_tray_icon(HWND window) {
-  status_window_state& state = state_of(window);
-  if (!state.icon_added) return;
-  Shell_NotifyIconW(NIM_DELETE, &state.notify_record);
-  state.icon_added = false;
+void tray_icon::remove() {
+  if (!added_) return;
+  Shell_NotifyIconW(NIM_DELETE, &record_);
+  added_ = false;
 }
 
 void show_tray_menu(HWND window) {

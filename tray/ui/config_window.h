@@ -1,12 +1,12 @@
 // The configuration window in its two forms: Setup (paste the setup command
 // from the plugin dashboard, or import a configuration file) and
-// Configuration (the four saved values, and the customer's files).
+// Configuration (the four saved values, and the customer's files). One at a
+// time; it keeps its own state and tells its owner only by posting.
 #pragma once
 
 #include <windows.h>
 
-inline constexpr UINT WM_DOWNLOAD_DONE = WM_USER + 104;
-inline constexpr UINT WM_SAVE_SYNC_DONE = WM_USER + 105;
+#include "painting.h"
 
 enum config_control_id : int {
   ID_TOKEN_EDIT = 301,
@@ -19,10 +19,17 @@ enum config_control_id : int {
   ID_FILES_TOKEN_EDIT = 309,
   ID_DOWNLOAD_BUTTON = 310,
 };
-// Outer sizes at 96 DPI, and the capacities of what is read from the window.
-inline constexpr int CONFIG_WINDOW_WIDTH = 448;
-inline constexpr int SETUP_WINDOW_HEIGHT = 300;
-inline constexpr int CONFIG_WINDOW_HEIGHT = 364;
+// Client areas at 96 DPI: the panel holds the fields, the buttons stand
+// below it, as in the status window.
+inline constexpr int FORM_CLIENT_WIDTH = 440;
+inline constexpr int FIELD_LEFT = PANEL_MARGIN + PANEL_PADDING;
+inline constexpr int FIELD_WIDTH = FORM_CLIENT_WIDTH - 2 * FIELD_LEFT;
+inline constexpr int FORM_BUTTON_GAP = 16;  // from the panel to the buttons
+inline constexpr int SETUP_PANEL_BOTTOM = 206, SETUP_BUTTON_TOP = SETUP_PANEL_BOTTOM + FORM_BUTTON_GAP;
+inline constexpr int CONFIG_PANEL_BOTTOM = 294, CONFIG_BUTTON_TOP = CONFIG_PANEL_BOTTOM + FORM_BUTTON_GAP;
+inline constexpr int FORM_BUTTON_HEIGHT = 30;
+inline constexpr int SETUP_CLIENT_HEIGHT = SETUP_BUTTON_TOP + FORM_BUTTON_HEIGHT + PANEL_MARGIN;
+inline constexpr int CONFIG_CLIENT_HEIGHT = CONFIG_BUTTON_TOP + FORM_BUTTON_HEIGHT + PANEL_MARGIN;
 inline constexpr size_t CONFIG_MESSAGE_CAPACITY = 512;
 inline constexpr size_t IMPORT_PATH_CAPACITY = 260;
 inline constexpr wchar_t SETUP_TITLE[] = L"Setup";
@@ -42,9 +49,11 @@ inline constexpr wchar_t TEXT_DOWNLOAD_NOT_STARTED[] = L"Could not start file do
 inline constexpr wchar_t TEXT_DOWNLOAD_DONE[] = L"Files downloaded successfully.";
 inline constexpr wchar_t DOWNLOAD_FAILED_CAPTION[] = L"File download failed";
 
+// What the window did, posted to its owner as WM_CONFIG_CLOSED's wParam.
+enum class config_window_outcome : WPARAM { cancelled, saved, imported };
+
 // setup_form: the paste-a-setup-command form opened at start when nothing is
-// configured. With a window already open, that one is brought to the front.
-void open_config_window(HWND owner, bool setup_form);
+// configured. The owner is disabled while the window is open. Null when the
+// window could not be made.
+HWND open_config_window(HWND owner, bool setup_form);
 LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
-// "Download files": starts the download worker with the two fields as they stand.
-void start_files_download(HWND window);

@@ -33,6 +33,21 @@ int system_metric_for_dpi(int index, UINT dpi) {
   return metrics_for_dpi ? metrics_for_dpi(index, dpi) : GetSystemMetrics(index);
 }
 
+RECT scaled_rect(design_box box, UINT dpi) {
+  design_box b = scale_box(box, static_cast<int>(dpi));
+  return {b.x, b.y, b.x + b.w, b.y + b.h};
+}
+
+void size_client_area(HWND window, int width, int height) {
+  int dpi = static_cast<int>(window_dpi(window));
+  RECT outer{}, client{};
+  GetWindowRect(window, &outer);
+  GetClientRect(window, &client);
+  int outer_width = scale_for_dpi(width, dpi) + (outer.right - outer.left) - (client.right - client.left);
+  int outer_height = scale_for_dpi(height, dpi) + (outer.bottom - outer.top) - (client.bottom - client.top);
+  SetWindowPos(window, nullptr, 0, 0, outer_width, outer_height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void place_child(HWND child, design_box box, UINT dpi, HFONT font) {
   design_box b = scale_box(box, static_cast<int>(dpi));
   SetWindowPos(child, nullptr, b.x, b.y, b.w, b.h, SWP_NOZORDER | SWP_NOACTIVATE);
