@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <span>
 
+#include "agent_network.h"
+
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_FAILED = 1;
 
@@ -13,6 +15,8 @@ int status_json_command();
 int configure_command(int argc, wchar_t** argv);
 int files_command(int argc, wchar_t** argv);
 int sync_command(int argc, wchar_t** argv);
+// The sync command's work, through network.
+int sync_command(agent_network& network);
 int secure_folders_command(int argc, wchar_t** argv);
 int remove_data_command(int argc, wchar_t** argv);
 // A value option, by its long or short name (any case).
@@ -34,7 +38,7 @@ const command_option* read_command_options(int argc, wchar_t** argv, int first,
 bool take_folder_guard(bool writer);
 
 // The second half of configure mode, after the new settings were saved.
-int register_configuration();
+int register_configuration(agent_network& network);
 
 // Hands the process to the service control manager; a console start gets
 // the usage (with the files command when running as sync.exe).

@@ -51,5 +51,6 @@ int configure_command(int argc, wchar_t** argv) {
   }
   delete_last_error();
   console_print(L"Config saved to %s\n", agent.config_path);
-  return register_configuration();
+  winhttp_network network;
+  return register_configuration(network);
 }

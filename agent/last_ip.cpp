@@ -57,7 +57,7 @@ void last_ip_reload(wchar_t* out) {
   copy_bounded(out, IP_CAPACITY, agent.last_ip);
 }
 
-int record_registered_ip(const wchar_t* old_ip, const wchar_t* ip) {
+bool record_registered_ip(const wchar_t* old_ip, const wchar_t* ip) {
   // Machine-wide first, then this process's guard: reading the file and
   // replacing it must not interleave with another process doing the same.
   pending_queue_lock machine_wide;
@@ -66,20 +66,20 @@ int record_registered_ip(const wchar_t* old_ip, const wchar_t* ip) {
   bool own_stale = false;  // the file still names what our unwritten record replaced
   if (read_last_ip_file(on_file) && on_file[0] && !same_ip(on_file, old_ip) && !same_ip(on_file, ip) &&
       !(own_stale = unwritten && same_ip(on_file, stale_on_file)))
-    pending_add(on_file);  // a full queue leaves it, as for a failed removal
+    (void)pending_add(on_file);  // a full queue leaves it, as for a failed removal
   copy_bounded(agent.last_ip, IP_CAPACITY, ip);
   unwritten = !write_with_retries();
   if (!unwritten) {
     // Not reported: it only dates the acceptance that last_ip.txt now names.
     write_last_confirmed();
-    return 0;
+    return true;
   }
   if (!own_stale) {
     read_last_ip_file(on_file);
     copy_bounded(stale_on_file, IP_CAPACITY, on_file);
   }
-  pending_add(ip);
-  return -1;
+  (void)pending_add(ip);  // unwritten, it is kept for the next retry pass
+  return false;
 }
 
 int config_load_guarded() {

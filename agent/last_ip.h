@@ -16,9 +16,9 @@ void last_ip_reload(wchar_t* out);
 // registered meanwhile (last_ip.txt names neither old_ip nor ip) is queued
 // for removal, so that it can't stay on the allowlist with nothing tracking
 // it; the retry pass keeps it if it turns out to be the current address.
-// 0, or -1 when last_ip.txt could not be written even after a few tries
+// True, or false when last_ip.txt could not be written even after a few tries
 // (another process holding it, a full disk): then ip is queued as well, so
 // that it is removed once no longer current, and memory keeps it.
-int record_registered_ip(const wchar_t* old_ip, const wchar_t* ip);
+[[nodiscard]] bool record_registered_ip(const wchar_t* old_ip, const wchar_t* ip);
 // config_load under the same guard; an address not yet written survives it.
 int config_load_guarded();

@@ -10,13 +10,13 @@ namespace {
 // Addresses whose queueing failed to write: kept until a pass queues them.
 pending_list unsaved;
 
-int add_to_file(const wchar_t* ip) {
+queue_add add_to_file(const wchar_t* ip) {
   pending_queue_lock lock;
   pending_list queue;
-  if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return PENDING_WRITE_FAILED;
-  if (pending_find(queue, ip) >= 0) return 0;
-  if (!pending_append(queue, ip)) return -1;
-  return pending_save(queue) == 0 ? 0 : PENDING_WRITE_FAILED;
+  if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return queue_add::unwritten;
+  if (pending_find(queue, ip) >= 0) return queue_add::queued;
+  if (!pending_append(queue, ip)) return queue_add::refused;
+  return pending_save(queue) == 0 ? queue_add::queued : queue_add::unwritten;
 }
 }  // namespace
 
@@ -35,17 +35,17 @@ int pending_save(const pending_list& list) {
   return replace_file(agent.pending_path, text.data(), text.size());
 }
 
-int pending_add(const wchar_t* ip) {
-  if (!ip || !*ip) return -1;
-  int result = add_to_file(ip);
-  if (result == PENDING_WRITE_FAILED && pending_find(unsaved, ip) < 0) pending_append(unsaved, ip);
+queue_add pending_add(const wchar_t* ip) {
+  if (!ip || !*ip) return queue_add::refused;
+  queue_add result = add_to_file(ip);
+  if (result == queue_add::unwritten && pending_find(unsaved, ip) < 0) pending_append(unsaved, ip);
   return result;
 }
 
 void pending_requeue_unsaved() {
   pending_list kept;
   for (int i = 0; i < unsaved.count; ++i)
-    if (add_to_file(unsaved.entries[i]) == PENDING_WRITE_FAILED) pending_append(kept, unsaved.entries[i]);
+    if (add_to_file(unsaved.entries[i]) == queue_add::unwritten) pending_append(kept, unsaved.entries[i]);
   unsaved = kept;
 }
 

@@ -17,12 +17,13 @@ class pending_queue_lock : public machine_lock {
 int pending_load(pending_list& out, int max = PENDING_MAX);
 // Replaces the file with the list, or deletes it for an empty list. 0 or -1.
 int pending_save(const pending_list& list);
-inline constexpr int PENDING_WRITE_FAILED = -2;
-// 0 when ip is queued (added or already there); -1 for an empty ip or a full
-// queue; PENDING_WRITE_FAILED when the file can't be read or written. In
-// that case the address is kept in this process and queued again by the
-// next retry pass, so that a service never drops it.
-int pending_add(const wchar_t* ip);
+enum class [[nodiscard]] queue_add {
+  queued,    // added, or already there
+  refused,   // an empty ip or a full queue
+  unwritten  // the file can't be read or written: the address is kept in this process and queued again by
+             // the next retry pass, so that a service never drops it
+};
+queue_add pending_add(const wchar_t* ip);
 // Rewrites the file as it is now without the addresses of gone; -1 for a
 // file that can't be read (left as it is), else the save's result.
 int pending_drop(const pending_list& gone);

@@ -13,7 +13,6 @@
 #include "agent_state.h"
 #include "api_error.h"
 #include "event_log.h"
-#include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "service_log.h"
@@ -33,10 +32,9 @@ constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist";
 // a success; none for a quiet one). A success clears its own error and adds
 // no line when done_format is null; a failure is logged unless log_failure is
 // false. True when the server accepted the address.
-bool register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback,
-                      const service_event* done, bool log_failure = true) {
-  int pass = sync_pass(ip, pass_mode::log);
-  if (pass == 0 || pass == 2) {
+bool register_and_log(agent_network& network, const wchar_t* ip, const char* done_format,
+                      const char* failure_fallback, const service_event* done, bool log_failure = true) {
+  if (is_registered(sync_pass(network, ip, pass_mode::log))) {
     delete_last_error();
     if (done_format) service_log(done_format, ip);
     report_registration(true, done, ip, nullptr);
@@ -106,6 +104,7 @@ class worker {
   void take_reload();
 
   worker_signals signals_;
+  winhttp_network network_;
   address_watch addresses_;
   wake_plan plan_;
   ULONGLONG loaded_stamp_ = 0;
@@ -130,34 +129,34 @@ void worker::load_settings(bool at_start) {
 }
 
 cycle_outcome worker::startup_sync() {
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(network_, pass_mode::log);
   wchar_t ip[IP_CAPACITY] = {};
   cycle_outcome outcome = cycle_outcome::unreached;
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
+  if (!network_.detect_public_ip(agent_config.server_url, ip, IP_CAPACITY)) {
     if (!stop_requested())
       service_log("Startup whitelist sync skipped: %s",
                   last_api_error[0] ? last_api_error : "could not get public IP");
   } else {
-    failing_ = !register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)",
+    failing_ = !register_and_log(network_, ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)",
                                  &EVENT_ADDRESS_REGISTERED);
     outcome = failing_ ? cycle_outcome::reached : cycle_outcome::confirmed;
   }
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(network_, pass_mode::log);
   return outcome;
 }
 
 // A changed address is registered; an unchanged one only when the cycle
 // re-asserts it, which adds no line unless it starts a streak of failures.
 cycle_outcome worker::poll_cycle(bool reassert) {
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(network_, pass_mode::log);
   wchar_t ip[IP_CAPACITY] = {};
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) return cycle_outcome::unreached;
+  if (!network_.detect_public_ip(agent_config.server_url, ip, IP_CAPACITY)) return cycle_outcome::unreached;
   wchar_t last[IP_CAPACITY];
   last_ip_copy(last);
   bool changed = !last[0] || !same_ip(last, ip);
   if (!changed && !reassert) return cycle_outcome::reached;
-  bool confirmed = changed ? register_and_log(ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
-                           : register_and_log(ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
+  bool confirmed = changed ? register_and_log(network_, ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
+                           : register_and_log(network_, ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
   failing_ = !confirmed;
   return confirmed ? cycle_outcome::confirmed : cycle_outcome::reached;
 }
