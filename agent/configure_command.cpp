@@ -22,7 +22,7 @@ const command_option* read_command_options(int argc, wchar_t** argv, int first,
 bool take_folder_guard(bool writer) {
   if (!takes_folder_guard()) return true;
   // Nothing in the folder is used by path from here on.
-  const char* why = guard_data_folder(nullptr, writer);
+  const char* why = guard_data_folder(nullptr, writer).reason;
   if (why) console_print(L"Data folder is not safe to use: %S.\n", why);
   return !why;
 }

@@ -89,7 +89,7 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   if (!status_handle) return;
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
   open_event_log();
-  if (folder_problem refused = guard_data_folder(report_refused_file, true)) report_unsecured_folder(refused);
+  if (folder_problem refused = guard_data_folder(report_refused_file, true)) report_unsecured_folder(refused.reason);
   if (!keep_service_locks()) service_log("Machine-wide locks created by another account - working without them");
 
   control_reload.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));

@@ -236,6 +236,12 @@ class Files(AgentTestCase):
                                                    f"Removed {win_path(self.files / 'h.txt')}: it has more than one hard link.",
                                                    f"Secured {win_path(self.files)}")), r)
         self.assertEqual(([p.name for p in self.files.iterdir()], victim.read_bytes()), (["a.txt"], b"elsewhere"))
+        # A "files" that is no folder is refused by a rule: no Windows error of another call follows the reason.
+        shutil.rmtree(self.files)
+        self.files.write_bytes(b"")
+        r = self.agent("secure-folders", win_path(self.program_dir))
+        self.assertEqual((r.code, r.out.splitlines()[-1]),
+                         (1, f"Failed to secure {win_path(self.files)}: it is not a folder.".encode()), r)
 
 
 if __name__ == "__main__":

@@ -121,7 +121,7 @@ TEST_F(state_files, a_held_file_is_waited_out_or_kept_whole) {
 // The guard holds for the rest of the process: CTest runs this test apart.
 TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   static std::string refusals;
-  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }, true), nullptr);
+  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }, true).reason, nullptr);
   std::wstring victim = base + L"\\victim.txt";
   write_bytes(victim, "elsewhere");
   std::wstring path = file(L"last_ip.txt");
