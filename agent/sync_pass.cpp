@@ -51,13 +51,13 @@ void report(pass_mode mode, const pass_text& text, const wchar_t* ip, const wcha
 
 // Sends the removal of an address that is no longer this PC's; a failed
 // removal is queued for retry and reported, a successful one leaves the queue.
-void remove_old_ip(agent_network& network, const wchar_t* old_ip, pass_mode mode) {
-  const config_record& c = agent_config;
+void remove_old_ip(agent_state& agent, agent_network& network, const wchar_t* old_ip, pass_mode mode) {
+  const config_record& c = agent.config;
   if (network.allowlist_request(METHOD_REMOVE, c.server_url, c.token, old_ip)) {
-    pending_remove(old_ip);
+    pending_remove(agent, old_ip);
     return;
   }
-  queue_add queued = pending_add(old_ip);
+  queue_add queued = pending_add(agent, old_ip);
   report(mode, REMOVAL_FAILED, old_ip);
   if (queued == queue_add::unwritten)
     report(mode, QUEUE_UNWRITTEN, old_ip);
@@ -66,8 +66,8 @@ void remove_old_ip(agent_network& network, const wchar_t* old_ip, pass_mode mode
 }
 }  // namespace
 
-registration sync_pass(agent_network& network, const wchar_t* ip, pass_mode mode) {
-  const config_record& c = agent_config;
+registration sync_pass(agent_state& agent, agent_network& network, const wchar_t* ip, pass_mode mode) {
+  const config_record& c = agent.config;
   if (!c.token[0] || !c.server_url[0]) return registration::not_configured;
 
   // One registration at a time on this machine, and the address to replace
@@ -76,34 +76,34 @@ registration sync_pass(agent_network& network, const wchar_t* ip, pass_mode mode
   machine_lock registering(REGISTRATION_MUTEX_NAME, REGISTRATION_MUTEX_WAIT_MS);
   if (stop_requested()) return registration::failed;
   wchar_t old_ip[IP_CAPACITY];
-  last_ip_reload(old_ip);
+  last_ip_reload(agent, old_ip);
   if (old_ip[0] && !same_ip(old_ip, ip)) {
     report(mode, CHANGED, old_ip, ip);
-    remove_old_ip(network, old_ip, mode);
+    remove_old_ip(agent, network, old_ip, mode);
   }
 
   if (network.allowlist_request(METHOD_ADD, c.server_url, c.token, ip)) {
-    if (record_registered_ip(old_ip, ip)) return registration::recorded;
+    if (record_registered_ip(agent, old_ip, ip)) return registration::recorded;
     report(mode, UNRECORDED, ip);
     return registration::unrecorded;
   }
   // A stop's cancellation is no failure to show.
-  if (mode == pass_mode::log && last_api_error[0] && !stop_requested()) write_last_error(last_api_error);
+  if (mode == pass_mode::log && last_api_error[0] && !stop_requested()) write_last_error(agent, last_api_error);
   return registration::failed;
 }
 
-void pending_retry_pass(agent_network& network, pass_mode mode) {
-  const config_record& c = agent_config;
+void pending_retry_pass(agent_state& agent, agent_network& network, pass_mode mode) {
+  const config_record& c = agent.config;
   if (!c.token[0] || !c.server_url[0] || !agent.pending_path[0]) return;
-  pending_requeue_unsaved();
+  pending_requeue_unsaved(agent);
   pending_list queue;
-  pending_load(queue);
+  pending_load(agent, queue);
   if (queue.count == 0) return;
 
   wchar_t current[IP_CAPACITY] = {};
   bool detected = network.detect_public_ip(c.server_url, current, IP_CAPACITY);
   wchar_t registered[IP_CAPACITY];
-  bool recorded = last_ip_copy(registered);
+  bool recorded = last_ip_copy(agent, registered);
   pending_list done;  // removed or dropped; everything else stays queued
   for (int i = 0; i < queue.count && !stop_requested(); ++i) {
     const wchar_t* ip = queue.entries[i];
@@ -126,5 +126,5 @@ void pending_retry_pass(agent_network& network, pass_mode mode) {
   }
   // The requests took time; another process may have queued or removed
   // addresses meanwhile: the outcome applies to the file as it is now.
-  pending_drop(done);
+  pending_drop(agent, done);
 }

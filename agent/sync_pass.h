@@ -3,6 +3,7 @@
 #pragma once
 
 #include "agent_network.h"
+#include "agent_state.h"
 #include "service_log.h"
 
 enum class [[nodiscard]] registration {
@@ -14,8 +15,8 @@ enum class [[nodiscard]] registration {
 // Whether the allowlist now holds the address, recorded or not.
 constexpr bool is_registered(registration r) { return r == registration::recorded || r == registration::unrecorded; }
 
-registration sync_pass(agent_network& network, const wchar_t* ip, pass_mode mode);
+registration sync_pass(agent_state& agent, agent_network& network, const wchar_t* ip, pass_mode mode);
 // Sends the removal of every queued address again; drops an entry equal to
 // the current public address without a request once it is recorded as the
 // registered one. Ends early when a stop is requested.
-void pending_retry_pass(agent_network& network, pass_mode mode);
+void pending_retry_pass(agent_state& agent, agent_network& network, pass_mode mode);

@@ -44,10 +44,8 @@ class agent_test : public data_test {
  protected:
   fake_network fake_net;
   void SetUp() override {
-    agent_config = config_record{};
-    wcscpy(agent_config.token, L"token-A");
-    wcscpy(agent_config.server_url, L"https://allowlist.test");
-    agent.last_ip[0] = L'\0';
+    wcscpy(agent.config.token, L"token-A");
+    wcscpy(agent.config.server_url, L"https://allowlist.test");
   }
   std::wstring pending_file() const { return file(L"pending_delete_ips.txt"); }
   std::string pending_text() const { return read_bytes(pending_file()); }
@@ -122,12 +120,12 @@ TEST_F(agent_test, a_queue_that_cannot_be_read_is_not_overwritten) {
   write_bytes(pending_file(), "192.0.2.1\n");
   file_handle holder(CreateFileW(pending_file().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
-  EXPECT_EQ(pending_add(L"192.0.2.2"), queue_add::unwritten);
+  EXPECT_EQ(pending_add(agent, L"192.0.2.2"), queue_add::unwritten);
   holder.reset();
   EXPECT_EQ(pending_text(), "192.0.2.1\n");
   // The address it could not queue is not dropped: the next pass queues it.
   fake_net.answer = [](const recorded_request&) { return "unreachable"; };
-  pending_retry_pass(fake_net, pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_EQ(pending_text(), "192.0.2.1\n192.0.2.2\n");
 }
 
@@ -136,13 +134,13 @@ TEST_F(agent_test, the_current_address_stays_queued_until_it_is_the_registered_o
   write_bytes(pending_file(), "203.0.113.7\n");
   fake_net.public_ip = L"203.0.113.7";
   wcscpy(agent.last_ip, L"198.51.100.1");
-  pending_retry_pass(fake_net, pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_TRUE(fake_net.requests.empty()) << "the address in use is never removed";
   EXPECT_EQ(pending_text(), "203.0.113.7\n");
   EXPECT_EQ(log_text(), "");
 
   fake_net.public_ip = L"198.51.100.1";  // it changed back before being registered
-  pending_retry_pass(fake_net, pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_EQ(wire(), L"DELETE 203.0.113.7, ");
   EXPECT_FALSE(std::filesystem::exists(pending_file())) << "an empty queue is no file";
 }
@@ -152,12 +150,12 @@ TEST_F(agent_test, queue_changes_made_meanwhile_by_another_process_survive) {
   fake_net.answer = [this](const recorded_request& r) -> const char* {
     if (r.ip != L"192.0.2.1") return "unreachable";
     // What a command-line run does in the meantime, on the same file.
-    EXPECT_EQ(pending_add(L"198.51.100.50"), queue_add::queued);
-    EXPECT_EQ(pending_remove(L"192.0.2.3"), 0);
+    EXPECT_EQ(pending_add(agent, L"198.51.100.50"), queue_add::queued);
+    EXPECT_EQ(pending_remove(agent, L"192.0.2.3"), 0);
     EXPECT_EQ(pending_text(), "192.0.2.1\n192.0.2.2\n198.51.100.50\n");
     return nullptr;
   };
-  pending_retry_pass(fake_net, pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_EQ(fake_net.requests.size(), 3u);
   EXPECT_EQ(pending_text(), "192.0.2.2\n198.51.100.50\n");
 }
@@ -167,7 +165,7 @@ TEST_F(agent_test, registration_never_writes_older_settings_over_newer_ones) {
   std::wstring config = file(L"whitelist.config");
   const char* newer = "token=token-B\nserver_url=https://new.test\nfiles_name=\nfiles_token=\n";
   ASSERT_EQ(write_config_file(config.c_str(), newer), 0);
-  EXPECT_EQ(sync_pass(fake_net, L"203.0.113.7", pass_mode::log), registration::recorded);
+  EXPECT_EQ(sync_pass(agent, fake_net, L"203.0.113.7", pass_mode::log), registration::recorded);
   EXPECT_EQ(fake_net.requests.at(0).token, L"token-A") << "the running record is still used for requests";
   char text[CONFIG_TEXT_CAPACITY];
   ASSERT_EQ(read_config_file(config.c_str(), text, sizeof text), 0);
@@ -187,7 +185,7 @@ TEST_F(agent_test, an_address_registered_meanwhile_by_another_process_is_queued)
       if (r.method == L"POST") write_bytes(path, on_file);
       return nullptr;
     };
-    EXPECT_EQ(sync_pass(fake_net, L"198.51.100.3", pass_mode::log), registration::recorded) << on_file;
+    EXPECT_EQ(sync_pass(agent, fake_net, L"198.51.100.3", pass_mode::log), registration::recorded) << on_file;
     EXPECT_EQ(read_bytes(path), "198.51.100.3") << on_file;
   }
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "only another process's address is queued";
@@ -196,7 +194,7 @@ TEST_F(agent_test, an_address_registered_meanwhile_by_another_process_is_queued)
 TEST_F(agent_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
   wcscpy(agent.last_ip, L"198.51.100.1");
   write_bytes(file(L"last_ip.txt"), "198.51.100.2");  // another process replaced .1 meanwhile
-  EXPECT_EQ(sync_pass(fake_net, L"198.51.100.3", pass_mode::log), registration::recorded);
+  EXPECT_EQ(sync_pass(agent, fake_net, L"198.51.100.3", pass_mode::log), registration::recorded);
   EXPECT_EQ(wire(), L"DELETE 198.51.100.2, POST 198.51.100.3, ");
   EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_STREQ(agent.last_ip, L"198.51.100.3");
@@ -212,22 +210,22 @@ TEST_F(agent_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   file_handle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
   fake_net.public_ip = L"198.51.100.2";
-  EXPECT_EQ(sync_command(fake_net), EXIT_FAILED);
+  EXPECT_EQ(sync_command(agent, fake_net), EXIT_FAILED);
   EXPECT_EQ(read_bytes(file(L"last_error.txt")), "IP whitelisted, but last_ip.txt could not be written.");
   EXPECT_EQ(read_bytes(path), "198.51.100.1");
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "queued until last_ip.txt names it";
-  pending_retry_pass(fake_net, pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "current, but not recorded: kept";
 
-  EXPECT_EQ(sync_pass(fake_net, L"198.51.100.3", pass_mode::log), registration::unrecorded)
+  EXPECT_EQ(sync_pass(agent, fake_net, L"198.51.100.3", pass_mode::log), registration::unrecorded)
       << "still held: memory named the address to replace";
   holder.reset();
   fake_net.public_ip = L"198.51.100.3";
-  pending_retry_pass(fake_net, pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   wchar_t registered[IP_CAPACITY];
-  last_ip_reload(registered);  // the service's next reload writes what memory holds
+  last_ip_reload(agent, registered);  // the service's next reload writes what memory holds
   EXPECT_EQ(read_bytes(path), "198.51.100.3") << "written once it could be";
-  pending_retry_pass(fake_net, pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_EQ(wire(), L"DELETE 198.51.100.1, POST 198.51.100.2, DELETE 198.51.100.2, POST 198.51.100.3, ");
   const std::string log = log_text(), kept = "could not write last_ip.txt; 198.51.100.3 kept in memory and queued";
