@@ -138,8 +138,8 @@ cycle_outcome worker::startup_sync() {
       service_log("Startup whitelist sync skipped: %s",
                   last_api_error[0] ? last_api_error : "could not get public IP");
   } else {
-    failing_ = !register_and_log(agent_, network_, ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)",
-                                 &EVENT_ADDRESS_REGISTERED);
+    failing_ = !register_and_log(agent_, network_, ip, "Startup whitelist sync OK: %S",
+                                 "Startup whitelist sync failed (POST)", &EVENT_ADDRESS_REGISTERED);
     outcome = failing_ ? cycle_outcome::reached : cycle_outcome::confirmed;
   }
   pending_retry_pass(agent_, network_, pass_mode::log);
@@ -156,8 +156,9 @@ cycle_outcome worker::poll_cycle(bool reassert) {
   last_ip_copy(agent_, last);
   bool changed = !last[0] || !same_ip(last, ip);
   if (!changed && !reassert) return cycle_outcome::reached;
-  bool confirmed = changed ? register_and_log(agent_, network_, ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
-                           : register_and_log(agent_, network_, ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
+  bool confirmed = changed
+                       ? register_and_log(agent_, network_, ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
+                       : register_and_log(agent_, network_, ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
   failing_ = !confirmed;
   return confirmed ? cycle_outcome::confirmed : cycle_outcome::reached;
 }
