@@ -8,10 +8,7 @@
 #include "folder_security.h"
 #include "text.h"
 
-agent_state agent;
-config_record agent_config;
-
-bool init_paths() {
+bool init_paths(agent_state& agent) {
   bool whole = data_file_path(CONFIG_FILE_NAME, agent.config_path, PATH_CAPACITY);
   whole = data_file_path(LAST_IP_FILE_NAME, agent.last_ip_path, PATH_CAPACITY) && whole;
   whole = data_file_path(PENDING_FILE_NAME, agent.pending_path, PATH_CAPACITY) && whole;
@@ -19,11 +16,13 @@ bool init_paths() {
   return data_file_path(LAST_ERROR_FILE_NAME, agent.last_error_path, PATH_CAPACITY) && whole;
 }
 
-bool read_last_ip_file(wchar_t* out) { return read_last_ip(agent.last_ip_path, out, IP_CAPACITY) == read_result::ok; }
+bool read_last_ip_file(const agent_state& agent, wchar_t* out) {
+  return read_last_ip(agent.last_ip_path, out, IP_CAPACITY) == read_result::ok;
+}
 
-void load_last_ip() { read_last_ip_file(agent.last_ip); }
+void load_last_ip(agent_state& agent) { read_last_ip_file(agent, agent.last_ip); }
 
-int write_last_ip_file() {
+int write_last_ip_file(const agent_state& agent) {
   if (!agent.last_ip[0]) return 0;
   char text[LAST_IP_UTF8_CAPACITY];
   if (!wide_to_utf8(agent.last_ip, text, sizeof text)) return -1;
@@ -31,7 +30,7 @@ int write_last_ip_file() {
   return replace_file(agent.last_ip_path, text, std::strlen(text));
 }
 
-int write_last_error(const char* text) {
+int write_last_error(const agent_state& agent, const char* text) {
   if (!text || !*text || !agent.last_error_path[0]) return 0;
   ensure_data_folder(agent.last_error_path);
   return replace_file(agent.last_error_path, text, std::strlen(text));
@@ -39,7 +38,7 @@ int write_last_error(const char* text) {
 
 void delete_last_error() { (void)delete_data_file(LAST_ERROR_FILE_NAME); }
 
-int write_last_confirmed() {
+int write_last_confirmed(const agent_state& agent) {
   if (!agent.last_confirmed_path[0]) return -1;
   SYSTEMTIME now;
   GetSystemTime(&now);
@@ -50,17 +49,17 @@ int write_last_confirmed() {
   return replace_file(agent.last_confirmed_path, text, std::strlen(text));
 }
 
-int config_load() {
-  int result = read_config_record(agent.config_path, agent_config);
+int config_load(agent_state& agent) {
+  int result = read_config_record(agent.config_path, agent.config);
   // With a configuration, its last_ip.txt alone says what is registered.
   if (result == 0) agent.last_ip[0] = L'\0';
-  load_last_ip();
+  load_last_ip(agent);
   return result;
 }
 
-int config_save() {
-  const config_record& c = agent_config;
+int config_save(const agent_state& agent) {
+  const config_record& c = agent.config;
   if (write_config_values(agent.config_path, c.token, c.server_url, c.files_name, c.files_token) != 0) return -1;
-  write_last_ip_file();  // not reported: the configuration itself was saved
+  write_last_ip_file(agent);  // not reported: the configuration itself was saved
   return 0;
 }

@@ -1,38 +1,51 @@
-// The agent's own state: the paths of its state files, the address it
-// registered, its configuration record.
+// The agent's process state: the paths of its state files, the address it
+// registered, its configuration record and what it keeps of last_ip.txt and
+// the queue between writes. One object, made at the start of a run and
+// passed to everything that uses it.
 #pragma once
+
+#include <mutex>
 
 #include "config_store.h"
 #include "data_folder.h"
+#include "pending_text.h"
 
 struct agent_state {
-  wchar_t config_path[PATH_CAPACITY];
-  wchar_t last_ip_path[PATH_CAPACITY];
-  wchar_t pending_path[PATH_CAPACITY];
-  wchar_t last_error_path[PATH_CAPACITY];
-  wchar_t last_confirmed_path[PATH_CAPACITY];
-  wchar_t last_ip[IP_CAPACITY];  // what the allowlist holds for this PC, empty when unknown
+  wchar_t config_path[PATH_CAPACITY] = {};
+  wchar_t last_ip_path[PATH_CAPACITY] = {};
+  wchar_t pending_path[PATH_CAPACITY] = {};
+  wchar_t last_error_path[PATH_CAPACITY] = {};
+  wchar_t last_confirmed_path[PATH_CAPACITY] = {};
+  wchar_t last_ip[IP_CAPACITY] = {};  // what the allowlist holds for this PC, empty when unknown
+  config_record config{};
+
+  // last_ip and the two below, for the functions of last_ip.h.
+  std::mutex last_ip_lock;
+  // True while last_ip names a registration that last_ip.txt does not: the
+  // file still names stale_on_file, and memory is the truth.
+  bool last_ip_unwritten = false;
+  wchar_t stale_on_file[IP_CAPACITY] = {};
+  // Addresses whose queueing failed to write: kept until a pass queues them.
+  pending_list unsaved;
 };
-extern agent_state agent;
-extern config_record agent_config;
 
 // Fills the paths once, at the very start; false when one does not fit.
-bool init_paths();
+[[nodiscard]] bool init_paths(agent_state& agent);
 // Leaves last_ip unchanged when the file can't be read.
-void load_last_ip();
+void load_last_ip(agent_state& agent);
 // The same rule into out (IP_CAPACITY units); false, out untouched, when the
 // file can't be read.
-bool read_last_ip_file(wchar_t* out);
+bool read_last_ip_file(const agent_state& agent, wchar_t* out);
 // Replaces last_ip.txt with last_ip; nothing when last_ip is empty. 0 or -1.
-int write_last_ip_file();
+int write_last_ip_file(const agent_state& agent);
 // Replaces last_error.txt with text; nothing for an empty text. 0 or -1.
-int write_last_error(const char* text);
+int write_last_error(const agent_state& agent, const char* text);
 void delete_last_error();
 // Replaces last_confirmed.txt with the current UTC time ("2026-12-07T14:05:09Z"). 0 or -1.
-int write_last_confirmed();
+int write_last_confirmed(const agent_state& agent);
 
-// Fills agent_config from its file and reloads last_ip.
-int config_load();
-// Writes agent_config, then last_ip.txt. The caller makes sure the token and
+// Fills config from its file and reloads last_ip.
+int config_load(agent_state& agent);
+// Writes config, then last_ip.txt. The caller makes sure the token and
 // server URL are set.
-int config_save();
+int config_save(const agent_state& agent);

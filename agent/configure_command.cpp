@@ -22,14 +22,14 @@ const command_option* read_command_options(int argc, wchar_t** argv, int first,
 bool take_folder_guard(bool writer) {
   if (!takes_folder_guard()) return true;
   // Nothing in the folder is used by path from here on.
-  const char* why = guard_data_folder(nullptr, writer);
+  const char* why = guard_data_folder(nullptr, writer).reason;
   if (why) console_print(L"Data folder is not safe to use: %S.\n", why);
   return !why;
 }
 
-int configure_command(int argc, wchar_t** argv) {
-  config_load();
-  config_record& c = agent_config;
+int configure_command(agent_state& agent, int argc, wchar_t** argv) {
+  config_load(agent);
+  config_record& c = agent.config;
   const command_option options[] = {
       {L"--token", L"-t", c.token, TOKEN_CAPACITY},
       {L"--server-url", L"-s", c.server_url, SERVER_URL_CAPACITY},
@@ -45,11 +45,12 @@ int configure_command(int argc, wchar_t** argv) {
   }
   strip_one_trailing_slash(c.server_url);
   if (!take_folder_guard(true)) return EXIT_FAILED;
-  if (config_save() != 0) {
+  if (config_save(agent) != 0) {
     console_print(L"Failed to save config.\n");
     return EXIT_FAILED;
   }
   delete_last_error();
   console_print(L"Config saved to %s\n", agent.config_path);
-  return register_configuration();
+  winhttp_network network;
+  return register_configuration(agent, network);
 }

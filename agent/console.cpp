@@ -6,13 +6,26 @@
 #include "api_error.h"
 #include "text.h"
 
+namespace {
+void write_text(FILE* stream, const wchar_t* format, va_list args) {
+  std::wstring text = vformat_text(format, args);
+  fputws(text.c_str(), stream);
+  fflush(stream);
+}
+}  // namespace
+
 void console_print(const wchar_t* format, ...) {
   va_list args;
   va_start(args, format);
-  std::wstring text = vformat_text(format, args);
+  write_text(stdout, format, args);
   va_end(args);
-  fputws(text.c_str(), stdout);
-  fflush(stdout);
+}
+
+void console_print_error(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  write_text(stderr, format, args);
+  va_end(args);
 }
 
 void console_print_failure(const wchar_t* fallback) {

@@ -120,6 +120,13 @@ void zone_text(const wchar_t* server_url, char* out) {
              url.begin());
   format_bounded(out, ZONE_TEXT_CAPACITY, ZONE_TEXT_FORMAT, url.c_str());
 }
+
+// The failure's line on stdout, then its reason on stderr.
+int failed(const wchar_t* line_format, const customer_result& result, const wchar_t* name = nullptr) {
+  console_print(line_format, name);
+  console_print_error(L"%s\n", customer_failure_text(result).c_str());
+  return EXIT_FAILED;
+}
 }  // namespace
 
 int files_command(int argc, wchar_t** argv) {
@@ -144,10 +151,8 @@ int files_command(int argc, wchar_t** argv) {
     console_print(L"Customer name is too long.\n");
     return EXIT_FAILED;
   }
-  if (customer_api_get(o.server_url, request, o.token, response, sizeof response) != 0) {
-    console_print(L"Failed to fetch customer (check name and token).\n");
-    return EXIT_FAILED;
-  }
+  if (customer_result got = customer_api_get(o.server_url, request, o.token, response, sizeof response); !got.ok())
+    return failed(L"Failed to fetch customer (check name and token).\n", got);
   long customer_id = find_first_id(response);
   if (customer_id < 1) {
     console_print(L"Customer not found or invalid response.\n");
@@ -156,10 +161,8 @@ int files_command(int argc, wchar_t** argv) {
 
   response[0] = '\0';
   format_bounded(request, REQUEST_PATH_CAPACITY, L"/api/auth/customers/%d/files", static_cast<int>(customer_id));
-  if (customer_api_get(o.server_url, request, o.token, response, sizeof response) != 0) {
-    console_print(L"Failed to fetch file list.\n");
-    return EXIT_FAILED;
-  }
+  if (customer_result got = customer_api_get(o.server_url, request, o.token, response, sizeof response); !got.ok())
+    return failed(L"Failed to fetch file list.\n", got);
 
   char zone[ZONE_TEXT_CAPACITY];
   zone_text(o.server_url, zone);
@@ -185,15 +188,12 @@ int files_command(int argc, wchar_t** argv) {
     }
     format_bounded(request, REQUEST_PATH_CAPACITY, L"/api/auth/customers/%d/files/%d/download",
                    static_cast<int>(customer_id), static_cast<int>(entry.id));
-    int result = customer_api_download(o.server_url, request, o.token, target, mark);
-    if (result == DOWNLOAD_NO_ROOM) {
+    customer_result result = customer_api_download(o.server_url, request, o.token, target, mark);
+    if (result.step == customer_step::disk_room) {
       console_print(L"Not enough disk space for %s.\n", name);
       return EXIT_FAILED;
     }
-    if (result != 0) {
-      console_print(L"Failed to download %s\n", name);
-      return EXIT_FAILED;
-    }
+    if (!result.ok()) return failed(L"Failed to download %s\n", result, name);
     console_print(L"Downloaded: %s\n", name);
     ++downloaded;
   }

@@ -1,7 +1,5 @@
 #include "last_ip.h"
 
-#include <mutex>
-
 #include "agent_constants.h"
 #include "agent_state.h"
 #include "pending_queue.h"
@@ -9,16 +7,10 @@
 #include "text.h"
 
 namespace {
-std::mutex last_ip_lock;
-// True while last_ip names a registration that last_ip.txt does not: the
-// file still names stale_on_file, and memory is the truth.
-bool unwritten = false;
-wchar_t stale_on_file[IP_CAPACITY];
-
-// Caller holds last_ip_lock.
-bool write_with_retries() {
+// Caller holds agent.last_ip_lock.
+bool write_with_retries(const agent_state& agent) {
   for (int attempt = 1;; ++attempt) {
-    if (write_last_ip_file() == 0) return true;
+    if (write_last_ip_file(agent) == 0) return true;
     if (attempt >= LAST_IP_WRITE_ATTEMPTS) return false;
     HANDLE stop = stop_request_event();
     if (stop ? WaitForSingleObject(stop, LAST_IP_WRITE_RETRY_MS) == WAIT_OBJECT_0
@@ -27,70 +19,71 @@ bool write_with_retries() {
   }
 }
 
-// Caller holds the queue lock, then last_ip_lock. Writes the address that
-// memory holds, unless another process recorded its own registration since:
-// then the file is the truth again (ours was queued when its write failed).
-void catch_up() {
-  if (!unwritten) return;
+// Caller holds the queue lock, then agent.last_ip_lock. Writes the address
+// that memory holds, unless another process recorded its own registration
+// since: then the file is the truth again (ours was queued when its write
+// failed).
+void catch_up(agent_state& agent) {
+  if (!agent.last_ip_unwritten) return;
   wchar_t on_file[IP_CAPACITY] = {};
-  read_last_ip_file(on_file);
-  if (!same_ip(on_file, stale_on_file)) {
-    unwritten = false;
-    load_last_ip();
-  } else if (write_last_ip_file() == 0) {
-    unwritten = false;
+  read_last_ip_file(agent, on_file);
+  if (!same_ip(on_file, agent.stale_on_file)) {
+    agent.last_ip_unwritten = false;
+    load_last_ip(agent);
+  } else if (write_last_ip_file(agent) == 0) {
+    agent.last_ip_unwritten = false;
   }
 }
 }  // namespace
 
-bool last_ip_copy(wchar_t* out) {
-  std::lock_guard lock(last_ip_lock);
+bool last_ip_copy(agent_state& agent, wchar_t* out) {
+  std::lock_guard lock(agent.last_ip_lock);
   copy_bounded(out, IP_CAPACITY, agent.last_ip);
-  return !unwritten;
+  return !agent.last_ip_unwritten;
 }
 
-void last_ip_reload(wchar_t* out) {
+void last_ip_reload(agent_state& agent, wchar_t* out) {
   pending_queue_lock machine_wide;
-  std::lock_guard lock(last_ip_lock);
-  catch_up();
-  if (!unwritten) load_last_ip();
+  std::lock_guard lock(agent.last_ip_lock);
+  catch_up(agent);
+  if (!agent.last_ip_unwritten) load_last_ip(agent);
   copy_bounded(out, IP_CAPACITY, agent.last_ip);
 }
 
-int record_registered_ip(const wchar_t* old_ip, const wchar_t* ip) {
+bool record_registered_ip(agent_state& agent, const wchar_t* old_ip, const wchar_t* ip) {
   // Machine-wide first, then this process's guard: reading the file and
   // replacing it must not interleave with another process doing the same.
   pending_queue_lock machine_wide;
-  std::lock_guard lock(last_ip_lock);
+  std::lock_guard lock(agent.last_ip_lock);
   wchar_t on_file[IP_CAPACITY] = {};
   bool own_stale = false;  // the file still names what our unwritten record replaced
-  if (read_last_ip_file(on_file) && on_file[0] && !same_ip(on_file, old_ip) && !same_ip(on_file, ip) &&
-      !(own_stale = unwritten && same_ip(on_file, stale_on_file)))
-    pending_add(on_file);  // a full queue leaves it, as for a failed removal
+  if (read_last_ip_file(agent, on_file) && on_file[0] && !same_ip(on_file, old_ip) && !same_ip(on_file, ip) &&
+      !(own_stale = agent.last_ip_unwritten && same_ip(on_file, agent.stale_on_file)))
+    (void)pending_add(agent, on_file);  // a full queue leaves it, as for a failed removal
   copy_bounded(agent.last_ip, IP_CAPACITY, ip);
-  unwritten = !write_with_retries();
-  if (!unwritten) {
+  agent.last_ip_unwritten = !write_with_retries(agent);
+  if (!agent.last_ip_unwritten) {
     // Not reported: it only dates the acceptance that last_ip.txt now names.
-    write_last_confirmed();
-    return 0;
+    write_last_confirmed(agent);
+    return true;
   }
   if (!own_stale) {
-    read_last_ip_file(on_file);
-    copy_bounded(stale_on_file, IP_CAPACITY, on_file);
+    read_last_ip_file(agent, on_file);
+    copy_bounded(agent.stale_on_file, IP_CAPACITY, on_file);
   }
-  pending_add(ip);
-  return -1;
+  (void)pending_add(agent, ip);  // unwritten, it is kept for the next retry pass
+  return false;
 }
 
-int config_load_guarded() {
+int config_load_guarded(agent_state& agent) {
   pending_queue_lock machine_wide;
-  std::lock_guard lock(last_ip_lock);
+  std::lock_guard lock(agent.last_ip_lock);
   wchar_t kept[IP_CAPACITY];
   copy_bounded(kept, IP_CAPACITY, agent.last_ip);
-  int result = config_load();
-  if (unwritten) {
+  int result = config_load(agent);
+  if (agent.last_ip_unwritten) {
     copy_bounded(agent.last_ip, IP_CAPACITY, kept);
-    catch_up();
+    catch_up(agent);
   }
   return result;
 }

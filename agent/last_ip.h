@@ -1,14 +1,16 @@
-// The agent's last_ip, guarded: in the service the worker uses it while the
-// control handler's thread may reload it from last_ip.txt.
+// The agent's last_ip, under its lock, against last_ip.txt and other agent
+// processes that register meanwhile.
 #pragma once
+
+#include "agent_state.h"
 
 // Copies last_ip into out (IP_CAPACITY units); false while that address is
 // not yet written to last_ip.txt (see record_registered_ip).
-bool last_ip_copy(wchar_t* out);
+bool last_ip_copy(agent_state& agent, wchar_t* out);
 // Re-reads last_ip.txt (a missing file keeps the value) and copies the result
 // into out (IP_CAPACITY units). An address not yet written is written first;
 // while that fails, memory stays the truth and the file is not read.
-void last_ip_reload(wchar_t* out);
+void last_ip_reload(agent_state& agent, wchar_t* out);
 // After a successful registration that replaced old_ip (may be empty): ip
 // becomes last_ip and goes to last_ip.txt, and last_confirmed.txt dates it. The configuration file is left
 // alone, so settings saved by another process since this one loaded its
@@ -16,9 +18,9 @@ void last_ip_reload(wchar_t* out);
 // registered meanwhile (last_ip.txt names neither old_ip nor ip) is queued
 // for removal, so that it can't stay on the allowlist with nothing tracking
 // it; the retry pass keeps it if it turns out to be the current address.
-// 0, or -1 when last_ip.txt could not be written even after a few tries
+// True, or false when last_ip.txt could not be written even after a few tries
 // (another process holding it, a full disk): then ip is queued as well, so
 // that it is removed once no longer current, and memory keeps it.
-int record_registered_ip(const wchar_t* old_ip, const wchar_t* ip);
+[[nodiscard]] bool record_registered_ip(agent_state& agent, const wchar_t* old_ip, const wchar_t* ip);
 // config_load under the same guard; an address not yet written survives it.
-int config_load_guarded();
+int config_load_guarded(agent_state& agent);

@@ -20,9 +20,15 @@ enum class folder_use { none, reads, writes };
 
 struct command {
   const wchar_t* word;
-  int (*run)(int argc, wchar_t** argv);
+  int (*run)(agent_state& agent, int argc, wchar_t** argv);
   folder_use use;
 };
+
+// The commands that keep no agent state.
+template <int (*run)(int, wchar_t**)>
+int stateless(agent_state&, int argc, wchar_t** argv) {
+  return run(argc, argv);
+}
 
 // Commands under any program name. secure-folders and remove-data take the
 // guard themselves.
@@ -33,13 +39,13 @@ constexpr command COMMANDS[] = {
     {L"-t", configure_command, folder_use::reads},
     {L"--server-url", configure_command, folder_use::reads},
     {L"-s", configure_command, folder_use::reads},
-    {L"secure-folders", secure_folders_command, folder_use::none},
-    {L"remove-data", remove_data_command, folder_use::none},
+    {L"secure-folders", stateless<secure_folders_command>, folder_use::none},
+    {L"remove-data", stateless<remove_data_command>, folder_use::none},
 };
 
 // Commands only offered when the program runs as sync.exe.
 constexpr command SYNC_PROGRAM_COMMANDS[] = {
-    {L"files", files_command, folder_use::none},
+    {L"files", stateless<files_command>, folder_use::none},
 };
 
 bool running_as_sync_program() {
@@ -54,23 +60,25 @@ const command* find_command(std::span<const command> table, const wchar_t* word)
   return nullptr;
 }
 
-int run_command(const command& c, int argc, wchar_t** argv) {
+int run_command(agent_state& agent, const command& c, int argc, wchar_t** argv) {
   if (c.use != folder_use::none && !take_folder_guard(c.use == folder_use::writes)) return EXIT_FAILED;
-  return c.run(argc, argv);
+  return c.run(agent, argc, argv);
 }
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // The one state of this run, passed to whatever uses it; static for its size.
+  static agent_state agent;
   const bool sync_program = running_as_sync_program();
   if (sync_program && argc >= 2) {
-    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return run_command(*c, argc, argv);
+    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return run_command(agent, *c, argc, argv);
   }
   // Everything else works in the data folder: a cut path would name another file.
-  if (!init_paths()) {
+  if (!init_paths(agent)) {
     console_print(L"Data folder path is too long.\n");
     return EXIT_FAILED;
   }
-  if (argc < 2) return service_dispatch(sync_program);
-  if (const command* c = find_command(COMMANDS, argv[1])) return run_command(*c, argc, argv);
-  return service_dispatch(sync_program);
+  if (argc < 2) return service_dispatch(agent, sync_program);
+  if (const command* c = find_command(COMMANDS, argv[1])) return run_command(agent, *c, argc, argv);
+  return service_dispatch(agent, sync_program);
 }

@@ -7,25 +7,22 @@
 #include "folder_security.h"
 
 namespace {
-// Addresses whose queueing failed to write: kept until a pass queues them.
-pending_list unsaved;
-
-int add_to_file(const wchar_t* ip) {
+queue_add add_to_file(const agent_state& agent, const wchar_t* ip) {
   pending_queue_lock lock;
   pending_list queue;
-  if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return PENDING_WRITE_FAILED;
-  if (pending_find(queue, ip) >= 0) return 0;
-  if (!pending_append(queue, ip)) return -1;
-  return pending_save(queue) == 0 ? 0 : PENDING_WRITE_FAILED;
+  if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return queue_add::unwritten;
+  if (pending_find(queue, ip) >= 0) return queue_add::queued;
+  if (!pending_append(queue, ip)) return queue_add::refused;
+  return pending_save(agent, queue) == 0 ? queue_add::queued : queue_add::unwritten;
 }
 }  // namespace
 
-int pending_load(pending_list& out, int max) {
+int pending_load(const agent_state& agent, pending_list& out, int max) {
   read_pending_file(agent.pending_path, out, max);
   return 0;
 }
 
-int pending_save(const pending_list& list) {
+int pending_save(const agent_state& agent, const pending_list& list) {
   if (!agent.pending_path[0]) return -1;
   ensure_data_folder(agent.config_path);
   if (list.count <= 0) {
@@ -35,31 +32,32 @@ int pending_save(const pending_list& list) {
   return replace_file(agent.pending_path, text.data(), text.size());
 }
 
-int pending_add(const wchar_t* ip) {
-  if (!ip || !*ip) return -1;
-  int result = add_to_file(ip);
-  if (result == PENDING_WRITE_FAILED && pending_find(unsaved, ip) < 0) pending_append(unsaved, ip);
+queue_add pending_add(agent_state& agent, const wchar_t* ip) {
+  if (!ip || !*ip) return queue_add::refused;
+  queue_add result = add_to_file(agent, ip);
+  if (result == queue_add::unwritten && pending_find(agent.unsaved, ip) < 0) pending_append(agent.unsaved, ip);
   return result;
 }
 
-void pending_requeue_unsaved() {
+void pending_requeue_unsaved(agent_state& agent) {
   pending_list kept;
-  for (int i = 0; i < unsaved.count; ++i)
-    if (add_to_file(unsaved.entries[i]) == PENDING_WRITE_FAILED) pending_append(kept, unsaved.entries[i]);
-  unsaved = kept;
+  for (int i = 0; i < agent.unsaved.count; ++i)
+    if (add_to_file(agent, agent.unsaved.entries[i]) == queue_add::unwritten)
+      pending_append(kept, agent.unsaved.entries[i]);
+  agent.unsaved = kept;
 }
 
-int pending_drop(const pending_list& gone) {
+int pending_drop(const agent_state& agent, const pending_list& gone) {
   pending_queue_lock lock;
   pending_list queue;
   if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return -1;
   pending_drop_all(queue, gone);
-  return pending_save(queue);  // also leaves out lines that are no address
+  return pending_save(agent, queue);  // also leaves out lines that are no address
 }
 
-int pending_remove(const wchar_t* ip) {
+int pending_remove(const agent_state& agent, const wchar_t* ip) {
   if (!ip || !*ip) return 0;
   pending_list gone;
   pending_append(gone, ip);
-  return pending_drop(gone);
+  return pending_drop(agent, gone);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "agent_constants.h"
+#include "agent_state.h"
 #include "pending_text.h"
 #include "shared_objects.h"
 
@@ -14,19 +15,20 @@ class pending_queue_lock : public machine_lock {
 };
 
 // Always 0; a missing or unreadable file is an empty queue.
-int pending_load(pending_list& out, int max = PENDING_MAX);
+int pending_load(const agent_state& agent, pending_list& out, int max = PENDING_MAX);
 // Replaces the file with the list, or deletes it for an empty list. 0 or -1.
-int pending_save(const pending_list& list);
-inline constexpr int PENDING_WRITE_FAILED = -2;
-// 0 when ip is queued (added or already there); -1 for an empty ip or a full
-// queue; PENDING_WRITE_FAILED when the file can't be read or written. In
-// that case the address is kept in this process and queued again by the
-// next retry pass, so that a service never drops it.
-int pending_add(const wchar_t* ip);
+int pending_save(const agent_state& agent, const pending_list& list);
+enum class [[nodiscard]] queue_add {
+  queued,    // added, or already there
+  refused,   // an empty ip or a full queue
+  unwritten  // the file can't be read or written: the address is kept in this process and queued again by
+             // the next retry pass, so that a service never drops it
+};
+queue_add pending_add(agent_state& agent, const wchar_t* ip);
 // Rewrites the file as it is now without the addresses of gone; -1 for a
 // file that can't be read (left as it is), else the save's result.
-int pending_drop(const pending_list& gone);
+int pending_drop(const agent_state& agent, const pending_list& gone);
 // Removes ip if queued, as pending_drop.
-int pending_remove(const wchar_t* ip);
+int pending_remove(const agent_state& agent, const wchar_t* ip);
 // Queues the addresses whose pending_add could not write the file.
-void pending_requeue_unsaved();
+void pending_requeue_unsaved(agent_state& agent);

@@ -44,7 +44,7 @@ int remove_data_command(int argc, wchar_t**) {
     return EXIT_FAILED;
   }
   if (folder_problem problem = plain_folder_problem(folder.get(), data)) {
-    console_print(L"Refused to remove the data in %s: %S. Nothing was removed.\n", data, problem);
+    console_print(L"Refused to remove the data in %s: %S. Nothing was removed.\n", data, problem.reason);
     return EXIT_FAILED;
   }
   if (const char* why = guard_state_files(std::move(folder), print_refused, true)) {

@@ -18,8 +18,12 @@ namespace {
 constexpr wchar_t FILES_FOLDER_NAME[] = L"files";
 
 bool secured(const wchar_t* folder, folder_problem problem) {
+  if (problem.error) {
+    console_print(L"Failed to secure %s: %S (error %lu).\n", folder, problem.reason, problem.error);
+    return false;
+  }
   if (problem) {
-    console_print(L"Failed to secure %s: %S (error %lu).\n", folder, problem, GetLastError());
+    console_print(L"Failed to secure %s: %S.\n", folder, problem.reason);
     return false;
   }
   console_print(L"Secured %s\n", folder);
@@ -48,8 +52,8 @@ int secure_folders_command(int argc, wchar_t** argv) {
   }
 
   const bool custom = !is_under_program_files(install);
-  if (folder_problem problem = custom ? existing_install_folder_problem(install) : nullptr) {
-    console_print(L"Refused the install folder %s: %S. Choose another folder.\n", install, problem);
+  if (folder_problem problem = custom ? existing_install_folder_problem(install) : folder_problem()) {
+    console_print(L"Refused the install folder %s: %S. Choose another folder.\n", install, problem.reason);
     return EXIT_FAILED;
   }
   // Program Files gives a new folder the right security by inheritance.
@@ -58,7 +62,8 @@ int secure_folders_command(int argc, wchar_t** argv) {
   // Taken like every elevated writer's guard, and kept for the process's life.
   // Files an older version left get the folder's entries one by one.
   folder_problem problem = guard_data_folder(nullptr, true);
-  if (!problem && !secure_files_in(guarded_folder(), SHARED_FILE_SDDL)) problem = "a file in it can't be secured";
+  if (DWORD error = problem ? ERROR_SUCCESS : secure_files_in(guarded_folder(), SHARED_FILE_SDDL))
+    problem = {"a file in it can't be secured", error};
   bool ok = secured(data, problem);
   file_handle held;
   // The install folder first, then the programs in it one by one (the
@@ -67,12 +72,14 @@ int secure_folders_command(int argc, wchar_t** argv) {
   // from links and second names of files elsewhere.
   if (custom) {
     problem = secure_folder(install, PROGRAM_FOLDER_SDDL, held);
-    if (!problem && !secure_files_in(held.get(), PROGRAM_FILE_SDDL)) problem = "a program in it can't be secured";
+    if (DWORD error = problem ? ERROR_SUCCESS : secure_files_in(held.get(), PROGRAM_FILE_SDDL))
+      problem = {"a program in it can't be secured", error};
     ok = secured(install, problem) && ok;
   }
   problem = secure_folder(files, PROGRAM_FOLDER_SDDL, held);
   auto removed = [&](const wchar_t* name, const char* why) { console_print(L"Removed %s\\%s: %S.\n", files, name, why); };
-  if (!problem && !secure_files_in(held.get(), PROGRAM_FILE_SDDL, removed)) problem = "a file in it can't be secured";
+  if (DWORD error = problem ? ERROR_SUCCESS : secure_files_in(held.get(), PROGRAM_FILE_SDDL, removed))
+    problem = {"a file in it can't be secured", error};
   ok = secured(files, problem) && ok;
   return ok ? EXIT_OK : EXIT_FAILED;
 }

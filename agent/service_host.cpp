@@ -27,6 +27,9 @@ bool stopped_reported = false;
 kernel_handle control_reload;  // auto-reset; set by control code 128
 kernel_handle power_resume;    // auto-reset; set by a resume from sleep
 constexpr DWORD ACCEPTED = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_POWEREVENT;
+// The service control manager calls service_main with no context of ours:
+// the process's state reaches it only through here, set before the dispatch.
+agent_state* service_agent = nullptr;
 
 // Caller holds status_lock. Pending states count checkpoints; nothing is
 // reported after "stopped", when the process may already be going away.
@@ -89,7 +92,7 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   if (!status_handle) return;
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
   open_event_log();
-  if (folder_problem refused = guard_data_folder(report_refused_file, true)) report_unsecured_folder(refused);
+  if (folder_problem refused = guard_data_folder(report_refused_file, true)) report_unsecured_folder(refused.reason);
   if (!keep_service_locks()) service_log("Machine-wide locks created by another account - working without them");
 
   control_reload.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -107,7 +110,7 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
 
   report(SERVICE_RUNNING, ACCEPTED, 0);
   report_event(EVENT_SERVICE_STARTED);
-  static worker_signals signals{reload_event.get(), control_reload.get(), power_resume.get()};
+  static worker_signals signals{reload_event.get(), control_reload.get(), power_resume.get(), service_agent};
   kernel_handle worker(CreateThread(nullptr, 0, service_worker, &signals, 0, nullptr));
   bool ended = !worker || wait_for_worker(worker.get());
   report_event(EVENT_SERVICE_STOPPED);
@@ -132,7 +135,8 @@ void print_usage(bool sync_program) {
 }
 }  // namespace
 
-int service_dispatch(bool sync_program) {
+int service_dispatch(agent_state& agent, bool sync_program) {
+  service_agent = &agent;
   SERVICE_TABLE_ENTRYW table[] = {
       {const_cast<wchar_t*>(SERVICE_NAME), service_main},
       {nullptr, nullptr},

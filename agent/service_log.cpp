@@ -14,8 +14,8 @@
 #include "text.h"
 
 namespace {
-// The worker and the control handler's thread log at the same time; the size
-// check, the rotation and the append of one line happen as one step.
+// service_main's thread and the worker both log; the size check, the
+// rotation and the append of one line happen as one step.
 std::mutex log_lock;
 // Set while this thread writes the log: a refusal of the log's own files
 // found meanwhile goes to the debugger only, not back into the log.

@@ -13,7 +13,6 @@
 #include "agent_state.h"
 #include "api_error.h"
 #include "event_log.h"
-#include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "service_log.h"
@@ -25,7 +24,7 @@
 namespace {
 constexpr char MSG_NO_CONFIG[] = "No config - service will do nothing until whitelist --token X --server-url Y is run";
 
-bool configured() { return agent_config.token[0] && agent_config.server_url[0]; }
+bool configured(const agent_state& agent) { return agent.config.token[0] && agent.config.server_url[0]; }
 
 constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist";
 
@@ -33,10 +32,9 @@ constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist";
 // a success; none for a quiet one). A success clears its own error and adds
 // no line when done_format is null; a failure is logged unless log_failure is
 // false. True when the server accepted the address.
-bool register_and_log(const wchar_t* ip, const char* done_format, const char* failure_fallback,
-                      const service_event* done, bool log_failure = true) {
-  int pass = sync_pass(ip, pass_mode::log);
-  if (pass == 0 || pass == 2) {
+bool register_and_log(agent_state& agent, agent_network& network, const wchar_t* ip, const char* done_format,
+                      const char* failure_fallback, const service_event* done, bool log_failure = true) {
+  if (is_registered(sync_pass(agent, network, ip, pass_mode::log))) {
     delete_last_error();
     if (done_format) service_log(done_format, ip);
     report_registration(true, done, ip, nullptr);
@@ -51,7 +49,7 @@ bool register_and_log(const wchar_t* ip, const char* done_format, const char* fa
 }
 
 // The last-write time of whitelist.config; 0 when there is none.
-ULONGLONG config_written() {
+ULONGLONG config_written(const agent_state& agent) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(agent.config_path, GetFileExInfoStandard, &data)) return 0;
   return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
@@ -93,7 +91,7 @@ class address_watch {
 
 class worker {
  public:
-  explicit worker(const worker_signals& signals) : signals_(signals) {}
+  explicit worker(const worker_signals& signals) : signals_(signals), agent_(*signals.agent) {}
   void run();
 
  private:
@@ -106,6 +104,8 @@ class worker {
   void take_reload();
 
   worker_signals signals_;
+  agent_state& agent_;
+  winhttp_network network_;
   address_watch addresses_;
   wake_plan plan_;
   ULONGLONG loaded_stamp_ = 0;
@@ -115,49 +115,50 @@ class worker {
 };
 
 void worker::load_settings(bool at_start) {
-  const config_record before = agent_config;
+  const config_record before = agent_.config;
   plan_.set_reassert_period(reassert_period_ms());
   // Stamped before the read: a write meanwhile is seen by the next cycle.
-  loaded_stamp_ = config_written();
-  bool had = configured();
-  if (config_load_guarded() != 0) {
+  loaded_stamp_ = config_written(agent_);
+  bool had = configured(agent_);
+  if (config_load_guarded(agent_) != 0) {
     if (at_start || had) service_log("%s", MSG_NO_CONFIG);
     return;
   }
-  if (!at_start && (std::wcscmp(before.token, agent_config.token) != 0 ||
-                    std::wcscmp(before.server_url, agent_config.server_url) != 0))
-    service_log("Settings changed - using server %S", agent_config.server_url);
+  if (!at_start && (std::wcscmp(before.token, agent_.config.token) != 0 ||
+                    std::wcscmp(before.server_url, agent_.config.server_url) != 0))
+    service_log("Settings changed - using server %S", agent_.config.server_url);
 }
 
 cycle_outcome worker::startup_sync() {
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent_, network_, pass_mode::log);
   wchar_t ip[IP_CAPACITY] = {};
   cycle_outcome outcome = cycle_outcome::unreached;
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
+  if (!network_.detect_public_ip(agent_.config.server_url, ip, IP_CAPACITY)) {
     if (!stop_requested())
       service_log("Startup whitelist sync skipped: %s",
                   last_api_error[0] ? last_api_error : "could not get public IP");
   } else {
-    failing_ = !register_and_log(ip, "Startup whitelist sync OK: %S", "Startup whitelist sync failed (POST)",
-                                 &EVENT_ADDRESS_REGISTERED);
+    failing_ = !register_and_log(agent_, network_, ip, "Startup whitelist sync OK: %S",
+                                 "Startup whitelist sync failed (POST)", &EVENT_ADDRESS_REGISTERED);
     outcome = failing_ ? cycle_outcome::reached : cycle_outcome::confirmed;
   }
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent_, network_, pass_mode::log);
   return outcome;
 }
 
 // A changed address is registered; an unchanged one only when the cycle
 // re-asserts it, which adds no line unless it starts a streak of failures.
 cycle_outcome worker::poll_cycle(bool reassert) {
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent_, network_, pass_mode::log);
   wchar_t ip[IP_CAPACITY] = {};
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) return cycle_outcome::unreached;
+  if (!network_.detect_public_ip(agent_.config.server_url, ip, IP_CAPACITY)) return cycle_outcome::unreached;
   wchar_t last[IP_CAPACITY];
-  last_ip_copy(last);
+  last_ip_copy(agent_, last);
   bool changed = !last[0] || !same_ip(last, ip);
   if (!changed && !reassert) return cycle_outcome::reached;
-  bool confirmed = changed ? register_and_log(ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
-                           : register_and_log(ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
+  bool confirmed = changed
+                       ? register_and_log(agent_, network_, ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
+                       : register_and_log(agent_, network_, ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
   failing_ = !confirmed;
   return confirmed ? cycle_outcome::confirmed : cycle_outcome::reached;
 }
@@ -167,16 +168,16 @@ void worker::take_reload() {
   WaitForSingleObject(signals_.control, 0);  // auto-reset: taken
   load_settings(false);
   wchar_t ip[IP_CAPACITY];
-  last_ip_copy(ip);
+  last_ip_copy(agent_, ip);
   service_log("Last IP reloaded from file after external sync: %S", ip[0] ? ip : L"(none)");
 }
 
 void worker::run_cycle(unsigned causes) {
   if (causes & WAKE_RELOAD)
     take_reload();
-  else if (config_written() != loaded_stamp_)
+  else if (config_written(agent_) != loaded_stamp_)
     load_settings(false);
-  if (!configured()) {
+  if (!configured(agent_)) {
     plan_.cycle_ended(GetTickCount64(), causes, cycle_outcome::skipped);
     return;
   }
@@ -236,7 +237,7 @@ bool worker::wait_for_work() {
 
 void worker::run() {
   load_settings(true);
-  if (configured())
+  if (configured(agent_))
     plan_.cycle_ended(GetTickCount64(), WAKE_START, startup_sync());
   else
     plan_.cycle_ended(GetTickCount64(), WAKE_START, cycle_outcome::skipped);

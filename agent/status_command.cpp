@@ -33,12 +33,12 @@ void print_service_line() {
 }
 }  // namespace
 
-int status_command(int argc, wchar_t** argv) {
-  if (argc >= 3 && equals_ignore_case(argv[2], STATUS_JSON_OPTION)) return status_json_command();
-  config_load();
+int status_command(agent_state& agent, int argc, wchar_t** argv) {
+  if (argc >= 3 && equals_ignore_case(argv[2], STATUS_JSON_OPTION)) return status_json_command(agent);
+  config_load(agent);
   print_service_line();
 
-  const config_record& c = agent_config;
+  const config_record& c = agent.config;
   if (!c.token[0] && !c.server_url[0] && !agent.last_ip[0]) {
     console_print(L"Config: Not configured. Run: whitelist --token X --server-url Y\n");
     return EXIT_OK;

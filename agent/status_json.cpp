@@ -91,9 +91,9 @@ const wchar_t* or_null(const wchar_t* text) {
 }
 }  // namespace
 
-int status_json_command() {
-  config_load();
-  const config_record& c = agent_config;
+int status_json_command(agent_state& agent) {
+  config_load(agent);
+  const config_record& c = agent.config;
   bool configured = c.token[0] && c.server_url[0];
   machine_status_sources sources(configured, c.server_url);
   wchar_t public_ip[SHORT_FIELD_CAPACITY] = {};

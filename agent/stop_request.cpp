@@ -4,8 +4,10 @@
 #include "http_transport.h"
 
 namespace {
-// Created once by service_main and kept until the process ends: a worker
-// that outlives a stop may still wait on it.
+// Process-wide, not part of agent_state: the service control handler sets it,
+// and Windows calls that handler with no context of ours. Created once by
+// service_main and kept until the process ends: a worker that outlives a stop
+// may still wait on it.
 kernel_handle stop_event;
 }  // namespace
 

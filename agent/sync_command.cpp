@@ -4,11 +4,9 @@
 
 #include "agent_constants.h"
 #include "agent_state.h"
-#include "allowlist_api.h"
 #include "commands.h"
 #include "console.h"
 #include "handles.h"
-#include "ip_detect.h"
 #include "service_names.h"
 #include "sync_pass.h"
 
@@ -35,7 +33,9 @@ void signal_service_reload() {
   ControlService(service.get(), SERVICE_CONTROL_RELOAD_LAST_IP, &status);
 }
 
-void record_add_failure() { write_last_error(last_api_error[0] ? last_api_error : MSG_ADD_FAILED); }
+void record_add_failure(const agent_state& agent) {
+  write_last_error(agent, last_api_error[0] ? last_api_error : MSG_ADD_FAILED);
+}
 
 int registration_succeeded(const wchar_t* ip) {
   delete_last_error();
@@ -45,55 +45,59 @@ int registration_succeeded(const wchar_t* ip) {
 }
 }  // namespace
 
-int sync_command(int, wchar_t**) {
+int sync_command(agent_state& agent, int, wchar_t**) {
+  winhttp_network network;
+  return sync_command(agent, network);
+}
+
+int sync_command(agent_state& agent, agent_network& network) {
   delete_last_error();
-  if (config_load() != 0) {
+  if (config_load(agent) != 0) {
     console_print(L"No config. Run: whitelist --token X --server-url Y\n");
-    write_last_error(MSG_NO_CONFIG);
+    write_last_error(agent, MSG_NO_CONFIG);
     return EXIT_FAILED;
   }
   wchar_t ip[IP_CAPACITY] = {};
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
+  if (!network.detect_public_ip(agent.config.server_url, ip, IP_CAPACITY)) {
     console_print_failure(L"Failed to get public IP.");
-    write_last_error(last_api_error[0] ? last_api_error : MSG_NO_PUBLIC_IP);
+    write_last_error(agent, last_api_error[0] ? last_api_error : MSG_NO_PUBLIC_IP);
     return EXIT_FAILED;
   }
   console_print(L"Current public IP: %s\n", ip);
-  int pass = sync_pass(ip, pass_mode::console);
-  if (pass == 2) {
+  registration pass = sync_pass(agent, network, ip, pass_mode::console);
+  if (pass == registration::unrecorded) {
     // Registered but not recorded: the allowlist changed, so the service
     // hears of it; the failure is the command's result.
-    write_last_error(MSG_NOT_RECORDED);
+    write_last_error(agent, MSG_NOT_RECORDED);
     signal_service_reload();
     return EXIT_FAILED;
   }
-  if (pass != 0) {
+  if (pass != registration::recorded) {
     console_print_failure(L"Failed to add IP to whitelist.");
-    record_add_failure();
+    record_add_failure(agent);
     return EXIT_FAILED;
   }
-  pending_retry_pass(pass_mode::console);
+  pending_retry_pass(agent, network, pass_mode::console);
   return registration_succeeded(ip);
 }
 
-int register_configuration() {
+int register_configuration(agent_state& agent, agent_network& network) {
   wchar_t ip[IP_CAPACITY] = {};
-  if (detect_public_ip(ip, IP_CAPACITY, agent_config.server_url) != 0) {
+  if (!network.detect_public_ip(agent.config.server_url, ip, IP_CAPACITY)) {
     console_print(L"Warning: could not get public IP.\n");
     if (last_api_error[0]) {  // a proxy's refusal: the reason to show
       console_print_failure(L"");
-      write_last_error(last_api_error);
+      write_last_error(agent, last_api_error);
     }
     return EXIT_OK;
   }
   // A registration last_ip.txt could not record is reported by the pass and
   // still ends configure mode as a success.
-  int pass = sync_pass(ip, pass_mode::configure);
-  if (pass != 0 && pass != 2) {
+  if (!is_registered(sync_pass(agent, network, ip, pass_mode::configure))) {
     console_print_failure(L"Warning: failed to add IP to whitelist.");
-    record_add_failure();
+    record_add_failure(agent);
     return EXIT_OK;
   }
-  pending_retry_pass(pass_mode::console);
+  pending_retry_pass(agent, network, pass_mode::console);
   return registration_succeeded(ip);
 }

@@ -2,9 +2,7 @@
 
 #include "agent_constants.h"
 #include "agent_state.h"
-#include "allowlist_api.h"
 #include "console.h"
-#include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "shared_objects.h"
@@ -53,59 +51,59 @@ void report(pass_mode mode, const pass_text& text, const wchar_t* ip, const wcha
 
 // Sends the removal of an address that is no longer this PC's; a failed
 // removal is queued for retry and reported, a successful one leaves the queue.
-void remove_old_ip(const wchar_t* old_ip, pass_mode mode) {
-  const config_record& c = agent_config;
-  if (allowlist_request(METHOD_REMOVE, c.server_url, ALLOWLIST_PATH, c.token, old_ip) == 0) {
-    pending_remove(old_ip);
+void remove_old_ip(agent_state& agent, agent_network& network, const wchar_t* old_ip, pass_mode mode) {
+  const config_record& c = agent.config;
+  if (network.allowlist_request(METHOD_REMOVE, c.server_url, c.token, old_ip)) {
+    pending_remove(agent, old_ip);
     return;
   }
-  int queued = pending_add(old_ip);
+  queue_add queued = pending_add(agent, old_ip);
   report(mode, REMOVAL_FAILED, old_ip);
-  if (queued == PENDING_WRITE_FAILED)
+  if (queued == queue_add::unwritten)
     report(mode, QUEUE_UNWRITTEN, old_ip);
-  else if (queued != 0)
+  else if (queued == queue_add::refused)
     report(mode, QUEUE_FULL, old_ip);
 }
 }  // namespace
 
-int sync_pass(const wchar_t* ip, pass_mode mode) {
-  const config_record& c = agent_config;
-  if (!c.token[0] || !c.server_url[0]) return -1;
+registration sync_pass(agent_state& agent, agent_network& network, const wchar_t* ip, pass_mode mode) {
+  const config_record& c = agent.config;
+  if (!c.token[0] || !c.server_url[0]) return registration::not_configured;
 
   // One registration at a time on this machine, and the address to replace
   // is what last_ip.txt names now: another agent process may have replaced
   // it since this one read it.
   machine_lock registering(REGISTRATION_MUTEX_NAME, REGISTRATION_MUTEX_WAIT_MS);
-  if (stop_requested()) return 1;
+  if (stop_requested()) return registration::failed;
   wchar_t old_ip[IP_CAPACITY];
-  last_ip_reload(old_ip);
+  last_ip_reload(agent, old_ip);
   if (old_ip[0] && !same_ip(old_ip, ip)) {
     report(mode, CHANGED, old_ip, ip);
-    remove_old_ip(old_ip, mode);
+    remove_old_ip(agent, network, old_ip, mode);
   }
 
-  if (allowlist_request(METHOD_ADD, c.server_url, ALLOWLIST_PATH, c.token, ip) == 0) {
-    if (record_registered_ip(old_ip, ip) == 0) return 0;
+  if (network.allowlist_request(METHOD_ADD, c.server_url, c.token, ip)) {
+    if (record_registered_ip(agent, old_ip, ip)) return registration::recorded;
     report(mode, UNRECORDED, ip);
-    return 2;
+    return registration::unrecorded;
   }
   // A stop's cancellation is no failure to show.
-  if (mode == pass_mode::log && last_api_error[0] && !stop_requested()) write_last_error(last_api_error);
-  return 1;
+  if (mode == pass_mode::log && last_api_error[0] && !stop_requested()) write_last_error(agent, last_api_error);
+  return registration::failed;
 }
 
-void pending_retry_pass(pass_mode mode) {
-  const config_record& c = agent_config;
+void pending_retry_pass(agent_state& agent, agent_network& network, pass_mode mode) {
+  const config_record& c = agent.config;
   if (!c.token[0] || !c.server_url[0] || !agent.pending_path[0]) return;
-  pending_requeue_unsaved();
+  pending_requeue_unsaved(agent);
   pending_list queue;
-  pending_load(queue);
+  pending_load(agent, queue);
   if (queue.count == 0) return;
 
   wchar_t current[IP_CAPACITY] = {};
-  bool detected = detect_public_ip(current, IP_CAPACITY, c.server_url) == 0;
+  bool detected = network.detect_public_ip(c.server_url, current, IP_CAPACITY);
   wchar_t registered[IP_CAPACITY];
-  bool recorded = last_ip_copy(registered);
+  bool recorded = last_ip_copy(agent, registered);
   pending_list done;  // removed or dropped; everything else stays queued
   for (int i = 0; i < queue.count && !stop_requested(); ++i) {
     const wchar_t* ip = queue.entries[i];
@@ -116,7 +114,7 @@ void pending_retry_pass(pass_mode mode) {
       if (!same_ip(ip, registered) || !recorded) continue;
       report(mode, DROPPED, ip);
       pending_append(done, ip);
-    } else if (allowlist_request(METHOD_REMOVE, c.server_url, ALLOWLIST_PATH, c.token, ip) == 0) {
+    } else if (network.allowlist_request(METHOD_REMOVE, c.server_url, c.token, ip)) {
       report(mode, STRAGGLER_REMOVED, ip);
       pending_append(done, ip);
     } else if (mode != pass_mode::log) {
@@ -128,5 +126,5 @@ void pending_retry_pass(pass_mode mode) {
   }
   // The requests took time; another process may have queued or removed
   // addresses meanwhile: the outcome applies to the file as it is now.
-  pending_drop(done);
+  pending_drop(agent, done);
 }

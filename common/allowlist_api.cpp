@@ -15,30 +15,7 @@ constexpr size_t BODY_BYTES = 4800;
 constexpr size_t HOST_UTF8_BYTES = 512;
 constexpr wchar_t JSON_CONTENT_TYPE_HEADER[] = L"Content-Type: application/json\r\n";
 
-struct suffix_row {
-  uint32_t code;
-  const char* text;
-};
-constexpr suffix_row ERROR_SUFFIXES[] = {
-    {ERROR_WINHTTP_TIMEOUT, " - timeout or cancelled"},
-    {ERROR_WINHTTP_INVALID_URL, " - invalid URL"},
-    {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, " - unrecognized URL scheme (use http:// or https://)"},
-    {ERROR_WINHTTP_NAME_NOT_RESOLVED,
-     " - ERROR_WINHTTP_NAME_NOT_RESOLVED (DNS: this PC cannot resolve the hostname; check spelling, DNS servers, "
-     "firewall, and that the name exists on the public internet)"},
-    {ERROR_WINHTTP_CANNOT_CONNECT, " - cannot connect (server down, port closed or blocked by a firewall)"},
-    {ERROR_WINHTTP_CONNECTION_ERROR, " - connection error (aborted or reset)"},
-    {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, " - certificate date invalid"},
-    {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, " - invalid HTTP response from server"},
-    {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, " - TLS/secure channel failure (certificate, protocol)"},
-    {12160, " - connection aborted"},
-    {12163, " - connection reset"},
-    {ERROR_WINHTTP_SECURE_FAILURE, " - TLS/secure channel failure (certificate, protocol)"},
-};
-static_assert(ERROR_WINHTTP_CANNOT_CONNECT == 12029 && ERROR_WINHTTP_SECURE_FAILURE == 12175 &&
-              ERROR_WINHTTP_SECURE_CHANNEL_ERROR == 12157 && ERROR_WINHTTP_SECURE_CERT_DATE_INVALID == 12037);
-
-int fail_step(const http_exchange& http, const char* host, int port) {
+bool fail_step(const http_exchange& http, const char* host, int port) {
   DWORD code = http.error();
   const char* suffix = winhttp_error_suffix(code);
   switch (http.failed_step()) {
@@ -61,24 +38,18 @@ int fail_step(const http_exchange& http, const char* host, int port) {
                     suffix);
       break;
   }
-  return -1;
+  return false;
 }
 }  // namespace
 
-const char* winhttp_error_suffix(uint32_t code) {
-  for (const suffix_row& row : ERROR_SUFFIXES)
-    if (row.code == code) return row.text;
-  return "";
-}
-
-int allowlist_request(const wchar_t* method, const wchar_t* server_url, const wchar_t* path,
+bool allowlist_request(const wchar_t* method, const wchar_t* server_url, const wchar_t* path,
                       const wchar_t* token, const wchar_t* ip) {
   last_api_error[0] = '\0';
 
   char token8[TOKEN_UTF8_BYTES], ip8[IP_UTF8_BYTES];
   if (!wide_to_utf8(token, token8, sizeof token8) || !wide_to_utf8(ip, ip8, sizeof ip8)) {
     set_api_error("The rule token or IP address is too long to send.");
-    return -1;
+    return false;
   }
   char escaped_token[ESCAPED_TOKEN_BYTES], escaped_ip[ESCAPED_IP_BYTES], body[BODY_BYTES];
   json_escape(token8, escaped_token, sizeof escaped_token);
@@ -92,7 +63,7 @@ int allowlist_request(const wchar_t* method, const wchar_t* server_url, const wc
   if (!wide_to_utf8(host, host8, sizeof host8) || !host8[0]) copy_bounded(host8, sizeof host8, "?");
   if (split != 0) {
     set_api_error("Invalid port in server URL (host=%s): use a port number from 1 to 65535", host8);
-    return -1;
+    return false;
   }
 
   http_exchange http;
@@ -107,7 +78,7 @@ int allowlist_request(const wchar_t* method, const wchar_t* server_url, const wc
   // An answer cut off by the deadline or a stop is no answer.
   if (broken && http.error() == ERROR_WINHTTP_TIMEOUT) return fail_step(http, host8, port);
 
-  if (allowlist_answer_accepted(status, response)) return 0;
+  if (allowlist_answer_accepted(status, response)) return true;
   allowlist_refusal_text(status, response, last_api_error, LAST_API_ERROR_CAPACITY);
-  return -1;
+  return false;
 }

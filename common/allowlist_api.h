@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 #include "allowlist_text.h"
 #include "api_error.h"
@@ -11,10 +10,8 @@ inline constexpr wchar_t ALLOWLIST_PATH[] = L"/api/public/whitelist";
 inline constexpr wchar_t METHOD_ADD[] = L"POST";
 inline constexpr wchar_t METHOD_REMOVE[] = L"DELETE";
 
-// Sends {"token":..,"ip":..} with method to path on server_url. 0 when the
-// server accepted the change; -1 with the reason in last_api_error.
-int allowlist_request(const wchar_t* method, const wchar_t* server_url, const wchar_t* path,
+// Sends {"token":..,"ip":..} with method to path on server_url. True when the
+// server accepted the change; false with the reason in last_api_error.
+[[nodiscard]] bool allowlist_request(const wchar_t* method, const wchar_t* server_url, const wchar_t* path,
                       const wchar_t* token, const wchar_t* ip);
 
-// A few words naming a WinHTTP error code, or "".
-const char* winhttp_error_suffix(uint32_t code);

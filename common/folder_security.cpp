@@ -54,12 +54,15 @@ bool is_link_attribute(DWORD attributes) {
 // only and, unlike SetSecurityInfo, pushes none of its inheritable entries
 // onto the files already in it (one of which may be a link to a file
 // elsewhere).
-bool apply_descriptor(HANDLE folder, const wchar_t* sddl) {
+// ERROR_SUCCESS or the failed call's error, read before the privileges are
+// turned off again.
+DWORD apply_descriptor(HANDLE folder, const wchar_t* sddl) {
   local_memory descriptor = descriptor_from_sddl(sddl);
-  if (!descriptor) return false;
+  if (!descriptor) return GetLastError();
   privileges_on privileges;
-  return SetKernelObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                 descriptor.get()) != FALSE;
+  return SetKernelObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.get())
+             ? ERROR_SUCCESS
+             : GetLastError();
 }
 
 // This process's user, or the owner it gives the objects it creates.
@@ -96,17 +99,17 @@ file_handle open_folder_unfollowed(const wchar_t* path, DWORD access) {
 folder_problem plain_folder_problem(HANDLE folder, const wchar_t* path) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof tag))
-    return "its attributes can't be read";
+    return {"its attributes can't be read", GetLastError()};
   // The path is asked too: Wine shows a Unix link to a folder only there.
   if (is_link_attribute(tag.FileAttributes) || (path && is_link_attribute(GetFileAttributesW(path))))
     return "it is a link or mount point";
   if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return "it is not a folder";
-  return nullptr;
+  return {};
 }
 
 folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_handle& held) {
   local_memory descriptor = descriptor_from_sddl(sddl);
-  if (!descriptor) return "its security descriptor can't be built";
+  if (!descriptor) return {"its security descriptor can't be built", GetLastError()};
   if (!is_link_attribute(GetFileAttributesW(path))) {
     // Created without an owner of our choosing: only the DACL part counts here.
     const wchar_t* dacl_only = std::wcsstr(sddl, L"D:");
@@ -115,11 +118,11 @@ folder_problem secure_folder(const wchar_t* path, const wchar_t* sddl, file_hand
     CreateDirectoryW(path, &attributes);
   }
   file_handle folder = open_folder_unfollowed(path, HELD_FOLDER_ACCESS | WRITE_DAC | WRITE_OWNER);
-  if (!folder) return "it can't be opened";
+  if (!folder) return {"it can't be opened", GetLastError()};
   if (folder_problem problem = plain_folder_problem(folder.get(), path)) return problem;
-  folder_problem problem = nullptr;
-  if (!apply_descriptor(folder.get(), sddl)) {
-    problem = "its security can't be set";
+  folder_problem problem;
+  if (DWORD error = apply_descriptor(folder.get(), sddl)) {
+    problem = {"its security can't be set", error};
     // Still usable as it is when nobody else owns it.
     if (!owned_by_trusted(folder.get(), SE_FILE_OBJECT)) return problem;
   }
@@ -131,38 +134,40 @@ namespace {
 // One entry, through its own handle that is never what a link leads to. A
 // plain file gets the descriptor; a link or a second name of a file
 // elsewhere loses its name when remove is given, else stays as it is.
-bool secure_file_in(HANDLE folder, const wchar_t* name, PSECURITY_DESCRIPTOR descriptor,
-                    SECURITY_INFORMATION parts, const second_name_report& remove) {
+// ERROR_SUCCESS or the failed call's error.
+DWORD secure_file_in(HANDLE folder, const wchar_t* name, PSECURITY_DESCRIPTOR descriptor,
+                     SECURITY_INFORMATION parts, const second_name_report& remove) {
   // DELETE only where a name may go: the data folder's anchor is held without delete sharing.
   // Backup intent: the restore privilege, on here, then reaches a file whose
   // creator gave SYSTEM and Administrators no entry.
   file_handle file = open_relative(folder, name, WRITE_DAC | WRITE_OWNER | (remove ? DELETE : 0),
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    relative_disposition::open, false, {nullptr, true});
-  if (!file) return false;
+  if (!file) return GetLastError();
   const char* problem = plain_file_problem(file.get());
-  if (!problem) return SetKernelObjectSecurity(file.get(), parts, descriptor);
-  if (!remove) return true;
+  if (!problem) return SetKernelObjectSecurity(file.get(), parts, descriptor) ? ERROR_SUCCESS : GetLastError();
+  if (!remove) return ERROR_SUCCESS;
   // Wine may follow a link to a folder even here: only a handle to the link
   // itself, or to a plain file's extra name, may remove anything.
   BY_HANDLE_FILE_INFORMATION info{};
   bool itself = GetFileInformationByHandle(file.get(), &info) &&
                 ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
                  !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
-  if (!itself || !delete_by_handle(file.get())) return false;
+  if (!itself) return ERROR_CANT_ACCESS_FILE;  // the handle is not the entry's own: nothing of it may go
+  if (!delete_by_handle(file.get())) return GetLastError();
   remove(name, problem);
-  return true;
+  return ERROR_SUCCESS;
 }
 }  // namespace
 
-bool secure_files_in(HANDLE folder, const wchar_t* sddl, const second_name_report& remove) {
+DWORD secure_files_in(HANDLE folder, const wchar_t* sddl, const second_name_report& remove) {
   local_memory descriptor = descriptor_from_sddl(sddl);
   PSID owner = nullptr;
   BOOL defaulted = FALSE;
-  if (!descriptor || !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted)) return false;
+  if (!descriptor || !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted)) return GetLastError();
   const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | (owner ? OWNER_SECURITY_INFORMATION : 0);
   privileges_on privileges;
-  bool all = true;
+  DWORD first_error = ERROR_SUCCESS;
   alignas(LONGLONG) unsigned char buffer[16384];
   for (auto kind = FileFullDirectoryRestartInfo;
        GetFileInformationByHandleEx(folder, kind, buffer, sizeof buffer); kind = FileFullDirectoryInfo) {
@@ -170,13 +175,17 @@ bool secure_files_in(HANDLE folder, const wchar_t* sddl, const second_name_repor
       const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer + at);
       std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
       bool link = entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
-      if (!(entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || link)
-        all = secure_file_in(folder, name.c_str(), descriptor.get(), parts, remove) && all;
+      if (!(entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || link) {
+        DWORD error = secure_file_in(folder, name.c_str(), descriptor.get(), parts, remove);
+        if (!first_error) first_error = error;
+      }
       if (!entry->NextEntryOffset) break;
       at += entry->NextEntryOffset;
     }
   }
-  return GetLastError() == ERROR_NO_MORE_FILES && all;
+  DWORD listing = GetLastError();
+  if (first_error) return first_error;
+  return listing == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : listing;
 }
 
 bool owned_by_trusted(HANDLE object, SE_OBJECT_TYPE type) {
@@ -225,7 +234,8 @@ folder_problem existing_install_folder_problem(const wchar_t* path) {
   file_handle folder = open_folder_unfollowed(path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE);
   if (!folder) {
     DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? nullptr : "it can't be opened";
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return {"it can't be opened", error};
   }
   if (folder_problem problem = plain_folder_problem(folder.get(), path)) return problem;
   if (!owned_by_trusted(folder.get(), SE_FILE_OBJECT)) return "another account owns it";
@@ -235,7 +245,7 @@ folder_problem existing_install_folder_problem(const wchar_t* path) {
   if (!last) return "it has no parent folder";
   last[last == parent + 2 ? 1 : 0] = L'\0';  // "C:\" stays a root
   if (users_may_delete_children(parent)) return "its parent folder lets users delete or rename it";
-  return nullptr;
+  return {};
 }
 
 bool is_under_program_files(const wchar_t* path) {
@@ -268,7 +278,7 @@ void ensure_data_folder(const wchar_t* path) {
 
 folder_problem guard_data_folder(refusal_report report, bool writer) {
   file_handle held;
-  folder_problem problem = nullptr;
+  folder_problem problem;
   wchar_t path[PATH_CAPACITY] = L"";
   if (writer) {
     problem = secure_data_folder(held);
@@ -280,8 +290,8 @@ folder_problem guard_data_folder(refusal_report report, bool writer) {
   }
   const char* unusable = guard_state_files(std::move(held), report, writer);
   // Nothing to read in a folder that isn't there yet.
-  if (!writer && !problem && unusable && state_folder_absent()) return nullptr;
-  return problem ? problem : unusable;
+  if (!writer && !problem && unusable && state_folder_absent()) return {};
+  return problem ? problem : folder_problem(unusable);
 }
 
 bool takes_folder_guard() {

@@ -29,8 +29,17 @@
 inline constexpr wchar_t SHARED_FOLDER_SDDL[] = FOLDER_OWNER SHARED_FOLDER_DACL;
 inline constexpr wchar_t PROGRAM_FOLDER_SDDL[] = FOLDER_OWNER PROGRAM_FOLDER_DACL;
 
-// Why a folder was refused or could not be secured; nullptr means it is fine.
-using folder_problem = const char*;
+// Why a folder was refused or could not be secured: reason is null when it is
+// fine; error is the Windows error of the call that failed, 0 when a rule
+// refused the folder (a link, another owner).
+struct [[nodiscard]] folder_problem {
+  const char* reason = nullptr;
+  DWORD error = 0;
+  folder_problem() = default;
+  // Implicit: a rule's refusal is written as its text.
+  folder_problem(const char* why, DWORD code = 0) : reason(why), error(code) {}
+  explicit operator bool() const { return reason != nullptr; }
+};
 
 // A self-relative descriptor built from SDDL text; empty when the text is bad.
 local_memory descriptor_from_sddl(const wchar_t* sddl);
@@ -80,9 +89,10 @@ inline constexpr wchar_t PROGRAM_FILE_SDDL[] = FOLDER_OWNER L"D:AI(A;ID;FA;;;SY)
 // owner (when sddl names one) and DACL of sddl, each through its own handle
 // opened relative to the folder. Links and files with a second name stay as
 // they are, or lose their name here when remove is given (which hears of
-// each). false when one could not be secured.
+// each). ERROR_SUCCESS, or the Windows error of the first file that could not
+// be secured.
 using second_name_report = std::function<void(const wchar_t* name, const char* why)>;
-bool secure_files_in(HANDLE folder, const wchar_t* sddl, const second_name_report& remove = nullptr);
+[[nodiscard]] DWORD secure_files_in(HANDLE folder, const wchar_t* sddl, const second_name_report& remove = nullptr);
 
 // Creates the data folder when missing, or takes it as it is, and gives it
 // owner Administrators and the shared folders' protected DACL.

@@ -29,6 +29,29 @@ DWORD proxy_access_type() {
   return IsWindows8Point1OrGreater() ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
                                      : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
 }
+
+struct suffix_row {
+  DWORD code;
+  const char* text;
+};
+constexpr suffix_row ERROR_SUFFIXES[] = {
+    {ERROR_WINHTTP_TIMEOUT, " - timeout or cancelled"},
+    {ERROR_WINHTTP_INVALID_URL, " - invalid URL"},
+    {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, " - unrecognized URL scheme (use http:// or https://)"},
+    {ERROR_WINHTTP_NAME_NOT_RESOLVED,
+     " - ERROR_WINHTTP_NAME_NOT_RESOLVED (DNS: this PC cannot resolve the hostname; check spelling, DNS servers, "
+     "firewall, and that the name exists on the public internet)"},
+    {ERROR_WINHTTP_CANNOT_CONNECT, " - cannot connect (server down, port closed or blocked by a firewall)"},
+    {ERROR_WINHTTP_CONNECTION_ERROR, " - connection error (aborted or reset)"},
+    {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, " - certificate date invalid"},
+    {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, " - invalid HTTP response from server"},
+    {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, " - TLS/secure channel failure (certificate, protocol)"},
+    {12160, " - connection aborted"},
+    {12163, " - connection reset"},
+    {ERROR_WINHTTP_SECURE_FAILURE, " - TLS/secure channel failure (certificate, protocol)"},
+};
+static_assert(ERROR_WINHTTP_CANNOT_CONNECT == 12029 && ERROR_WINHTTP_SECURE_FAILURE == 12175 &&
+              ERROR_WINHTTP_SECURE_CHANNEL_ERROR == 12157 && ERROR_WINHTTP_SECURE_CERT_DATE_INVALID == 12037);
 }  // namespace
 
 void http_cancel_all() noexcept {
@@ -236,4 +259,10 @@ size_t http_exchange::read_body(char* buffer, size_t cap, bool* broken) {
   }
   buffer[pos] = '\0';
   return pos;
+}
+
+const char* winhttp_error_suffix(DWORD code) {
+  for (const suffix_row& row : ERROR_SUFFIXES)
+    if (row.code == code) return row.text;
+  return "";
 }

@@ -35,6 +35,9 @@ inline constexpr DWORD HTTP_DOWNLOAD_DEADLINE_MS = 25 * 60000;
 // one at its start: a stopping service must not wait for a server. Any thread.
 void http_cancel_all() noexcept;
 
+// A few words naming a WinHTTP error code, or "".
+const char* winhttp_error_suffix(DWORD code);
+
 struct winhttp_handle_traits {
   using pointer = HINTERNET;
   static pointer invalid() noexcept { return nullptr; }

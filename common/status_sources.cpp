@@ -83,7 +83,7 @@ const char* machine_status_sources::service_word() {
 }
 
 bool machine_status_sources::detect_public_ip(wchar_t* out, size_t cap) {
-  if (!ip_detected_) have_ip_ = ::detect_public_ip(ip_, SHORT_FIELD_CAPACITY, server_url_) == 0;
+  if (!ip_detected_) have_ip_ = ::detect_public_ip(ip_, SHORT_FIELD_CAPACITY, server_url_);
   ip_detected_ = true;
   if (have_ip_) copy_bounded(out, cap, ip_);
   return have_ip_;

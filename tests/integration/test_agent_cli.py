@@ -198,6 +198,14 @@ class Files(AgentTestCase):
                 self.assertEqual((r.code, r.out), (code, crlf(*lines)), r)
                 self.assertEqual((self.files / "b.bin").read_bytes(), b"previous")
         self.assertEqual(sorted(p.name for p in self.files.iterdir()), ["a.txt", "b.bin"], "no temporary file left")
+        # The reason follows on stderr: the server's status, or the connection's WinHTTP error.
+        answer(NAME_PATH, status=401, json={"error": "Unauthorized"})
+        for url, reason in [(server.url(), "the server answered HTTP 401."),
+                            ("http://127.0.0.1:1", "sending the request failed with WinHTTP error 12029 - cannot "
+                                                   "connect (server down, port closed or blocked by a firewall).")]:
+            r = self.agent("files", "-n", "x", "-t", "ctok", "-s", url, exe=self.sync)
+            self.assertEqual((r.code, r.out, r.err), (1, crlf("Failed to fetch customer (check name and token)."),
+                                                      crlf("Reason: " + reason)), r)
 
     def test_a_program_folder_the_user_cannot_write_sends_the_files_to_their_downloads(self):
         self.serve('[{"id":11,"original_name":"a.txt"}]')
@@ -228,6 +236,12 @@ class Files(AgentTestCase):
                                                    f"Removed {win_path(self.files / 'h.txt')}: it has more than one hard link.",
                                                    f"Secured {win_path(self.files)}")), r)
         self.assertEqual(([p.name for p in self.files.iterdir()], victim.read_bytes()), (["a.txt"], b"elsewhere"))
+        # A "files" that is no folder is refused by a rule: no Windows error of another call follows the reason.
+        shutil.rmtree(self.files)
+        self.files.write_bytes(b"")
+        r = self.agent("secure-folders", win_path(self.program_dir))
+        self.assertEqual((r.code, r.out.splitlines()[-1]),
+                         (1, f"Failed to secure {win_path(self.files)}: it is not a folder.".encode()), r)
 
 
 if __name__ == "__main__":

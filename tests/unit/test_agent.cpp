@@ -6,11 +6,10 @@
 #include <memory>
 #include <thread>
 
-#include "allowlist_api.h"
+#include "agent_network.h"
 #include "commands.h"
 #include "event_log.h"
 #include "folder_security.h"
-#include "ip_detect.h"
 #include "last_ip.h"
 #include "pending_queue.h"
 #include "service_log.h"
@@ -22,45 +21,42 @@ namespace {
 struct recorded_request {
   std::wstring method, ip, token;
 };
-struct {
+struct fake_network final : agent_network {
   std::vector<recorded_request> requests;
   // nullptr: accepted; otherwise the error text the server left (may be empty).
   std::function<const char*(const recorded_request&)> answer;
   std::wstring public_ip;  // empty: detection fails
-} fake_net;
+
+  bool allowlist_request(const wchar_t* method, const wchar_t*, const wchar_t* token, const wchar_t* ip) override {
+    recorded_request r{method, ip, token};
+    requests.push_back(r);
+    const char* error = answer ? answer(r) : nullptr;
+    copy_bounded(last_api_error, LAST_API_ERROR_CAPACITY, error ? error : "");
+    return !error;
+  }
+  bool detect_public_ip(const wchar_t*, wchar_t* out, size_t cap) override {
+    copy_bounded(out, cap, public_ip.c_str());
+    return !public_ip.empty();
+  }
+};
 
 class agent_test : public data_test {
  protected:
+  fake_network fake_net;
   void SetUp() override {
-    fake_net = {};
-    agent_config = config_record{};
-    wcscpy(agent_config.token, L"token-A");
-    wcscpy(agent_config.server_url, L"https://allowlist.test");
-    agent.last_ip[0] = L'\0';
+    wcscpy(agent.config.token, L"token-A");
+    wcscpy(agent.config.server_url, L"https://allowlist.test");
   }
   std::wstring pending_file() const { return file(L"pending_delete_ips.txt"); }
   std::string pending_text() const { return read_bytes(pending_file()); }
   std::string log_text() const { return read_bytes(file(L"service.log")); }
-  static std::wstring wire() {
+  std::wstring wire() const {
     std::wstring lines;
     for (const recorded_request& r : fake_net.requests) lines += r.method + L" " + r.ip + L", ";
     return lines;
   }
 };
 }  // namespace
-
-int allowlist_request(const wchar_t* method, const wchar_t*, const wchar_t*, const wchar_t* token, const wchar_t* ip) {
-  recorded_request r{method, ip, token};
-  fake_net.requests.push_back(r);
-  const char* error = fake_net.answer ? fake_net.answer(r) : nullptr;
-  copy_bounded(last_api_error, LAST_API_ERROR_CAPACITY, error ? error : "");
-  return error ? -1 : 0;
-}
-
-int detect_public_ip(wchar_t* out, size_t cap, const wchar_t*) {
-  copy_bounded(out, cap, fake_net.public_ip.c_str());
-  return fake_net.public_ip.empty() ? -1 : 0;
-}
 
 // Anyone can write the queue and each entry is sent: lenient about form, strict about content.
 TEST(pending_text, read_then_written) {
@@ -124,12 +120,12 @@ TEST_F(agent_test, a_queue_that_cannot_be_read_is_not_overwritten) {
   write_bytes(pending_file(), "192.0.2.1\n");
   file_handle holder(CreateFileW(pending_file().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
-  EXPECT_EQ(pending_add(L"192.0.2.2"), PENDING_WRITE_FAILED);
+  EXPECT_EQ(pending_add(agent, L"192.0.2.2"), queue_add::unwritten);
   holder.reset();
   EXPECT_EQ(pending_text(), "192.0.2.1\n");
   // The address it could not queue is not dropped: the next pass queues it.
   fake_net.answer = [](const recorded_request&) { return "unreachable"; };
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_EQ(pending_text(), "192.0.2.1\n192.0.2.2\n");
 }
 
@@ -138,13 +134,13 @@ TEST_F(agent_test, the_current_address_stays_queued_until_it_is_the_registered_o
   write_bytes(pending_file(), "203.0.113.7\n");
   fake_net.public_ip = L"203.0.113.7";
   wcscpy(agent.last_ip, L"198.51.100.1");
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_TRUE(fake_net.requests.empty()) << "the address in use is never removed";
   EXPECT_EQ(pending_text(), "203.0.113.7\n");
   EXPECT_EQ(log_text(), "");
 
   fake_net.public_ip = L"198.51.100.1";  // it changed back before being registered
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_EQ(wire(), L"DELETE 203.0.113.7, ");
   EXPECT_FALSE(std::filesystem::exists(pending_file())) << "an empty queue is no file";
 }
@@ -154,12 +150,12 @@ TEST_F(agent_test, queue_changes_made_meanwhile_by_another_process_survive) {
   fake_net.answer = [this](const recorded_request& r) -> const char* {
     if (r.ip != L"192.0.2.1") return "unreachable";
     // What a command-line run does in the meantime, on the same file.
-    EXPECT_EQ(pending_add(L"198.51.100.50"), 0);
-    EXPECT_EQ(pending_remove(L"192.0.2.3"), 0);
+    EXPECT_EQ(pending_add(agent, L"198.51.100.50"), queue_add::queued);
+    EXPECT_EQ(pending_remove(agent, L"192.0.2.3"), 0);
     EXPECT_EQ(pending_text(), "192.0.2.1\n192.0.2.2\n198.51.100.50\n");
     return nullptr;
   };
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_EQ(fake_net.requests.size(), 3u);
   EXPECT_EQ(pending_text(), "192.0.2.2\n198.51.100.50\n");
 }
@@ -169,7 +165,7 @@ TEST_F(agent_test, registration_never_writes_older_settings_over_newer_ones) {
   std::wstring config = file(L"whitelist.config");
   const char* newer = "token=token-B\nserver_url=https://new.test\nfiles_name=\nfiles_token=\n";
   ASSERT_EQ(write_config_file(config.c_str(), newer), 0);
-  EXPECT_EQ(sync_pass(L"203.0.113.7", pass_mode::log), 0);
+  EXPECT_EQ(sync_pass(agent, fake_net, L"203.0.113.7", pass_mode::log), registration::recorded);
   EXPECT_EQ(fake_net.requests.at(0).token, L"token-A") << "the running record is still used for requests";
   char text[CONFIG_TEXT_CAPACITY];
   ASSERT_EQ(read_config_file(config.c_str(), text, sizeof text), 0);
@@ -189,7 +185,7 @@ TEST_F(agent_test, an_address_registered_meanwhile_by_another_process_is_queued)
       if (r.method == L"POST") write_bytes(path, on_file);
       return nullptr;
     };
-    EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 0) << on_file;
+    EXPECT_EQ(sync_pass(agent, fake_net, L"198.51.100.3", pass_mode::log), registration::recorded) << on_file;
     EXPECT_EQ(read_bytes(path), "198.51.100.3") << on_file;
   }
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "only another process's address is queued";
@@ -198,7 +194,7 @@ TEST_F(agent_test, an_address_registered_meanwhile_by_another_process_is_queued)
 TEST_F(agent_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
   wcscpy(agent.last_ip, L"198.51.100.1");
   write_bytes(file(L"last_ip.txt"), "198.51.100.2");  // another process replaced .1 meanwhile
-  EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 0);
+  EXPECT_EQ(sync_pass(agent, fake_net, L"198.51.100.3", pass_mode::log), registration::recorded);
   EXPECT_EQ(wire(), L"DELETE 198.51.100.2, POST 198.51.100.3, ");
   EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_STREQ(agent.last_ip, L"198.51.100.3");
@@ -214,21 +210,22 @@ TEST_F(agent_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   file_handle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
   fake_net.public_ip = L"198.51.100.2";
-  EXPECT_EQ(sync_command(0, nullptr), EXIT_FAILED);
+  EXPECT_EQ(sync_command(agent, fake_net), EXIT_FAILED);
   EXPECT_EQ(read_bytes(file(L"last_error.txt")), "IP whitelisted, but last_ip.txt could not be written.");
   EXPECT_EQ(read_bytes(path), "198.51.100.1");
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "queued until last_ip.txt names it";
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_EQ(pending_text(), "198.51.100.2\n") << "current, but not recorded: kept";
 
-  EXPECT_EQ(sync_pass(L"198.51.100.3", pass_mode::log), 2) << "still held: memory named the address to replace";
+  EXPECT_EQ(sync_pass(agent, fake_net, L"198.51.100.3", pass_mode::log), registration::unrecorded)
+      << "still held: memory named the address to replace";
   holder.reset();
   fake_net.public_ip = L"198.51.100.3";
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   wchar_t registered[IP_CAPACITY];
-  last_ip_reload(registered);  // the service's next reload writes what memory holds
+  last_ip_reload(agent, registered);  // the service's next reload writes what memory holds
   EXPECT_EQ(read_bytes(path), "198.51.100.3") << "written once it could be";
-  pending_retry_pass(pass_mode::log);
+  pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_EQ(wire(), L"DELETE 198.51.100.1, POST 198.51.100.2, DELETE 198.51.100.2, POST 198.51.100.3, ");
   const std::string log = log_text(), kept = "could not write last_ip.txt; 198.51.100.3 kept in memory and queued";

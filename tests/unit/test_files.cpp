@@ -136,21 +136,21 @@ TEST_F(state_files, a_held_file_is_waited_out_or_kept_whole) {
 // The guard holds for the rest of the process: CTest runs this test apart.
 TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   static std::string refusals;
-  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }, true), nullptr);
+  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }, true).reason, nullptr);
   std::wstring victim = base + L"\\victim.txt";
   write_bytes(victim, "elsewhere");
   std::wstring path = file(L"last_ip.txt");
   ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
   wchar_t ip[IP_CAPACITY];
-  EXPECT_FALSE(read_last_ip_file(ip));
+  EXPECT_FALSE(read_last_ip_file(agent, ip));
   wcscpy(agent.last_ip, L"198.51.100.9");
-  EXPECT_EQ(write_last_ip_file(), -1);
+  EXPECT_EQ(write_last_ip_file(agent), -1);
   EXPECT_EQ(read_bytes(victim), "elsewhere");
   EXPECT_EQ(refusals, "it has more than one hard linkit has more than one hard link");
 
   DeleteFileW(path.c_str());
-  EXPECT_EQ(write_last_ip_file(), 0);
-  EXPECT_TRUE(read_last_ip_file(ip));
+  EXPECT_EQ(write_last_ip_file(agent), 0);
+  EXPECT_TRUE(read_last_ip_file(agent, ip));
   EXPECT_STREQ(ip, L"198.51.100.9");
   EXPECT_EQ(list_folder(folder()), (std::set<std::wstring>{L"last_ip.txt", L"service.lock"}))
       << "no temporary file is left; the anchor that keeps the folder from being emptied is held";

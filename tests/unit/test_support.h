@@ -13,10 +13,11 @@
 #include "agent_state.h"
 
 // A test with a fresh temporary ProgramData, its data folder in place and
-// the agent's paths filled from it.
+// an agent state whose paths are filled from it.
 class data_test : public ::testing::Test {
  protected:
   std::wstring base;
+  agent_state agent;
   data_test() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -29,7 +30,7 @@ class data_test : public ::testing::Test {
     } while (!CreateDirectoryW(base.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
     CreateDirectoryW(folder().c_str(), nullptr);
     _wputenv_s(L"ProgramData", base.c_str());
-    init_paths();
+    EXPECT_TRUE(init_paths(agent));
   }
   ~data_test() override {
     std::error_code ignored;

@@ -52,5 +52,5 @@ void tray_read_last_ip(wchar_t* out, size_t cap) {
 int tray_read_last_error(wchar_t* out, size_t cap) { return read_last_error_text(out, cap); }
 
 int tray_detect_public_ip(const wchar_t* server_url, wchar_t* out, size_t cap) {
-  return detect_public_ip(out, cap, server_url);
+  return detect_public_ip(out, cap, server_url) ? 0 : -1;
 }
