@@ -1,5 +1,6 @@
-// The agent's last_ip, guarded: in the service the worker uses it while the
-// control handler's thread may reload it from last_ip.txt.
+// The agent's last_ip, kept together with last_ip.txt. One thread of a
+// process uses it (the service's worker, or a command); a lock is still held
+// around each step, so that a second thread could not see the pair half made.
 #pragma once
 
 // Copies last_ip into out (IP_CAPACITY units); false while that address is
