@@ -1,13 +1,11 @@
 // How the tray shows the shared status decisions: the snapshot's row values,
-// colours and tooltips, token shortening.
+// colours and tooltips (a token is shortened by the shared status rules).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "status_rules.h"
-
-inline constexpr size_t SERVER_FIELD_CAPACITY = 512;
 
 // Values of the snapshot's rows.
 inline constexpr wchar_t TEXT_NONE[] = L"(none)";
