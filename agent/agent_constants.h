@@ -35,6 +35,10 @@ inline constexpr unsigned long LOG_MAX_BYTES = 524288;
 inline constexpr size_t LOG_MESSAGE_CAPACITY = 512;
 inline constexpr size_t LOG_LINE_CAPACITY = 640;
 
+// Files download
+// The download folder beside the programs, which secure-folders secures.
+inline constexpr wchar_t FILES_FOLDER_NAME[] = L"files";
+
 // Pending-delete queue
 // Held around every read-modify-write of the queue file, by every agent
 // process, so that an entry added by one process is never lost by another's

@@ -10,33 +10,21 @@ constexpr char ORIGINAL_NAME_KEY[] = "\"original_name\":\"";
 constexpr char FILE_NAME_KEY[] = "\"file_name\":\"";
 constexpr long MAX_ID = 0x7fffffff;
 
-// Decimal number as a standard conversion reads it: leading blanks and a
-// sign allowed, stops at the first non-digit. -1 unless 1 to MAX_ID.
+// -1 unless the number there is 1 to MAX_ID.
 long read_positive_number(const char* p) {
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  if (*p < '0' || *p > '9') return -1;
-  long long value = 0;  // long is 32 bits on Windows
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > MAX_ID) return -1;
-  }
-  return negative || value < 1 ? -1 : static_cast<long>(value);
+  long value = parse_decimal(p, MAX_ID);
+  return value < 1 ? -1 : value;
 }
-
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool is_reserved_device_name(std::string_view name) {
   // The device names are reserved with any extension and in any case.
-  std::string_view stem = name.substr(0, name.find('.'));
-  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-  std::string upper;
-  for (char c : stem) upper += ascii_upper(c);
-  for (const char* reserved : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-    if (upper == reserved) return true;
-  if (!upper.starts_with("COM") && !upper.starts_with("LPT")) return false;
-  std::string_view digit = std::string_view(upper).substr(3);
+  std::string_view stem = trim_view_end(name.substr(0, name.find('.')), " ");
+  std::string lower;
+  for (char c : stem) lower += ascii_lower(c);
+  for (const char* reserved : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+    if (lower == reserved) return true;
+  if (!lower.starts_with("com") && !lower.starts_with("lpt")) return false;
+  std::string_view digit = std::string_view(lower).substr(3);
   // Windows reserves COM1-9 and LPT1-9 written with the superscripts 1, 2
   // and 3 too (UTF-8 C2 B9, C2 B2, C2 B3); COM0 and LPT0 stay reserved here.
   return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xc2\xb9" ||

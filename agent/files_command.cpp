@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <string>
 
+#include "agent_constants.h"
 #include "build_settings.h"
 #include "commands.h"
 #include "console.h"
@@ -27,7 +28,6 @@ constexpr size_t FILES_SERVER_URL_CAPACITY = 512;
 constexpr size_t FILES_PATH_CAPACITY = 260;
 constexpr size_t FILE_NAME_WIDE_CAPACITY = 264;
 constexpr size_t REQUEST_PATH_CAPACITY = 1024;
-constexpr wchar_t FILES_FOLDER_NAME[] = L"files";
 // Under the user's Downloads folder, wherever that is redirected.
 constexpr wchar_t USER_FILES_FOLDER_NAME[] = L"QOR Whitelist IP Updater";
 constexpr wchar_t WRITE_PROBE_FORMAT[] = L"%s\\~write-probe-%lu.tmp";

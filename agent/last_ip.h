@@ -1,5 +1,7 @@
-// The agent's last_ip, under its lock, against last_ip.txt and other agent
-// processes that register meanwhile.
+// The agent's last_ip, kept together with last_ip.txt and with other agent
+// processes that register meanwhile. One thread of a process uses it (the
+// service's worker, or a command); the lock around each step keeps the pair
+// whole should a second thread ever come.
 #pragma once
 
 #include "agent_state.h"

@@ -8,11 +8,10 @@
 #include "commands.h"
 #include "console.h"
 #include "file_io.h"
+#include "service_names.h"
 #include "text.h"
 
 namespace {
-constexpr wchar_t SYNC_PROGRAM_NAME[] = L"sync.exe";
-
 // How a command uses the data folder: an elevated or SYSTEM run takes the
 // folder guard before it starts (see takes_folder_guard). Configure mode
 // reads first and takes the writer's guard once its input is whole.

@@ -7,6 +7,7 @@
 
 #include <cwchar>
 
+#include "agent_constants.h"
 #include "commands.h"
 #include "console.h"
 #include "data_folder.h"
@@ -15,8 +16,6 @@
 #include "text.h"
 
 namespace {
-constexpr wchar_t FILES_FOLDER_NAME[] = L"files";
-
 bool secured(const wchar_t* folder, folder_problem problem) {
   if (problem.error) {
     console_print(L"Failed to secure %s: %S (error %lu).\n", folder, problem.reason, problem.error);

@@ -14,8 +14,9 @@
 #include "text.h"
 
 namespace {
-// service_main's thread and the worker both log; the size check, the
-// rotation and the append of one line happen as one step.
+// The size check, the rotation and the append of one line happen as one step,
+// whichever thread logs (in the service, service_main before the worker
+// starts and the worker after; the control handler never logs).
 std::mutex log_lock;
 // Set while this thread writes the log: a refusal of the log's own files
 // found meanwhile goes to the debugger only, not back into the log.

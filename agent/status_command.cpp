@@ -5,10 +5,10 @@
 #include "commands.h"
 #include "console.h"
 #include "service_query.h"
+#include "status_rules.h"
 #include "text.h"
 
 namespace {
-constexpr size_t TOKEN_PREVIEW_CHARS = 8;
 constexpr wchar_t STATUS_JSON_OPTION[] = L"--json";
 
 void print_service_line() {
@@ -48,9 +48,9 @@ int status_command(agent_state& agent, int argc, wchar_t** argv) {
   if (agent.last_ip[0]) console_print(L"Last IP: %s\n", agent.last_ip);
   console_print(L"Last IP file: %s\n", agent.last_ip_path);
   if (c.token[0]) {
-    wchar_t preview[TOKEN_PREVIEW_CHARS + 1];
-    copy_bounded(preview, std::size(preview), c.token);
-    console_print(L"Token:   %s...\n", preview);
+    wchar_t shown[TOKEN_DISPLAY_CAPACITY];
+    shorten_token(c.token, shown, TOKEN_DISPLAY_CAPACITY);
+    console_print(L"Token:   %s\n", shown);
   }
   return EXIT_OK;
 }

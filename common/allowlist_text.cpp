@@ -9,8 +9,6 @@ constexpr char HINT_CHECK_TOKEN[] = " Check your rule token in Settings.";
 constexpr char HINT_TOKEN_MAY_BE_WRONG[] =
     " The rule token may be wrong or was rotated on the server - open Settings and enter the new token.";
 
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool contains_ignore_case(const char* text, const char* word) {
   size_t n = std::strlen(word);
   for (; *text; ++text) {
@@ -25,13 +23,12 @@ void append_bounded(char* out, size_t cap, const char* tail) {
   size_t len = std::strlen(out);
   if (len + 1 < cap) copy_bounded(out + len, cap - len, tail);
 }
-const char* skip_json_blanks(const char* p) { return p + std::strspn(p, " \t\r\n"); }
 
 // "ok" : false with any JSON spacing: serializers differ in where they put blanks.
 bool says_not_ok(const char* body) {
   for (const char* key = std::strstr(body, "\"ok\""); key; key = std::strstr(key + 1, "\"ok\"")) {
-    const char* p = skip_json_blanks(key + 4);
-    if (*p == ':' && std::strncmp(skip_json_blanks(p + 1), "false", 5) == 0) return true;
+    const char* p = skip_blanks(key + 4, LINE_BLANKS);
+    if (*p == ':' && std::strncmp(skip_blanks(p + 1, LINE_BLANKS), "false", 5) == 0) return true;
   }
   return false;
 }
@@ -72,7 +69,7 @@ void extract_error_string(const char* body, char* out, size_t cap) {
   if (!name) return;
   const char* p = std::strchr(name, ':');
   if (!p) return;
-  p = skip_json_blanks(p + 1);
+  p = skip_blanks(p + 1, LINE_BLANKS);
   if (*p != '"') return;
   ++p;
   size_t n = 0;

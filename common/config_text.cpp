@@ -7,8 +7,6 @@
 namespace {
 constexpr char CONFIG_TEXT_FORMAT[] = "token=%s\nserver_url=%s\nfiles_name=%s\nfiles_token=%s\n";
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 const config_output* output_for_key(const char* key, size_t key_len, const config_outputs& outputs) {
   if (equals_ignore_case(key, key_len, "token")) return &outputs.token;
   if (equals_ignore_case(key, key_len, "server_url")) return &outputs.server_url;
@@ -21,7 +19,7 @@ const config_output* output_for_key(const char* key, size_t key_len, const confi
 void parse_config_text(const char* text, const config_outputs& outputs) {
   const char* p = text;
   for (;;) {
-    while (is_blank(*p)) ++p;
+    p = skip_blanks(p, LINE_BLANKS);
     if (!*p) return;
     // The key runs to the next '=' across line ends: a line without '=' joins
     // the next key, which then matches nothing.

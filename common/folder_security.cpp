@@ -12,6 +12,9 @@
 #include "text.h"
 
 namespace {
+// Room for a TOKEN_USER or TOKEN_OWNER with its SID (a SID takes at most 68 bytes).
+constexpr DWORD TOKEN_SID_BYTES = 256;
+
 // Taking ownership of a folder someone else created first needs these. They
 // are on only while a descriptor is applied; a process that doesn't hold them
 // goes on without (its apply then fails).
@@ -69,7 +72,7 @@ DWORD apply_descriptor(HANDLE folder, const wchar_t* sddl) {
 bool is_own_sid(PSID sid) {
   kernel_handle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  alignas(void*) char buffer[256];
+  alignas(void*) char buffer[TOKEN_SID_BYTES];
   DWORD needed = 0;
   if (GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &needed) &&
       EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid))
@@ -302,7 +305,7 @@ bool takes_folder_guard() {
   DWORD size = 0;
   if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) return true;
   if (elevation.TokenIsElevated) return true;
-  alignas(void*) char buffer[256];
+  alignas(void*) char buffer[TOKEN_SID_BYTES];
   return !GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) ||
          IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
 }

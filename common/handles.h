@@ -44,66 +44,29 @@ class unique_handle {
   pointer value_ = Traits::invalid();
 };
 
-struct kernel_handle_traits {  // events, mutexes, threads, processes
-  using pointer = HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { CloseHandle(h); }
+// The close trait of one kind: its type, the call that closes it and the
+// value that means none.
+template <typename P, auto Close, P Invalid = nullptr>
+struct close_traits {
+  using pointer = P;
+  static pointer invalid() noexcept { return Invalid; }
+  static void close(pointer h) noexcept { Close(h); }
 };
 
-struct file_handle_traits {  // CreateFileW reports failure as INVALID_HANDLE_VALUE
-  using pointer = HANDLE;
+// CreateFileW reports failure as INVALID_HANDLE_VALUE, which is no constant.
+struct file_handle_traits : close_traits<HANDLE, CloseHandle> {
   static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void close(pointer h) noexcept { CloseHandle(h); }
 };
 
-struct service_handle_traits {
-  using pointer = SC_HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { CloseServiceHandle(h); }
-};
+inline void close_algorithm_provider(BCRYPT_ALG_HANDLE h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
 
-struct local_memory_traits {
-  using pointer = HLOCAL;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { LocalFree(h); }
-};
-
-struct global_memory_traits {  // strings WinHTTP hands over to be freed
-  using pointer = HGLOBAL;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { GlobalFree(h); }
-};
-
-struct co_task_string_traits {  // strings the shell allocates, e.g. SHGetKnownFolderPath
-  using pointer = wchar_t*;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer p) noexcept { CoTaskMemFree(p); }
-};
-
-struct bcrypt_algorithm_traits {
-  using pointer = BCRYPT_ALG_HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
-};
-
-struct bcrypt_key_traits {
-  using pointer = BCRYPT_KEY_HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { BCryptDestroyKey(h); }
-};
-
-struct event_source_traits {
-  using pointer = HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { DeregisterEventSource(h); }
-};
-
-using kernel_handle = unique_handle<kernel_handle_traits>;
+using kernel_handle = unique_handle<close_traits<HANDLE, CloseHandle>>;  // events, mutexes, threads, processes
 using file_handle = unique_handle<file_handle_traits>;
-using service_handle = unique_handle<service_handle_traits>;
-using local_memory = unique_handle<local_memory_traits>;
-using global_memory = unique_handle<global_memory_traits>;
-using co_task_string = unique_handle<co_task_string_traits>;
-using bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
-using bcrypt_key = unique_handle<bcrypt_key_traits>;
-using event_source = unique_handle<event_source_traits>;
+using service_handle = unique_handle<close_traits<SC_HANDLE, CloseServiceHandle>>;
+using local_memory = unique_handle<close_traits<HLOCAL, LocalFree>>;
+using global_memory = unique_handle<close_traits<HGLOBAL, GlobalFree>>;  // strings WinHTTP hands over to be freed
+// Strings the shell allocates, e.g. SHGetKnownFolderPath.
+using co_task_string = unique_handle<close_traits<wchar_t*, CoTaskMemFree>>;
+using bcrypt_algorithm = unique_handle<close_traits<BCRYPT_ALG_HANDLE, close_algorithm_provider>>;
+using bcrypt_key = unique_handle<close_traits<BCRYPT_KEY_HANDLE, BCryptDestroyKey>>;
+using event_source = unique_handle<close_traits<HANDLE, DeregisterEventSource>>;

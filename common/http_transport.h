@@ -38,20 +38,11 @@ void http_cancel_all() noexcept;
 // A few words naming a WinHTTP error code, or "".
 const char* winhttp_error_suffix(DWORD code);
 
-struct winhttp_handle_traits {
-  using pointer = HINTERNET;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { WinHttpCloseHandle(h); }
-};
-using winhttp_handle = unique_handle<winhttp_handle_traits>;
+using winhttp_handle = unique_handle<close_traits<HINTERNET, WinHttpCloseHandle>>;
 
 // A timer-queue timer; deleting it waits for a callback that is running.
-struct deadline_timer_traits {
-  using pointer = HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { DeleteTimerQueueTimer(nullptr, h, INVALID_HANDLE_VALUE); }
-};
-using deadline_timer = unique_handle<deadline_timer_traits>;
+inline void delete_deadline_timer(HANDLE h) noexcept { DeleteTimerQueueTimer(nullptr, h, INVALID_HANDLE_VALUE); }
+using deadline_timer = unique_handle<close_traits<HANDLE, delete_deadline_timer>>;
 
 // proxy_sign_in: the proxy still answered 407 after it was offered what
 // this account can give (or there was nothing to give).

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text.h"
+
 namespace {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
@@ -76,7 +78,7 @@ bool scan_client_ip_answer(const char* answer, char* out, size_t cap) {
   const char* colon = std::strchr(name, ':');
   if (!colon) return false;
   const char* p = colon + 1;
-  while (*p == ' ' || *p == '\t') ++p;  // line ends are not skipped
+  p = skip_blanks(p, SPACE_TAB);  // line ends are not skipped
   if (*p != '"') return false;
   ++p;
   size_t len = std::strcspn(p, "\"");
@@ -88,10 +90,8 @@ bool scan_client_ip_answer(const char* answer, char* out, size_t cap) {
 }
 
 char* trim_blanks(char* text) {
-  const char* blanks = " \t\r\n";
-  char* start = text + std::strspn(text, blanks);
-  size_t len = std::strlen(start);
-  while (len > 0 && std::strchr(blanks, start[len - 1])) --len;
-  start[len] = '\0';
+  std::string_view kept = trim_view(text, LINE_BLANKS);
+  char* start = text + (kept.data() - text);
+  start[kept.size()] = '\0';
   return start;
 }

@@ -45,17 +45,13 @@ void parse_pending_text(const char* text, pending_list& out, int max) {
 }
 
 bool address_line(const char* line, size_t len, wchar_t* ip) {
-  const char* start = line;
-  const char* end = line + len;
-  while (start < end && (*start == ' ' || *start == '\t')) ++start;
-  while (end > start && (end[-1] == ' ' || end[-1] == '\t')) --end;
+  std::string_view kept = trim_view(std::string_view(line, len), SPACE_TAB);
   // Anyone may write the state files and the service sends a DELETE with the
   // rule token for an address it reads there: only a plain address is one.
-  size_t len_ip = static_cast<size_t>(end - start);
-  if (len_ip == 0 || len_ip > IP_TEXT_MAX_BYTES) return false;
+  if (kept.empty() || kept.size() > IP_TEXT_MAX_BYTES) return false;
   char text_ip[IP_TEXT_MAX_BYTES + 1];
-  std::memcpy(text_ip, start, len_ip);
-  text_ip[len_ip] = '\0';
+  std::memcpy(text_ip, kept.data(), kept.size());
+  text_ip[kept.size()] = '\0';
   return is_ip_address_text(text_ip) && utf8_to_wide(text_ip, -1, ip, IP_CAPACITY);
 }
 

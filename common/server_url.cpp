@@ -12,22 +12,6 @@ bool starts_with_ignore_case(const wchar_t* text, const wchar_t* prefix) {
   std::wmemcpy(head, text, n);
   return equals_ignore_case(head, prefix);
 }
-
-// Reads the port like a standard decimal conversion (leading blanks and a
-// sign allowed, stops at the first non-digit); -1 when there is no number
-// or it is out of range.
-long parse_port(const wchar_t* p) {
-  while (*p == L' ' || *p == L'\t' || *p == L'\n' || *p == L'\v' || *p == L'\f' || *p == L'\r') ++p;
-  bool negative = false;
-  if (*p == L'+' || *p == L'-') negative = *p++ == L'-';
-  if (*p < L'0' || *p > L'9') return -1;
-  long value = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) {
-    value = value * 10 + (*p - L'0');
-    if (value > MAX_PORT) return -1;
-  }
-  return negative ? -1 : value;
-}
 }  // namespace
 
 int split_server_url(const wchar_t* url, wchar_t* host, size_t host_cap, int* port, int* secure) {
@@ -57,7 +41,7 @@ int split_server_url(const wchar_t* url, wchar_t* host, size_t host_cap, int* po
   if (!colon) return 0;
   // A port that is not a number from 1 to 65535 would connect somewhere else
   // (the value wraps to 16 bits), so the URL is refused instead.
-  long value = parse_port(colon + 1);
+  long value = parse_decimal(colon + 1, MAX_PORT);
   if (value <= 0) {
     *port = 0;
     return -1;

@@ -1,7 +1,9 @@
-// Names of the agent's Windows service, shared by the agent and the tray.
+// Names of the agent's Windows service and program, shared by the agent and the tray.
 #pragma once
 
 inline constexpr wchar_t SERVICE_NAME[] = L"QORWhitelistIPUpdater";
+// The agent's second file name, under which it also offers the files command.
+inline constexpr wchar_t SYNC_PROGRAM_NAME[] = L"sync.exe";
 // Optional settings an administrator may give the service (HKLM).
 inline constexpr wchar_t SERVICE_PARAMETERS_KEY[] =
     L"SYSTEM\\CurrentControlSet\\Services\\QORWhitelistIPUpdater\\Parameters";

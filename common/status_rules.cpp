@@ -99,6 +99,12 @@ int contains_nocase(const wchar_t* text, const wchar_t* needle) {
   return std::wcsstr(haystack, wanted) ? 1 : 0;
 }
 
+void shorten_token(const wchar_t* token, wchar_t* out, size_t cap) {
+  wchar_t preview[TOKEN_PREVIEW_CHARS + 1];
+  copy_bounded(preview, std::size(preview), token);
+  format_bounded(out, cap, L"%s...", preview);
+}
+
 void classify_last_error(const wchar_t* text, wchar_t* out, size_t cap) {
   if (!out || cap == 0) return;
   if (!text || !*text) {

@@ -12,6 +12,8 @@ inline constexpr size_t NOCASE_TEXT_CAPACITY = 2048;
 inline constexpr size_t NOCASE_NEEDLE_CAPACITY = 256;
 inline constexpr size_t HTTP_EXCERPT_MAX = 79;
 inline constexpr size_t LAST_ERROR_TEXT_CAPACITY = 2048;
+inline constexpr size_t TOKEN_PREVIEW_CHARS = 8;
+inline constexpr size_t TOKEN_DISPLAY_CAPACITY = 32;
 
 // Service states.
 inline constexpr wchar_t STATE_NOT_INSTALLED[] = L"Not installed";
@@ -51,6 +53,9 @@ int contains_nocase(const wchar_t* text, const wchar_t* needle);
 // Lowers len units in place with the system's character lowering (the one
 // Windows-specific piece, in status_rules_win.cpp).
 void lower_in_place(wchar_t* text, size_t len);
+
+// How a token is shown: its first TOKEN_PREVIEW_CHARS characters and "...".
+void shorten_token(const wchar_t* token, wchar_t* out, size_t cap);
 
 // The short text of a last error: always one of the classification results.
 void classify_last_error(const wchar_t* text, wchar_t* out, size_t cap);

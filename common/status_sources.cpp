@@ -46,7 +46,7 @@ int read_last_error_text(wchar_t* out, size_t cap) {
   char text[LAST_ERROR_CAPACITY];
   data_file_path(LAST_ERROR_FILE_NAME, path, PATH_CAPACITY);
   if (read_state_file(path, text, LAST_ERROR_CAPACITY - 1) != read_result::ok) return -1;
-  const char* start = text + std::strspn(text, " \t\r\n");
+  const char* start = skip_blanks(text, LINE_BLANKS);
   if (!*start) return -1;  // only blanks: no error
   if (utf8_to_wide(start, -1, out, cap) && out[0]) return 0;
   if (ansi_to_wide(start, -1, out, cap) && out[0]) return 0;

@@ -3,11 +3,33 @@
 
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 
 namespace {
 template <typename Char>
-Char ascii_lower(Char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c - 'A' + 'a') : c;
+bool in_set(Char c, const char* blanks) {
+  auto unit = static_cast<std::make_unsigned_t<Char>>(c);
+  return unit != 0 && unit < 0x80 && std::strchr(blanks, static_cast<char>(unit));
+}
+
+template <typename Char>
+const Char* skip_set(const Char* p, const char* blanks) {
+  while (in_set(*p, blanks)) ++p;
+  return p;
+}
+
+template <typename Char>
+long read_decimal(const Char* p, long max) {
+  p = skip_set(p, C_BLANKS);
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  if (*p < '0' || *p > '9') return -1;
+  long long value = 0;  // long is 32 bits on Windows
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > max) return -1;
+  }
+  return negative ? -1 : static_cast<long>(value);
 }
 
 // Copies as much of src as fits and terminates; false when src was cut.
@@ -61,6 +83,28 @@ bool equals_ignore_case(const char* a, size_t a_len, const char* b) {
   }
   return true;
 }
+
+bool is_blank(char c, const char* blanks) { return in_set(c, blanks); }
+
+bool is_blank(wchar_t c, const char* blanks) { return in_set(c, blanks); }
+
+const char* skip_blanks(const char* p, const char* blanks) { return skip_set(p, blanks); }
+
+const wchar_t* skip_blanks(const wchar_t* p, const char* blanks) { return skip_set(p, blanks); }
+
+std::string_view trim_view_end(std::string_view text, const char* blanks) {
+  while (!text.empty() && in_set(text.back(), blanks)) text.remove_suffix(1);
+  return text;
+}
+
+std::string_view trim_view(std::string_view text, const char* blanks) {
+  while (!text.empty() && in_set(text.front(), blanks)) text.remove_prefix(1);
+  return trim_view_end(text, blanks);
+}
+
+long parse_decimal(const char* p, long max) { return read_decimal(p, max); }
+
+long parse_decimal(const wchar_t* p, long max) { return read_decimal(p, max); }
 
 void strip_one_trailing_slash(wchar_t* text) {
   size_t len = std::wcslen(text);

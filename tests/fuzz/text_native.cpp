@@ -78,5 +78,5 @@ bool vformat_bounded(char* dst, size_t cap, const char* format, va_list args) {
 // CharLowerBuffW over the ASCII range is what the classification relies on.
 void lower_in_place(wchar_t* text, size_t len) {
   for (size_t i = 0; i < len; ++i)
-    if (text[i] >= L'A' && text[i] <= L'Z') text[i] = static_cast<wchar_t>(text[i] - L'A' + L'a');
+    text[i] = ascii_lower(text[i]);
 }

@@ -11,6 +11,7 @@
 #include "server_url.h"
 #include "setup_command.h"
 #include "status_rules.h"
+#include "text.h"
 
 namespace {
 struct status_row {
@@ -34,53 +35,66 @@ struct fake_sources final : status_sources {
     return text != nullptr;
   }
 };
-}  // namespace
 
-TEST(server_url, split) {
-  const struct {
-    const wchar_t *url, *expected;  // result host:port secure
-  } rows[] = {
-      {L"HTTPS://srv.example/", L"0 srv.example:443 1"},
-      {L"srv.example", L"0 srv.example:80 0"},
-      {L"http://h:99999999999999999999", L"-1 h:0 0"},
-      {L"http://h/p:80", L"0 h:80 0"},
-  };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    wchar_t host[HOST_CAPACITY];
-    int port = -7, secure = -7;
-    int rc = split_server_url(rows[i].url, host, HOST_CAPACITY, &port, &secure);
-    EXPECT_EQ(std::to_wstring(rc) + L" " + host + L":" + std::to_wstring(port) + L" " + std::to_wstring(secure),
-              rows[i].expected)
-        << "row " << i << ": " << rows[i].url;
-  }
+// Each scanner's result as one text, so that one table holds them all.
+std::wstring url_parts(const std::string& url, size_t) {  // result host:port secure
+  wchar_t host[HOST_CAPACITY];
+  int port = -7, secure = -7;
+  int rc = split_server_url(utf8_to_wstring(url.c_str()).c_str(), host, HOST_CAPACITY, &port, &secure);
+  return std::to_wstring(rc) + L" " + host + L":" + std::to_wstring(port) + L" " + std::to_wstring(secure);
 }
 
-// Each id with its own record's name, whatever the key order; a record
-// without a usable id or name is skipped and never lends its name.
-TEST(file_list, walk) {
-  const std::string late = R"({"id":5,"original_name":"late"})";  // its "id" stands one byte in
+std::wstring listed_files(const std::string& body, size_t cap) {
+  std::wstring found;
+  file_list_walker walker(body.c_str(), cap);
+  for (file_entry e; walker.next(e);)
+    found += std::to_wstring(e.id) + L" " + utf8_to_wstring(e.name.data(), static_cast<int>(e.name.size())) + L", ";
+  return found;
+}
+
+std::wstring setup_values(const std::string& text, size_t) {  // result token|url
+  wchar_t token[256] = L"junk", url[512] = L"junk";
+  int rc = parse_setup_command(utf8_to_wstring(text.c_str()).c_str(), token, 256, url, 512);
+  return std::to_wstring(rc) + L" " + token + L"|" + url;
+}
+}  // namespace
+
+TEST(text_scanners, table) {
+  const std::string late = R"({"id":5,"original_name":"late"})", n259(259, 'n');  // late's "id" stands one byte in
   const struct {
-    std::string body;
-    size_t cap;
-    std::string expected;
+    std::wstring (*scan)(const std::string&, size_t);
+    std::string input;
+    std::wstring expected;
+    size_t cap = FILES_RESPONSE_CAPACITY;
   } rows[] = {
-      {R"([{"id":1,"file_name":"f","original_name":"o"}])", FILES_RESPONSE_CAPACITY, "1 o, "},
-      {R"([{"file_name":"a","id":1},{"size":3,"id":2,"x":"y","original_name":"b"},)"
+      {url_parts, "HTTPS://srv.example/", L"0 srv.example:443 1"},
+      {url_parts, "srv.example", L"0 srv.example:80 0"},
+      {url_parts, "http://h:99999999999999999999", L"-1 h:0 0"},
+      {url_parts, "http://h/p:80", L"0 h:80 0"},
+      // Each id with its own record's name, whatever the key order; a record
+      // without a usable id or name is skipped and never lends its name.
+      {listed_files, R"([{"id":1,"file_name":"f","original_name":"o"}])", L"1 o, "},
+      {listed_files,
+       R"([{"file_name":"a","id":1},{"size":3,"id":2,"x":"y","original_name":"b"},)"
        R"({"id":"3","original_name":"c"},{"id":0,"original_name":"d"},{"id":5},{"original_name":"f","id":6}])",
-       FILES_RESPONSE_CAPACITY, "1 a, 2 b, 6 f, "},
-      {R"({"id":1,"original_name":")" + std::string(260, 'n') + R"("})", FILES_RESPONSE_CAPACITY, ""},
-      {R"({"id":1,"original_name":")" + std::string(259, 'n') + R"("})", FILES_RESPONSE_CAPACITY,
-       "1 " + std::string(259, 'n') + ", "},
-      {R"({"id":99999999999,"original_name":"a"})", FILES_RESPONSE_CAPACITY, ""},  // overflows 32 bits
-      {std::string(79, ' ') + late, 100, ""},  // a match in the last 20 bytes of the buffer
-      {std::string(78, ' ') + late, 100, "5 late, "},
+       L"1 a, 2 b, 6 f, "},
+      {listed_files, R"({"id":1,"original_name":")" + n259 + R"(n"})", L""},
+      {listed_files, R"({"id":1,"original_name":")" + n259 + R"("})", L"1 " + std::wstring(259, L'n') + L", "},
+      {listed_files, std::string(79, ' ') + late, L"", 100},  // a match in the last 20 bytes of the buffer
+      {listed_files, std::string(78, ' ') + late, L"5 late, ", 100},
+      {setup_values, "  whitelist --token \"ab cd\" --server-url https://h.example\r\n", L"0 ab cd|https://h.example"},
+      {setup_values, "Whitelist.exe --token a --server-url u", L"0 a|u"},  // only the nine letters are compared
+      {setup_values, "--SERVER-URL u --Token t --token last --extra value", L"0 last|u"},
+      // An option name after an option is its value.
+      {setup_values, "whitelist --token --server-url --server-url https://h", L"0 --server-url|https://h"},
+      {setup_values, "whitelist --server-url https://h --token", L"-1 |"},
+      {setup_values, "whitelist --token \"\" --server-url u", L"-1 |"},
+      {setup_values, "whitelist \"\" --token a -s u", L"0 a|u"},  // an empty quoted word is skipped
+      {setup_values, "whitelist --token " + std::string(255, 'k') + " --server-url " + std::string(511, 'u'),
+       L"0 " + std::wstring(255, L'k') + L"|" + std::wstring(511, L'u')},
   };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    std::string found;
-    file_list_walker walker(rows[i].body.c_str(), rows[i].cap);
-    for (file_entry e; walker.next(e);) found += std::to_string(e.id) + " " + std::string(e.name) + ", ";
-    EXPECT_EQ(found, rows[i].expected) << "row " << i;
-  }
+  for (size_t i = 0; i < std::size(rows); ++i)
+    EXPECT_EQ(rows[i].scan(rows[i].input, rows[i].cap), rows[i].expected) << "row " << i << ": " << rows[i].input;
 }
 
 TEST(file_list, only_plain_names_are_written) {
@@ -140,30 +154,6 @@ TEST(compute_allowlist_status, table) {
     EXPECT_EQ(out + (L" / " + std::wstring(word.begin(), word.end())) + L" / " + s.asked,
               rows[i].expected + std::wstring(L" / ") + rows[i].asked)
         << "row " << i;
-  }
-}
-
-TEST(setup_command, table) {
-  const std::wstring url(511, L'u'), token(255, L'k');
-  const struct {
-    std::wstring text;
-    int result;
-    std::wstring token, url;
-  } rows[] = {
-      {L"  whitelist --token \"ab cd\" --server-url https://h.example\r\n", 0, L"ab cd", L"https://h.example"},
-      {L"Whitelist.exe --token a --server-url u", 0, L"a", L"u"},  // only the nine letters are compared
-      {L"--SERVER-URL u --Token t --token last --extra value", 0, L"last", L"u"},
-      // An option name after an option is its value.
-      {L"whitelist --token --server-url --server-url https://h", 0, L"--server-url", L"https://h"},
-      {L"whitelist --server-url https://h --token", -1, L"", L""},
-      {L"whitelist --token \"\" --server-url u", -1, L"", L""},
-      {L"whitelist \"\" --token a -s u", 0, L"a", L"u"},  // an empty quoted word is skipped
-      {L"whitelist --token " + token + L" --server-url " + url, 0, token, url},
-  };
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    wchar_t token_out[256] = L"junk", url_out[512] = L"junk";
-    EXPECT_EQ(parse_setup_command(rows[i].text.c_str(), token_out, 256, url_out, 512), rows[i].result) << "row " << i;
-    EXPECT_EQ(token_out + std::wstring(L"|") + url_out, rows[i].token + L"|" + rows[i].url) << "row " << i;
   }
 }
 

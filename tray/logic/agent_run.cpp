@@ -105,7 +105,7 @@ int run_files_download_in(const wchar_t* folder, DWORD wait_ms, const wchar_t* n
   auto build = [name, token](const wchar_t* path, wchar_t* line) {
     return files_command_line(path, name, token, line, FILES_COMMAND_LINE_CAPACITY);
   };
-  switch (run_agent(folder, SYNC_PROGRAM, build, true, wait_ms, exit_code, message, message_cap)) {
+  switch (run_agent(folder, SYNC_PROGRAM_NAME, build, true, wait_ms, exit_code, message, message_cap)) {
     case run_end::exited_ok: return 0;
     case run_end::not_run: return -1;
     case run_end::exited_failed: break;

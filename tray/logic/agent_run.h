@@ -7,14 +7,16 @@
 
 #include <cstddef>
 
-// Its two file names sit beside the tray.
+#include "service_names.h"
+
+// Its two file names (SYNC_PROGRAM_NAME the other) sit beside the tray.
 inline constexpr wchar_t WHITELIST_PROGRAM[] = L"whitelist.exe";
-inline constexpr wchar_t SYNC_PROGRAM[] = L"sync.exe";
 inline constexpr size_t PROGRAM_PATH_CAPACITY = 260;
 inline constexpr size_t SYNC_COMMAND_LINE_CAPACITY = 1100;
 inline constexpr size_t FILES_COMMAND_LINE_CAPACITY = 2048;
-// Every run waits on a worker thread; a sync's wait is still bounded, far
-// above what a sync needs even when every request runs into WinHTTP's
+// Every run waits on a worker thread, and the Sync button (or, for Save, the
+// whole form) stays disabled until it posts its result; a sync's wait is still
+// bounded, far above what a sync needs even when every request runs into WinHTTP's
 // time-outs. Downloads may be large.
 inline constexpr unsigned SYNC_WAIT_MS = 180000;
 inline constexpr unsigned FILES_WAIT_MS = 1800000;

@@ -8,18 +8,9 @@ namespace {
 constexpr wchar_t PROGRAM_WORD[] = L"whitelist";
 constexpr size_t PROGRAM_WORD_LENGTH = 9;
 
-bool is_blank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
-
-const wchar_t* skip_blanks(const wchar_t* p) {
-  while (is_blank(*p)) ++p;
-  return p;
-}
-
 bool starts_with_program_word(const wchar_t* p) {
   for (size_t i = 0; i < PROGRAM_WORD_LENGTH; ++i) {
-    wchar_t c = p[i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (c != PROGRAM_WORD[i]) return false;
+    if (ascii_lower(p[i]) != PROGRAM_WORD[i]) return false;
   }
   return true;
 }
@@ -32,7 +23,7 @@ bool is_option(const wchar_t* word, const wchar_t* long_name, const wchar_t* sho
 int next_setup_token(const wchar_t** cursor, wchar_t* out, size_t cap) {
   if (!cursor || !*cursor || !out || cap == 0) return -1;
   out[0] = L'\0';
-  const wchar_t* p = skip_blanks(*cursor);
+  const wchar_t* p = skip_blanks(*cursor, LINE_BLANKS);
   *cursor = p;
   if (!*p) return -1;
   size_t n = 0;
@@ -43,8 +34,8 @@ int next_setup_token(const wchar_t** cursor, wchar_t* out, size_t cap) {
     cut = *p && *p != L'"';
     if (*p == L'"') ++p;
   } else {
-    while (*p && !is_blank(*p) && n < cap - 1) out[n++] = *p++;
-    cut = *p && !is_blank(*p);
+    while (*p && !is_blank(*p, LINE_BLANKS) && n < cap - 1) out[n++] = *p++;
+    cut = *p && !is_blank(*p, LINE_BLANKS);
   }
   out[n] = L'\0';
   *cursor = p;
@@ -58,10 +49,10 @@ int parse_setup_command(const wchar_t* text, wchar_t* token, size_t token_cap, w
   token[0] = server_url[0] = L'\0';
   if (!text || !*text) return -1;
 
-  const wchar_t* p = skip_blanks(text);
+  const wchar_t* p = skip_blanks(text, LINE_BLANKS);
   if (starts_with_program_word(p)) {
     p += PROGRAM_WORD_LENGTH;
-    while (*p == L' ' || *p == L'\t') ++p;
+    p = skip_blanks(p, SPACE_TAB);
   }
 
   int refusal = 0;

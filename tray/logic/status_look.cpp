@@ -49,9 +49,3 @@ const wchar_t* status_tooltip_for(const wchar_t* status) {
   }
   return status;
 }
-
-void shorten_token(const wchar_t* token, wchar_t* out, size_t cap) {
-  wchar_t preview[TOKEN_PREVIEW_CHARS + 1];
-  copy_bounded(preview, std::size(preview), token);
-  format_bounded(out, cap, L"%s...", preview);
-}

@@ -1,15 +1,11 @@
 // How the tray shows the shared status decisions: the snapshot's row values,
-// colours and tooltips, token shortening.
+// colours and tooltips (a token is shortened by the shared status rules).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "status_rules.h"
-
-inline constexpr size_t SERVER_FIELD_CAPACITY = 512;
-inline constexpr size_t TOKEN_DISPLAY_CAPACITY = 32;
-inline constexpr size_t TOKEN_PREVIEW_CHARS = 8;
 
 // Values of the snapshot's rows.
 inline constexpr wchar_t TEXT_NONE[] = L"(none)";
@@ -28,6 +24,3 @@ inline constexpr uint32_t COLOR_RED = 0x002626DC;
 // Colour (0x00BBGGRR) and tooltip text of an allowlist status; null counts as empty.
 uint32_t status_color_for(const wchar_t* status);
 const wchar_t* status_tooltip_for(const wchar_t* status);
-
-// The first 8 characters of the token followed by "...".
-void shorten_token(const wchar_t* token, wchar_t* out, size_t cap);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "config_text.h"
 #include "notify_rules.h"
 #include "status_look.h"
 
@@ -14,7 +15,7 @@ struct status_snapshot {
   wchar_t service_state[SERVICE_STATE_CAPACITY];
   wchar_t last_whitelisted[SHORT_FIELD_CAPACITY];
   wchar_t public_ip[SHORT_FIELD_CAPACITY];
-  wchar_t server[SERVER_FIELD_CAPACITY];
+  wchar_t server[SERVER_URL_CAPACITY];
   wchar_t token_display[TOKEN_DISPLAY_CAPACITY];
   wchar_t allowlist_status[STATUS_TEXT_CAPACITY];
   wchar_t pending_cleanup[SHORT_FIELD_CAPACITY];

@@ -1,11 +1,13 @@
 #include "dialog_keys.h"
 
+#include <iterator>
+
 namespace {
 void focus_control(HWND control) {
   if (!control) return;
   SetFocus(control);
   wchar_t cls[8] = {};
-  GetClassNameW(control, cls, 8);
+  GetClassNameW(control, cls, static_cast<int>(std::size(cls)));
   if (lstrcmpiW(cls, L"Edit") == 0) SendMessageW(control, EM_SETSEL, 0, -1);
 }
 // GetNextDlgTabItem with no control starts from the first one and so

@@ -6,30 +6,11 @@
 
 #include "handles.h"
 
-template <typename Handle>
-struct gdi_object_traits {
-  using pointer = Handle;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { DeleteObject(h); }
-};
-
-struct icon_traits {
-  using pointer = HICON;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { DestroyIcon(h); }
-};
-
-struct menu_traits {
-  using pointer = HMENU;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { DestroyMenu(h); }
-};
-
-using font_handle = unique_handle<gdi_object_traits<HFONT>>;
-using brush_handle = unique_handle<gdi_object_traits<HBRUSH>>;
-using pen_handle = unique_handle<gdi_object_traits<HPEN>>;
-using icon_handle = unique_handle<icon_traits>;
-using menu_handle = unique_handle<menu_traits>;
+using font_handle = unique_handle<close_traits<HFONT, DeleteObject>>;
+using brush_handle = unique_handle<close_traits<HBRUSH, DeleteObject>>;
+using pen_handle = unique_handle<close_traits<HPEN, DeleteObject>>;
+using icon_handle = unique_handle<close_traits<HICON, DestroyIcon>>;
+using menu_handle = unique_handle<close_traits<HMENU, DestroyMenu>>;
 
 // Selects an object into a device context for a scope and puts the previous one back.
 class selected_object {
