@@ -20,12 +20,13 @@ int failed(const char* what, DWORD code = GetLastError()) {
   return static_cast<int>(code);
 }
 
-// With wait_each, every set waits until the service has reset the event, as it does when it reloads.
+// With wait_each, every set waits until the service has reset the event, as it does when it takes a
+// reload; with no set to make, it waits for that once (the reloads earlier sets asked for are taken).
 int set_event(unsigned long count, bool wait_each) {
   kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
   if (!event) return failed("OpenEventW");
-  for (unsigned long i = 0; i < count; ++i) {
-    if (!SetEvent(event.get())) return failed("SetEvent");
+  for (unsigned long i = 0; i < count || (i == 0 && wait_each); ++i) {
+    if (i < count && !SetEvent(event.get())) return failed("SetEvent");
     while (wait_each && WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) Sleep(1);
     Sleep(1);  // another set, not the same one twice
   }
@@ -84,6 +85,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring verb = argc > 1 ? argv[1] : L"";
   unsigned long number = argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 1;
   if (verb == L"event" || verb == L"cycles") return set_event(number, verb == L"cycles");
+  if (verb == L"taken") return set_event(0, true);
   if (verb == L"control" && argc == 3) {  // `sc control` can't send user codes under Wine
     SERVICE_STATUS status{};
     service_handle service = open_service(SERVICE_USER_DEFINED_CONTROL);
@@ -91,6 +93,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (verb == L"stats") return print_stats();
   if (verb == L"security") return print_event_security();
-  std::fputs("usage: service_control event [N] | cycles N | control N | stats | security\n", stderr);
+  std::fputs("usage: service_control event [N] | cycles N | taken | control N | stats | security\n", stderr);
   return 87;
 }
