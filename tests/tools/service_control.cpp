@@ -20,8 +20,7 @@ int failed(const char* what, DWORD code = GetLastError()) {
   return static_cast<int>(code);
 }
 
-// With wait_each, every set waits until the service has reset the event, as it does when it takes a
-// reload; with no set to make, it waits for that once (the reloads earlier sets asked for are taken).
+// With wait_each, each set (or, with none to make, the event as it is) waits until the service takes it.
 int set_event(unsigned long count, bool wait_each) {
   kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
   if (!event) return failed("OpenEventW");
@@ -85,7 +84,6 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring verb = argc > 1 ? argv[1] : L"";
   unsigned long number = argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 1;
   if (verb == L"event" || verb == L"cycles") return set_event(number, verb == L"cycles");
-  if (verb == L"taken") return set_event(0, true);
   if (verb == L"control" && argc == 3) {  // `sc control` can't send user codes under Wine
     SERVICE_STATUS status{};
     service_handle service = open_service(SERVICE_USER_DEFINED_CONTROL);
@@ -93,6 +91,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (verb == L"stats") return print_stats();
   if (verb == L"security") return print_event_security();
-  std::fputs("usage: service_control event [N] | cycles N | taken | control N | stats | security\n", stderr);
+  std::fputs("usage: service_control event [N] | cycles N (0: the wait alone) | control N | stats | security\n", stderr);
   return 87;
 }
