@@ -95,10 +95,8 @@ def launch_command(program, args=(), program_data=None, desktop=None, show=None,
     """The command that starts program (a Unix path, or a Windows one such as
     SC) through the launcher, and the stamp file the launcher creates first."""
     stamp = pathlib.Path(tempfile.mkdtemp(prefix="wl-launch-")) / "started"
-    options = [f"--stamp={win_path(stamp)}"]
-    options += [] if desktop is None else [f"--desktop={desktop}"]
-    options += [] if show is None else [f"--show={show}"]
-    options += [] if program_data is None else [f"ProgramData={program_data}"]
+    chosen = (("--desktop=", desktop), ("--show=", show), ("ProgramData=", program_data))
+    options = [f"--stamp={win_path(stamp)}"] + [f"{name}{value}" for name, value in chosen if value is not None]
     options += [f"{name}={value}" for name, value in env]
     program = program if isinstance(program, str) and ":" in program else win_path(program)
     return [WINE, LAUNCHER, *options, "--", program, *map(str, args)], stamp

@@ -22,6 +22,9 @@ RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 EVENT_SOURCE_KEY = rf"HKLM\System\CurrentControlSet\Services\EventLog\Application\{SERVICE}"
 PROGRAMS = ["sync.exe", "tray.exe", "whitelist.exe"]
+# Windows Installer's own bits of CustomAction.Type (its kind; CONTINUE: a failure is ignored) and Component.Attributes.
+KIND, SET_PROPERTY, RUN_PROPERTY_EXE = 0x3F, 51, 50
+CONTINUE, DEFERRED, AS_SYSTEM, HIDE_TARGET, COMPONENT_64BIT = 0x40, 0x400, 0x800, 0x2000, 0x100
 IP = "198.51.100.77"
 
 
@@ -222,26 +225,26 @@ class Installers(unittest.TestCase):
         def table(name):
             return [line.split("\t") for line in output("msiinfo", "export", msi, name).splitlines()[3:]]
 
-        # What Wine does not enforce and the build sets after wixl: the token stays out of the log (hidden;
-        # its action hides its command line, 0x2000) and reaches a managed install's elevated part (secure);
-        # the actions that change the machine run deferred (0x400) as LocalSystem (0x800), and a failure fails
-        # the install (no 0x40); the components are 32-bit; the old version goes before anything is installed.
+        # What Wine does not enforce and the build sets after wixl: the token stays out of the log and reaches a
+        # managed install's elevated part; the machine's changes run deferred as LocalSystem and their failure
+        # fails the install; the components are 32-bit; the old version goes before anything is installed.
         properties = dict(row[:2] for row in table("Property"))
         for listed in ("MsiHiddenProperties", "SecureCustomProperties"):
             self.assertLessEqual({"TOKEN", "SERVER_URL"}, set(properties[listed].split(";")), listed)
         actions = {row[0]: (int(row[1]), row[2]) for row in table("CustomAction")}
         checked = ("Configure", "SecureFolders", "ServiceRecovery", "RemoveData")
-        self.assertEqual([actions[a][0] & 0xC40 for a in checked], [0xC00] * 4)
-        self.assertTrue(actions["Configure"][0] & 0x2000)
-        self.assertTrue(all(int(row[3]) & 256 == 0 for row in table("Component")))
+        self.assertEqual([actions[a][0] & (DEFERRED | AS_SYSTEM | CONTINUE) for a in checked],
+                         [DEFERRED | AS_SYSTEM] * 4)
+        self.assertTrue(actions["Configure"][0] & HIDE_TARGET)
+        self.assertTrue(all(int(row[3]) & COMPONENT_64BIT == 0 for row in table("Component")))
         sequence = {row[0]: (int(row[2]), row[1]) for row in table("InstallExecuteSequence")}
         order = ["InstallValidate", "RemoveExistingProducts", "InstallInitialize", "StopServices", "RemoveData",
                  "RemoveFiles", "SecureFolders", "CreateFolders", "InstallFiles", "Configure", "StartServices"]
         self.assertEqual(sorted(order, key=sequence.get), order)
         # A deferred action's program property is read when the script is written, at its place in the sequence.
-        setters = {source: action for action, (kind, source) in actions.items() if kind & 0x3F == 51}
-        late = [a for a, (kind, source) in actions.items() if kind & 0x43F == 0x432 and
-                sequence[setters[source]][0] >= sequence["InstallInitialize"][0]]
+        setters = {src: action for action, (kind, src) in actions.items() if kind & KIND == SET_PROPERTY}
+        late = [a for a, (kind, src) in actions.items() if kind & (DEFERRED | KIND) == DEFERRED | RUN_PROPERTY_EXE and
+                sequence[setters[src]][0] >= sequence["InstallInitialize"][0]]
         self.assertEqual(late, [])
         # A repair, which any user may start, runs nothing with values of the user's choosing.
         self.assertEqual([a for a in ("SecureFolders", "Configure") if "AdminUser AND NOT REINSTALL" not in

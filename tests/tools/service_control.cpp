@@ -20,12 +20,12 @@ int failed(const char* what, DWORD code = GetLastError()) {
   return static_cast<int>(code);
 }
 
-// With wait_each, every set waits until the service has reset the event, as it does when it reloads.
+// With wait_each, each set (or, with none to make, the event as it is) waits until the service takes it.
 int set_event(unsigned long count, bool wait_each) {
   kernel_handle event(OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT_NAME));
   if (!event) return failed("OpenEventW");
-  for (unsigned long i = 0; i < count; ++i) {
-    if (!SetEvent(event.get())) return failed("SetEvent");
+  for (unsigned long i = 0; i < count || (i == 0 && wait_each); ++i) {
+    if (i < count && !SetEvent(event.get())) return failed("SetEvent");
     while (wait_each && WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) Sleep(1);
     Sleep(1);  // another set, not the same one twice
   }
@@ -91,6 +91,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (verb == L"stats") return print_stats();
   if (verb == L"security") return print_event_security();
-  std::fputs("usage: service_control event [N] | cycles N | control N | stats | security\n", stderr);
+  std::fputs("usage: service_control event [N] | cycles N (0: the wait alone) | control N | stats | security\n", stderr);
   return 87;
 }
