@@ -8,7 +8,7 @@
 
 #include "config_store.h"
 #include "data_folder.h"
-#include "pending_text.h"
+#include "state_files.h"
 
 struct agent_state {
   wchar_t config_path[PATH_CAPACITY] = {};

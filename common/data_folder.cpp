@@ -3,10 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <cstring>
 
-#include "file_io.h"
-#include "pending_text.h"
 #include "text.h"
 
 namespace {
@@ -29,28 +26,4 @@ bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap) {
 
 bool data_folder_path(wchar_t* out, size_t cap) {
   return format_bounded(out, cap, DATA_FOLDER_FORMAT, program_data_dir(), DATA_FOLDER_NAME);
-}
-
-read_result read_state_file(const wchar_t* path, char* buf, size_t max) {
-  file_handle file = open_for_reading(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (!file) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? read_result::missing
-                                                                          : read_result::unreadable;
-  }
-  long got = read_up_to(file.get(), buf, max);
-  if (got < 0) return read_result::unreadable;
-  buf[got] = '\0';
-  return read_result::ok;
-}
-
-read_result read_last_ip(const wchar_t* path, wchar_t* out, size_t cap) {
-  char text[IP_CAPACITY];
-  read_result result = read_state_file(path, text, LAST_IP_READ_MAX);
-  if (result != read_result::ok) return result;
-  // Anything but a plain address reads as none: it is never sent.
-  wchar_t ip[IP_CAPACITY];
-  if (!address_line(text, std::strcspn(text, "\r\n"), ip)) ip[0] = L'\0';
-  copy_bounded(out, cap < IP_CAPACITY ? cap : IP_CAPACITY, ip);
-  return result;
 }

@@ -1,4 +1,4 @@
-// The machine-wide data folder and its small state files.
+// The machine-wide data folder: its place and the names of its files.
 #pragma once
 
 #include <cstddef>
@@ -27,14 +27,3 @@ bool data_file_path(const wchar_t* file_name, wchar_t* out, size_t cap);
 
 // Formats "<ProgramData>\QOR Whitelist IP Updater" into out; false when cut.
 bool data_folder_path(wchar_t* out, size_t cap);
-
-// missing: no such file (or folder); unreadable: it exists but could not be
-// opened or read.
-enum class read_result { ok, missing, unreadable };
-// Reads at most max bytes from the start of a state file into buf (max + 1
-// bytes) and terminates them.
-read_result read_state_file(const wchar_t* path, char* buf, size_t max);
-// The one reader of last_ip.txt: its first line into out (at most
-// IP_CAPACITY units) when it is a plain address, else an empty text; out is
-// untouched unless the result is ok.
-read_result read_last_ip(const wchar_t* path, wchar_t* out, size_t cap);

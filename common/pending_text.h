@@ -34,13 +34,3 @@ bool address_line(const char* line, size_t len, wchar_t* ip);
 
 // One UTF-8 address per line, each line ending in one LF.
 std::string format_pending_text(const pending_list& list);
-
-// The one reader of pending_delete_ips.txt: the addresses it holds, read as
-// parse_pending_text reads them.
-inline read_result read_pending_file(const wchar_t* path, pending_list& out, int max = PENDING_MAX) {
-  out.count = 0;
-  char text[PENDING_READ_MAX + 1];
-  read_result result = read_state_file(path, text, PENDING_READ_MAX);
-  if (result == read_result::ok) parse_pending_text(text, out, max);
-  return result;
-}

@@ -7,7 +7,7 @@
 #include "data_folder.h"
 #include "handles.h"
 #include "ip_detect.h"
-#include "pending_text.h"
+#include "state_files.h"
 #include "service_query.h"
 #include "text.h"
 

@@ -68,7 +68,7 @@ class Proxy(AgentTestCase):
         (window.data / "last_error.txt").write_text(SIGN_IN)
         server.proxied.clear()
         window.start(tray.SW_HIDE)
-        window.shows("status", {204: IP, 216: "Error: proxy needs sign-in"})
+        window.shows("status", {tray.T.ID_PUBLIC_IP_VALUE: IP, tray.T.ID_STATUS_VALUE: "Error: proxy needs sign-in"})
         self.assertIn(f"GET {server.url()}/api/client-ip", server.proxied)
         window.exit_tray()
 

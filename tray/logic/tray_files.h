@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "config_store.h"
-#include "data_folder.h"
+#include "state_files.h"
 
 inline constexpr wchar_t MSG_TOKEN_AND_URL_REQUIRED[] = L"Rule token and server URL are required.";
 inline constexpr wchar_t MSG_CONFIG_WRITE_FAILED[] = L"Failed to write encrypted config.";
