@@ -20,7 +20,9 @@ bool read_last_ip_file(const agent_state& agent, wchar_t* out) {
   return read_last_ip(agent.last_ip_path, out, IP_CAPACITY) == read_result::ok;
 }
 
-void load_last_ip(agent_state& agent) { read_last_ip_file(agent, agent.last_ip); }
+void load_last_ip(agent_state& agent) {
+  read_last_ip_file(agent, agent.last_ip);
+}
 
 int write_last_ip_file(const agent_state& agent) {
   if (!agent.last_ip[0]) return 0;
@@ -36,15 +38,17 @@ int write_last_error(const agent_state& agent, const char* text) {
   return replace_file(agent.last_error_path, text, std::strlen(text));
 }
 
-void delete_last_error() { (void)delete_data_file(LAST_ERROR_FILE_NAME); }
+void delete_last_error() {
+  (void)delete_data_file(LAST_ERROR_FILE_NAME);
+}
 
 int write_last_confirmed(const agent_state& agent) {
   if (!agent.last_confirmed_path[0]) return -1;
   SYSTEMTIME now;
   GetSystemTime(&now);
   char text[sizeof "2026-12-07T14:05:09Z"];
-  format_bounded(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour,
-                 now.wMinute, now.wSecond);
+  format_bounded(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay,
+                 now.wHour, now.wMinute, now.wSecond);
   ensure_data_folder(agent.last_confirmed_path);
   return replace_file(agent.last_confirmed_path, text, std::strlen(text));
 }
@@ -59,7 +63,8 @@ int config_load(agent_state& agent) {
 
 int config_save(const agent_state& agent) {
   const config_record& c = agent.config;
-  if (write_config_values(agent.config_path, c.token, c.server_url, c.files_name, c.files_token) != 0) return -1;
+  if (write_config_values(agent.config_path, c.token, c.server_url, c.files_name, c.files_token) != 0)
+    return -1;
   write_last_ip_file(agent);  // not reported: the configuration itself was saved
   return 0;
 }

@@ -30,7 +30,7 @@ void console_print_error(const wchar_t* format, ...) {
 
 void console_print_failure(const wchar_t* fallback) {
   wchar_t message[LAST_API_ERROR_CAPACITY];
-  bool have_error = last_api_error[0] && utf8_to_wide(last_api_error, -1, message, LAST_API_ERROR_CAPACITY) &&
-                    message[0];
+  bool have_error =
+      last_api_error[0] && utf8_to_wide(last_api_error, -1, message, LAST_API_ERROR_CAPACITY) && message[0];
   console_print(L"%s\n", have_error ? message : fallback);
 }

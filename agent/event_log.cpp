@@ -27,7 +27,8 @@ size_t refusal_count = 0;
 
 // The severity bits of a message id as the event type Event Viewer shows.
 WORD event_type(DWORD id) {
-  constexpr WORD TYPES[] = {EVENTLOG_SUCCESS, EVENTLOG_INFORMATION_TYPE, EVENTLOG_WARNING_TYPE, EVENTLOG_ERROR_TYPE};
+  constexpr WORD TYPES[] = {EVENTLOG_SUCCESS, EVENTLOG_INFORMATION_TYPE, EVENTLOG_WARNING_TYPE,
+                            EVENTLOG_ERROR_TYPE};
   return TYPES[id >> 30];
 }
 

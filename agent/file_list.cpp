@@ -89,7 +89,8 @@ bool is_plain_file_name(std::string_view name) {
 bool is_shortcut_name(std::string_view name) {
   for (const char* extension : {".lnk", ".url", ".scf", ".library-ms", ".searchconnector-ms"}) {
     size_t len = std::strlen(extension);
-    if (name.size() >= len && equals_ignore_case(name.data() + name.size() - len, len, extension)) return true;
+    if (name.size() >= len && equals_ignore_case(name.data() + name.size() - len, len, extension))
+      return true;
   }
   return false;
 }
@@ -98,8 +99,8 @@ std::string percent_encode(std::string_view text) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
-    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                      c == '.' || c == '_' || c == '~';
+    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '.' || c == '_' || c == '~';
     if (unreserved) {
       out += static_cast<char>(c);
     } else {

@@ -2,6 +2,7 @@
 // program, or into the user's own downloads when the user can't write there.
 // Offered only when the program runs as sync.exe.
 #include <windows.h>
+
 #include <knownfolders.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -73,9 +74,11 @@ bool is_folder(const wchar_t* path) {
 // read-only media, a folder locked by its file system.
 bool can_add_files(const wchar_t* folder) {
   wchar_t probe[FILES_PATH_CAPACITY];
-  if (!format_bounded(probe, FILES_PATH_CAPACITY, WRITE_PROBE_FORMAT, folder, GetCurrentProcessId())) return false;
-  return static_cast<bool>(file_handle(CreateFileW(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)));
+  if (!format_bounded(probe, FILES_PATH_CAPACITY, WRITE_PROBE_FORMAT, folder, GetCurrentProcessId()))
+    return false;
+  return static_cast<bool>(
+      file_handle(CreateFileW(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)));
 }
 
 // "QOR Whitelist IP Updater" in the user's Downloads folder, created when missing.
@@ -105,10 +108,12 @@ folder_result prepare_files_folder(wchar_t* folder) {
 // Whether the folder's volume keeps named streams (NTFS does, FAT does not):
 // elsewhere "name:stream" would be taken as a file name.
 bool has_named_streams(const wchar_t* folder) {
-  file_handle handle(CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  file_handle handle(CreateFileW(folder, FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   DWORD flags = 0;
-  return handle && GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+  return handle &&
+         GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
          (flags & FILE_NAMED_STREAMS);
 }
 
@@ -116,8 +121,9 @@ bool has_named_streams(const wchar_t* folder) {
 // so that it can't add lines of its own.
 void zone_text(const wchar_t* server_url, char* out) {
   std::string url = wstring_to_utf8(server_url);
-  url.resize(std::find_if(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }) -
-             url.begin());
+  url.resize(
+      std::find_if(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }) -
+      url.begin());
   format_bounded(out, ZONE_TEXT_CAPACITY, ZONE_TEXT_FORMAT, url.c_str());
 }
 
@@ -139,7 +145,9 @@ int files_command(int argc, wchar_t** argv) {
     case folder_result::ok: break;
     case folder_result::no_module_path: console_print(L"Failed to get install path.\n"); return EXIT_FAILED;
     case folder_result::no_backslash: console_print(L"Invalid exe path.\n"); return EXIT_FAILED;
-    case folder_result::create_failed: console_print(L"Failed to create files directory.\n"); return EXIT_FAILED;
+    case folder_result::create_failed:
+      console_print(L"Failed to create files directory.\n");
+      return EXIT_FAILED;
   }
 
   static char response[FILES_RESPONSE_CAPACITY];
@@ -151,7 +159,8 @@ int files_command(int argc, wchar_t** argv) {
     console_print(L"Customer name is too long.\n");
     return EXIT_FAILED;
   }
-  if (customer_result got = customer_api_get(o.server_url, request, o.token, response, sizeof response); !got.ok())
+  if (customer_result got = customer_api_get(o.server_url, request, o.token, response, sizeof response);
+      !got.ok())
     return failed(L"Failed to fetch customer (check name and token).\n", got);
   long customer_id = find_first_id(response);
   if (customer_id < 1) {
@@ -160,8 +169,10 @@ int files_command(int argc, wchar_t** argv) {
   }
 
   response[0] = '\0';
-  format_bounded(request, REQUEST_PATH_CAPACITY, L"/api/auth/customers/%d/files", static_cast<int>(customer_id));
-  if (customer_result got = customer_api_get(o.server_url, request, o.token, response, sizeof response); !got.ok())
+  format_bounded(request, REQUEST_PATH_CAPACITY, L"/api/auth/customers/%d/files",
+                 static_cast<int>(customer_id));
+  if (customer_result got = customer_api_get(o.server_url, request, o.token, response, sizeof response);
+      !got.ok())
     return failed(L"Failed to fetch file list.\n", got);
 
   char zone[ZONE_TEXT_CAPACITY];

@@ -70,7 +70,8 @@ int wmain(int argc, wchar_t** argv) {
   static agent_state agent;
   const bool sync_program = running_as_sync_program();
   if (sync_program && argc >= 2) {
-    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1])) return run_command(agent, *c, argc, argv);
+    if (const command* c = find_command(SYNC_PROGRAM_COMMANDS, argv[1]))
+      return run_command(agent, *c, argc, argv);
   }
   // Everything else works in the data folder: a cut path would name another file.
   if (!init_paths(agent)) {

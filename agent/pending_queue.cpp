@@ -35,7 +35,8 @@ int pending_save(const agent_state& agent, const pending_list& list) {
 queue_add pending_add(agent_state& agent, const wchar_t* ip) {
   if (!ip || !*ip) return queue_add::refused;
   queue_add result = add_to_file(agent, ip);
-  if (result == queue_add::unwritten && pending_find(agent.unsaved, ip) < 0) pending_append(agent.unsaved, ip);
+  if (result == queue_add::unwritten && pending_find(agent.unsaved, ip) < 0)
+    pending_append(agent.unsaved, ip);
   return result;
 }
 

@@ -18,11 +18,11 @@ class pending_queue_lock : public machine_lock {
 int pending_load(const agent_state& agent, pending_list& out, int max = PENDING_MAX);
 // Replaces the file with the list, or deletes it for an empty list. 0 or -1.
 int pending_save(const agent_state& agent, const pending_list& list);
-enum class [[nodiscard]] queue_add {
-  queued,    // added, or already there
-  refused,   // an empty ip or a full queue
-  unwritten  // the file can't be read or written: the address is kept in this process and queued again by
-             // the next retry pass, so that a service never drops it
+enum class [[nodiscard]] queue_add{
+    queued,    // added, or already there
+    refused,   // an empty ip or a full queue
+    unwritten  // the file can't be read or written: the address is kept in this process and queued again by
+               // the next retry pass, so that a service never drops it
 };
 queue_add pending_add(agent_state& agent, const wchar_t* ip);
 // Rewrites the file as it is now without the addresses of gone; -1 for a

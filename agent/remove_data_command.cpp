@@ -14,9 +14,9 @@
 
 namespace {
 // service.lock, the guard's anchor, goes last.
-constexpr const wchar_t* DATA_FILE_NAMES[] = {CONFIG_FILE_NAME,     LAST_IP_FILE_NAME, LAST_CONFIRMED_FILE_NAME,
-                                              PENDING_FILE_NAME,    LAST_ERROR_FILE_NAME, LOG_FILE_NAME,
-                                              LOG_HISTORY_FILE_NAME};
+constexpr const wchar_t* DATA_FILE_NAMES[] = {
+    CONFIG_FILE_NAME,     LAST_IP_FILE_NAME, LAST_CONFIRMED_FILE_NAME, PENDING_FILE_NAME,
+    LAST_ERROR_FILE_NAME, LOG_FILE_NAME,     LOG_HISTORY_FILE_NAME};
 
 void print_refused(const wchar_t* path, const char* why) {
   console_print(L"Refused %s: %S.\n", path, why);

@@ -76,7 +76,9 @@ int secure_folders_command(int argc, wchar_t** argv) {
     ok = secured(install, problem) && ok;
   }
   problem = secure_folder(files, PROGRAM_FOLDER_SDDL, held);
-  auto removed = [&](const wchar_t* name, const char* why) { console_print(L"Removed %s\\%s: %S.\n", files, name, why); };
+  auto removed = [&](const wchar_t* name, const char* why) {
+    console_print(L"Removed %s\\%s: %S.\n", files, name, why);
+  };
   if (DWORD error = problem ? ERROR_SUCCESS : secure_files_in(held.get(), PROGRAM_FILE_SDDL, removed))
     problem = {"a file in it can't be secured", error};
   ok = secured(files, problem) && ok;

@@ -50,7 +50,9 @@ void report(DWORD state, DWORD controls, DWORD wait_hint, DWORD exit_code = NO_E
   report_locked(state, controls, wait_hint, exit_code);
 }
 
-kernel_handle open_reload_event() { return create_shared_event(RELOAD_EVENT_NAME, foreign_objects::refuse); }
+kernel_handle open_reload_event() {
+  return create_shared_event(RELOAD_EVENT_NAME, foreign_objects::refuse);
+}
 
 // Waits for the worker; once a stop was requested, only for a bound, with the
 // checkpoint advancing. A worker still inside a call that its cancellation
@@ -78,12 +80,11 @@ DWORD WINAPI service_ctrl_handler(DWORD control, DWORD event_type, LPVOID, LPVOI
       return NO_ERROR;
     case SERVICE_CONTROL_POWEREVENT:
       // After sleep the PC is often on another network, or its lease renewed.
-      if (event_type == PBT_APMRESUMEAUTOMATIC || event_type == PBT_APMRESUMESUSPEND) SetEvent(power_resume.get());
+      if (event_type == PBT_APMRESUMEAUTOMATIC || event_type == PBT_APMRESUMESUSPEND)
+        SetEvent(power_resume.get());
       return NO_ERROR;
-    case SERVICE_CONTROL_INTERROGATE:
-      return NO_ERROR;
-    default:
-      return ERROR_CALL_NOT_IMPLEMENTED;
+    case SERVICE_CONTROL_INTERROGATE: return NO_ERROR;
+    default: return ERROR_CALL_NOT_IMPLEMENTED;
   }
 }
 
@@ -92,8 +93,10 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   if (!status_handle) return;
   report(SERVICE_START_PENDING, 0, START_WAIT_HINT_MS);
   open_event_log();
-  if (folder_problem refused = guard_data_folder(report_refused_file, true)) report_unsecured_folder(refused.reason);
-  if (!keep_service_locks()) service_log("Machine-wide locks created by another account - working without them");
+  if (folder_problem refused = guard_data_folder(report_refused_file, true))
+    report_unsecured_folder(refused.reason);
+  if (!keep_service_locks())
+    service_log("Machine-wide locks created by another account - working without them");
 
   control_reload.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   power_resume.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -106,7 +109,8 @@ void WINAPI service_main(DWORD, LPWSTR*) noexcept {
   // outlived the stop may still wait on it.
   static kernel_handle reload_event = open_reload_event();
   if (!reload_event)
-    service_log("Reload-last-IP event unavailable; external sync will not refresh service memory until next poll");
+    service_log(
+        "Reload-last-IP event unavailable; external sync will not refresh service memory until next poll");
 
   report(SERVICE_RUNNING, ACCEPTED, 0);
   report_event(EVENT_SERVICE_STARTED);
@@ -127,10 +131,12 @@ void print_usage(bool sync_program) {
       L"Usage:\n"
       L"  whitelist --token <token> --server-url <url>   store the settings and register now (-t / -s)\n"
       L"  whitelist status                               service state and stored settings\n"
-      L"  whitelist status --json                        the status as one JSON line; exit 0 only when up to date\n"
+      L"  whitelist status --json                        the status as one JSON line; exit 0 only when up to "
+      L"date\n"
       L"  whitelist sync                                 register the current public address now\n");
   if (sync_program)
-    console_print(L"  sync files --name <customer> --token <token> [--server-url <url>]   download the files\n");
+    console_print(
+        L"  sync files --name <customer> --token <token> [--server-url <url>]   download the files\n");
   console_print(L"Without a command the program is the Windows service, started by the service manager.\n");
 }
 }  // namespace

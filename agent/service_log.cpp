@@ -68,8 +68,8 @@ void service_log(const char* format, ...) {
     (void)rename_data_file(LOG_FILE_NAME, LOG_HISTORY_FILE_NAME);
     log = open_log();
     FILE_END_OF_FILE_INFO empty{};
-    if (!log ||
-        (over_cap(log.get()) && !SetFileInformationByHandle(log.get(), FileEndOfFileInfo, &empty, sizeof empty)))
+    if (!log || (over_cap(log.get()) &&
+                 !SetFileInformationByHandle(log.get(), FileEndOfFileInfo, &empty, sizeof empty)))
       return;
   }
   LARGE_INTEGER end{};

@@ -22,9 +22,12 @@
 #include "wake_plan.h"
 
 namespace {
-constexpr char MSG_NO_CONFIG[] = "No config - service will do nothing until whitelist --token X --server-url Y is run";
+constexpr char MSG_NO_CONFIG[] =
+    "No config - service will do nothing until whitelist --token X --server-url Y is run";
 
-bool configured(const agent_state& agent) { return agent.config.token[0] && agent.config.server_url[0]; }
+bool configured(const agent_state& agent) {
+  return agent.config.token[0] && agent.config.server_url[0];
+}
 
 constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist";
 
@@ -52,7 +55,8 @@ bool register_and_log(agent_state& agent, agent_network& network, const wchar_t*
 ULONGLONG config_written(const agent_state& agent) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(agent.config_path, GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
 }
 
 // The system's notice of a change of the PC's IPv4 addresses, as an
@@ -61,7 +65,8 @@ ULONGLONG config_written(const agent_state& agent) {
 class address_watch {
  public:
   address_watch() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!event_ || !arm()) service_log("Network change notices unavailable - checking every %lu s", POLL_INTERVAL_MS / 1000);
+    if (!event_ || !arm())
+      service_log("Network change notices unavailable - checking every %lu s", POLL_INTERVAL_MS / 1000);
   }
   ~address_watch() {
     if (armed_) CancelIPChangeNotify(&overlapped_);
@@ -156,9 +161,10 @@ cycle_outcome worker::poll_cycle(bool reassert) {
   last_ip_copy(agent_, last);
   bool changed = !last[0] || !same_ip(last, ip);
   if (!changed && !reassert) return cycle_outcome::reached;
-  bool confirmed = changed
-                       ? register_and_log(agent_, network_, ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
-                       : register_and_log(agent_, network_, ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
+  bool confirmed =
+      changed
+          ? register_and_log(agent_, network_, ip, "IP updated: %S", MSG_ADD_FAILED, &EVENT_ADDRESS_CHANGED)
+          : register_and_log(agent_, network_, ip, nullptr, MSG_ADD_FAILED, nullptr, !failing_);
   failing_ = !confirmed;
   return confirmed ? cycle_outcome::confirmed : cycle_outcome::reached;
 }
@@ -219,7 +225,8 @@ bool worker::wait_for_work() {
     }
     waits[count] = signals_.resume;
     causes[count++] = WAKE_RESUME;
-    DWORD woke = WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(wait < INFINITE ? wait : INFINITE - 1));
+    DWORD woke = WaitForMultipleObjects(count, waits, FALSE,
+                                        static_cast<DWORD>(wait < INFINITE ? wait : INFINITE - 1));
     if (woke == WAIT_TIMEOUT) continue;
     if (woke == WAIT_OBJECT_0 || woke >= WAIT_OBJECT_0 + count) return false;
     wake_cause cause = causes[woke - WAIT_OBJECT_0];

@@ -22,15 +22,17 @@ kernel_handle create_shared(foreign_objects rule, DWORD use, Create create) {
 }  // namespace
 
 kernel_handle create_shared_event(const wchar_t* name, foreign_objects rule) {
-  return create_shared(rule, SYNCHRONIZE | EVENT_MODIFY_STATE, [&](SECURITY_ATTRIBUTES* attributes, DWORD access) {
-    return CreateEventExW(attributes, name, CREATE_EVENT_MANUAL_RESET, access);
-  });
+  return create_shared(rule, SYNCHRONIZE | EVENT_MODIFY_STATE,
+                       [&](SECURITY_ATTRIBUTES* attributes, DWORD access) {
+                         return CreateEventExW(attributes, name, CREATE_EVENT_MANUAL_RESET, access);
+                       });
 }
 
 kernel_handle create_shared_mutex(const wchar_t* name, foreign_objects rule) {
-  return create_shared(rule, SYNCHRONIZE | MUTEX_MODIFY_STATE, [&](SECURITY_ATTRIBUTES* attributes, DWORD access) {
-    return CreateMutexExW(attributes, name, 0, access);
-  });
+  return create_shared(rule, SYNCHRONIZE | MUTEX_MODIFY_STATE,
+                       [&](SECURITY_ATTRIBUTES* attributes, DWORD access) {
+                         return CreateMutexExW(attributes, name, 0, access);
+                       });
 }
 
 bool keep_service_locks() {
@@ -41,7 +43,8 @@ bool keep_service_locks() {
 
 machine_lock::machine_lock(const wchar_t* name, DWORD wait_ms) noexcept {
   // Only the service guards its state files: it is the one that refuses.
-  mutex_ = create_shared_mutex(name, state_files_guarded() ? foreign_objects::refuse : foreign_objects::adopt);
+  mutex_ =
+      create_shared_mutex(name, state_files_guarded() ? foreign_objects::refuse : foreign_objects::adopt);
   if (!mutex_) return;
   // A stopping service does not wait for another process's registration.
   const HANDLE waits[] = {mutex_.get(), stop_request_event()};

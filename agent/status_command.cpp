@@ -14,14 +14,9 @@ constexpr wchar_t STATUS_JSON_OPTION[] = L"--json";
 void print_service_line() {
   DWORD state = 0;
   switch (query_agent_service(state)) {
-    case service_query::not_installed:
-      console_print(L"Service: Not installed\n");
-      return;
-    case service_query::unknown:
-      console_print(L"Service: Unknown\n");
-      return;
-    case service_query::ok:
-      break;
+    case service_query::not_installed: console_print(L"Service: Not installed\n"); return;
+    case service_query::unknown: console_print(L"Service: Unknown\n"); return;
+    case service_query::ok: break;
   }
   switch (state) {
     case SERVICE_STOPPED: console_print(L"Service: Stopped\n"); break;

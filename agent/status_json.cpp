@@ -100,8 +100,8 @@ int status_json_command(agent_state& agent) {
   bool detected = sources.detect_public_ip(public_ip, SHORT_FIELD_CAPACITY);
   wchar_t status[STATUS_TEXT_CAPACITY];
   allowlist_state state = allowlist_state::not_configured;
-  compute_allowlist_status(status, STATUS_TEXT_CAPACITY, detected ? public_ip : nullptr, agent.last_ip, sources,
-                           &state);
+  compute_allowlist_status(status, STATUS_TEXT_CAPACITY, detected ? public_ip : nullptr, agent.last_ip,
+                           sources, &state);
 
   json_line json;
   json.text("version", WHITELIST_VERSION_TEXT);
@@ -115,7 +115,8 @@ int status_json_command(agent_state& agent) {
   json.text("status", allowlist_state_word(state));
   wchar_t error_text[LAST_ERROR_TEXT_CAPACITY];
   if (state == allowlist_state::error && sources.last_error(error_text, LAST_ERROR_TEXT_CAPACITY)) {
-    for (size_t n = std::wcslen(error_text); n > 0 && std::iswspace(error_text[n - 1]);) error_text[--n] = L'\0';
+    for (size_t n = std::wcslen(error_text); n > 0 && std::iswspace(error_text[n - 1]);)
+      error_text[--n] = L'\0';
     json_line error;
     error.text("text", error_text);
     size_t prefix = std::wcslen(ERROR_STATUS_PREFIX);

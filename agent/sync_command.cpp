@@ -11,7 +11,8 @@
 #include "sync_pass.h"
 
 namespace {
-constexpr char MSG_NO_CONFIG[] = "No configuration found. Open Settings and enter your rule token and server URL.";
+constexpr char MSG_NO_CONFIG[] =
+    "No configuration found. Open Settings and enter your rule token and server URL.";
 constexpr char MSG_NO_PUBLIC_IP[] = "Failed to detect public IP (check internet connection).";
 constexpr char MSG_ADD_FAILED[] = "Failed to add IP to whitelist.";
 constexpr char MSG_NOT_RECORDED[] = "IP whitelisted, but last_ip.txt could not be written.";

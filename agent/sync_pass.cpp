@@ -18,22 +18,25 @@ struct pass_text {
   const wchar_t* configure;
 };
 
-constexpr pass_text CHANGED{"IP changed from %S to %S - removing old IP", L"IP changed from %s. Removing old IP...\n",
-                            nullptr};
+constexpr pass_text CHANGED{"IP changed from %S to %S - removing old IP",
+                            L"IP changed from %s. Removing old IP...\n", nullptr};
 constexpr pass_text REMOVAL_FAILED{"Warning: failed to remove old IP (may not exist); queued for retry",
                                    L"Warning: failed to remove old IP (may not exist); queued for retry.\n",
                                    L"Warning: failed to remove old IP; queued for retry.\n"};
-constexpr pass_text QUEUE_FULL{"Warning: pending delete queue full",
-                               L"Warning: pending delete queue full; straggler may remain until manual remove.\n",
-                               L"Warning: pending delete queue full.\n"};
+constexpr pass_text QUEUE_FULL{
+    "Warning: pending delete queue full",
+    L"Warning: pending delete queue full; straggler may remain until manual remove.\n",
+    L"Warning: pending delete queue full.\n"};
 constexpr wchar_t QUEUE_UNWRITTEN_CONSOLE[] =
     L"Warning: could not write the pending delete queue; %s may remain on the whitelist.\n";
-constexpr pass_text QUEUE_UNWRITTEN{"Warning: could not write the pending delete queue; %S kept for the next retry",
-                                    QUEUE_UNWRITTEN_CONSOLE, QUEUE_UNWRITTEN_CONSOLE};
+constexpr pass_text QUEUE_UNWRITTEN{
+    "Warning: could not write the pending delete queue; %S kept for the next retry", QUEUE_UNWRITTEN_CONSOLE,
+    QUEUE_UNWRITTEN_CONSOLE};
 constexpr wchar_t UNRECORDED_CONSOLE[] =
     L"Warning: could not write last_ip.txt; %s stays queued for removal once no longer current.\n";
-constexpr pass_text UNRECORDED{"Warning: could not write last_ip.txt; %S kept in memory and queued for removal",
-                               UNRECORDED_CONSOLE, UNRECORDED_CONSOLE};
+constexpr pass_text UNRECORDED{
+    "Warning: could not write last_ip.txt; %S kept in memory and queued for removal", UNRECORDED_CONSOLE,
+    UNRECORDED_CONSOLE};
 constexpr wchar_t DROPPED_CONSOLE[] = L"Dropped pending delete (matches current public IP): %s\n";
 constexpr pass_text DROPPED{"Pending delete dropped (same as current public IP): %S", DROPPED_CONSOLE,
                             DROPPED_CONSOLE};
@@ -88,7 +91,8 @@ registration sync_pass(agent_state& agent, agent_network& network, const wchar_t
     return registration::unrecorded;
   }
   // A stop's cancellation is no failure to show.
-  if (mode == pass_mode::log && last_api_error[0] && !stop_requested()) write_last_error(agent, last_api_error);
+  if (mode == pass_mode::log && last_api_error[0] && !stop_requested())
+    write_last_error(agent, last_api_error);
   return registration::failed;
 }
 

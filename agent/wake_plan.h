@@ -49,12 +49,12 @@ class wake_plan {
   ms due() const;
   ms reassert_due() const;
 
-  ms poll_from_ = 0;      // the poll interval runs from the last cycle
-  ms last_network_ = 0;   // cycles that used the network are spaced by the gap
+  ms poll_from_ = 0;     // the poll interval runs from the last cycle
+  ms last_network_ = 0;  // cycles that used the network are spaced by the gap
   bool networked_ = false;
   bool reload_ = false;
   ms reload_at_ = 0;
-  unsigned change_ = 0;   // WAKE_NETWORK / WAKE_RESUME seen since the last cycle
+  unsigned change_ = 0;  // WAKE_NETWORK / WAKE_RESUME seen since the last cycle
   ms change_at_ = 0;
   std::size_t retries_ = 0;  // retries already scheduled in this series
   bool retry_ = false;

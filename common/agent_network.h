@@ -13,8 +13,8 @@ class agent_network {
   virtual ~agent_network() = default;
   // As allowlist_request on ALLOWLIST_PATH: true when the server accepted the
   // change, else false with the reason in last_api_error.
-  [[nodiscard]] virtual bool allowlist_request(const wchar_t* method, const wchar_t* server_url, const wchar_t* token,
-                                               const wchar_t* ip) = 0;
+  [[nodiscard]] virtual bool allowlist_request(const wchar_t* method, const wchar_t* server_url,
+                                               const wchar_t* token, const wchar_t* ip) = 0;
   // As detect_public_ip.
   [[nodiscard]] virtual bool detect_public_ip(const wchar_t* server_url, wchar_t* out, size_t cap) = 0;
 };

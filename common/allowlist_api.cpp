@@ -34,8 +34,8 @@ bool fail_step(const http_exchange& http, const char* host, int port) {
     case http_step::proxy_sign_in: set_api_error("%s", PROXY_SIGN_IN_TEXT); break;
     case http_step::receive:
     case http_step::none:
-      set_api_error("WinHttpReceiveResponse failed (no HTTP response from %s:%d): error %lu%s", host, port, code,
-                    suffix);
+      set_api_error("WinHttpReceiveResponse failed (no HTTP response from %s:%d): error %lu%s", host, port,
+                    code, suffix);
       break;
   }
   return false;
@@ -43,7 +43,7 @@ bool fail_step(const http_exchange& http, const char* host, int port) {
 }  // namespace
 
 bool allowlist_request(const wchar_t* method, const wchar_t* server_url, const wchar_t* path,
-                      const wchar_t* token, const wchar_t* ip) {
+                       const wchar_t* token, const wchar_t* ip) {
   last_api_error[0] = '\0';
 
   char token8[TOKEN_UTF8_BYTES], ip8[IP_UTF8_BYTES];

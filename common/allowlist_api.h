@@ -13,5 +13,4 @@ inline constexpr wchar_t METHOD_REMOVE[] = L"DELETE";
 // Sends {"token":..,"ip":..} with method to path on server_url. True when the
 // server accepted the change; false with the reason in last_api_error.
 [[nodiscard]] bool allowlist_request(const wchar_t* method, const wchar_t* server_url, const wchar_t* path,
-                      const wchar_t* token, const wchar_t* ip);
-
+                                     const wchar_t* token, const wchar_t* ip);

@@ -9,7 +9,9 @@ namespace {
 constexpr char config_key_string[] = "Rw8TqLm2VbN5xZc7KpD4sHf9JgY3eA";
 static_assert(sizeof config_key_string - 1 >= CIPHER_BLOCK_BYTES);
 
-bool nt_success(NTSTATUS status) { return status >= 0; }
+bool nt_success(NTSTATUS status) {
+  return status >= 0;
+}
 }  // namespace
 
 int config_cipher(const uint8_t iv[CIPHER_BLOCK_BYTES], const uint8_t* in, uint8_t* out, size_t size,
@@ -22,9 +24,9 @@ int config_cipher(const uint8_t iv[CIPHER_BLOCK_BYTES], const uint8_t* in, uint8
                                     sizeof BCRYPT_CHAIN_MODE_ECB, 0)))
     return -1;
   bcrypt_key key;
-  if (!nt_success(BCryptGenerateSymmetricKey(
-          aes.get(), key.put(), nullptr, 0,
-          reinterpret_cast<PUCHAR>(const_cast<char*>(config_key_string)), CIPHER_BLOCK_BYTES, 0)))
+  if (!nt_success(BCryptGenerateSymmetricKey(aes.get(), key.put(), nullptr, 0,
+                                             reinterpret_cast<PUCHAR>(const_cast<char*>(config_key_string)),
+                                             CIPHER_BLOCK_BYTES, 0)))
     return -1;
 
   uint8_t feedback[CIPHER_BLOCK_BYTES];
@@ -32,8 +34,8 @@ int config_cipher(const uint8_t iv[CIPHER_BLOCK_BYTES], const uint8_t* in, uint8
   for (size_t offset = 0; offset < size; offset += CIPHER_BLOCK_BYTES) {
     uint8_t keystream[CIPHER_BLOCK_BYTES];
     ULONG produced = 0;
-    if (!nt_success(BCryptEncrypt(key.get(), feedback, CIPHER_BLOCK_BYTES, nullptr, nullptr, 0,
-                                  keystream, CIPHER_BLOCK_BYTES, &produced, 0)) ||
+    if (!nt_success(BCryptEncrypt(key.get(), feedback, CIPHER_BLOCK_BYTES, nullptr, nullptr, 0, keystream,
+                                  CIPHER_BLOCK_BYTES, &produced, 0)) ||
         produced != CIPHER_BLOCK_BYTES)
       return -1;
     size_t segment = size - offset < CIPHER_BLOCK_BYTES ? size - offset : CIPHER_BLOCK_BYTES;

@@ -1,6 +1,7 @@
 #include "config_store.h"
 
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <cstring>
@@ -28,8 +29,7 @@ bool base64_encode(const std::vector<uint8_t>& bytes, std::string& text) {
 
 bool base64_decode(const char* text, DWORD len, std::vector<uint8_t>& bytes) {
   DWORD size = 0;
-  if (!CryptStringToBinaryA(text, len, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr))
-    return false;
+  if (!CryptStringToBinaryA(text, len, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr)) return false;
   bytes.resize(size);
   if (!CryptStringToBinaryA(text, len, CRYPT_STRING_BASE64, bytes.data(), &size, nullptr, nullptr))
     return false;
@@ -55,8 +55,8 @@ int read_config_file(const wchar_t* path, char* out, size_t cap) {
   if (decoded.size() < CIPHER_BLOCK_BYTES + 1) return -1;
   size_t plain_size = decoded.size() - CIPHER_BLOCK_BYTES;
   if (plain_size > cap - 1) return -1;
-  if (config_cipher(decoded.data(), decoded.data() + CIPHER_BLOCK_BYTES,
-                    reinterpret_cast<uint8_t*>(out), plain_size, cipher_direction::decrypt) != 0) {
+  if (config_cipher(decoded.data(), decoded.data() + CIPHER_BLOCK_BYTES, reinterpret_cast<uint8_t*>(out),
+                    plain_size, cipher_direction::decrypt) != 0) {
     out[0] = '\0';
     return -1;
   }

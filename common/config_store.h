@@ -8,7 +8,7 @@
 #include "config_text.h"
 
 inline constexpr size_t CONFIG_FILE_MAX_BYTES = 65536;
-inline constexpr size_t CONFIG_UTF8_FIELD_BYTES = 512;       // token, files name and token
+inline constexpr size_t CONFIG_UTF8_FIELD_BYTES = 512;  // token, files name and token
 inline constexpr size_t CONFIG_UTF8_SERVER_URL_BYTES = 1024;
 
 // The four settings, as stored.

@@ -15,7 +15,9 @@ constexpr DWORD DOWNLOAD_CHUNK_BYTES = 8192;
 constexpr DWORD HTTP_OK = 200;
 constexpr size_t REASON_TEXT_CAPACITY = 512;
 
-customer_result failed_at(customer_step step, unsigned long code = 0) { return {step, code}; }
+customer_result failed_at(customer_step step, unsigned long code = 0) {
+  return {step, code};
+}
 
 // The exchange's own failure, as the step a reader can act on.
 customer_result exchange_failure(const http_exchange& http) {
@@ -77,8 +79,8 @@ std::wstring customer_failure_text(const customer_result& result) {
   return text;
 }
 
-customer_result customer_api_get(const wchar_t* server_url, const wchar_t* path, const wchar_t* token, char* body,
-                                 size_t cap) {
+customer_result customer_api_get(const wchar_t* server_url, const wchar_t* path, const wchar_t* token,
+                                 char* body, size_t cap) {
   if (!body || cap == 0) return failed_at(customer_step::body);
   http_exchange http;
   customer_result opened = open_customer_request(http, server_url, path, token);
@@ -111,7 +113,7 @@ customer_result customer_api_download(const wchar_t* server_url, const wchar_t* 
     if (count < 0) return failed_at(customer_step::body, http.error());
     if (count == 0) break;
     long got = http.read(chunk, static_cast<DWORD>(count) < DOWNLOAD_CHUNK_BYTES ? static_cast<DWORD>(count)
-                                                                               : DOWNLOAD_CHUNK_BYTES);
+                                                                                 : DOWNLOAD_CHUNK_BYTES);
     if (got < 0) return failed_at(customer_step::body, http.error());
     if (got == 0) break;
     if (!room.take(static_cast<unsigned long long>(got))) return failed_at(customer_step::disk_room);

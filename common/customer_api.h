@@ -31,8 +31,8 @@ std::wstring customer_failure_text(const customer_result& result);
 
 // GET path; on status 200 the body (cut to cap - 1 bytes) lands in body,
 // terminated; body is untouched unless the status was 200.
-customer_result customer_api_get(const wchar_t* server_url, const wchar_t* path, const wchar_t* token, char* body,
-                                 size_t cap);
+customer_result customer_api_get(const wchar_t* server_url, const wchar_t* path, const wchar_t* token,
+                                 char* body, size_t cap);
 // GET path; on status 200 the body is streamed into file_path, which is
 // replaced only when the whole body arrived and fit (the free space is
 // checked before and during the transfer). zone_text, when not null,

@@ -97,7 +97,8 @@ bool locate(const wchar_t* path, place& where) {
 // An existing file of that name that may not be replaced; nullptr also when
 // there is none.
 const char* existing_file_problem(HANDLE folder, const wchar_t* name) {
-  file_handle file = open_relative(folder, name, FILE_READ_ATTRIBUTES, SHARE_ALL, relative_disposition::open, false);
+  file_handle file =
+      open_relative(folder, name, FILE_READ_ATTRIBUTES, SHARE_ALL, relative_disposition::open, false);
   return file ? state_file_problem(file.get()) : nullptr;
 }
 
@@ -118,8 +119,7 @@ bool random_hex(wchar_t* out, size_t digits) {
 bool is_sharing_clash(DWORD error) {
   // Replacing a file that a reader holds without delete sharing reports
   // access denied rather than a sharing violation.
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_ACCESS_DENIED;
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
 template <typename Attempt>
@@ -133,7 +133,8 @@ bool retry_sharing_clashes(Attempt attempt) {
 
 // Opens name in where's folder, retrying sharing clashes; in the guarded
 // folder only a plain file of its own passes.
-file_handle open_checked(const place& where, ACCESS_MASK access, DWORD share, relative_disposition disposition) {
+file_handle open_checked(const place& where, ACCESS_MASK access, DWORD share,
+                         relative_disposition disposition) {
   file_handle file;
   retry_sharing_clashes([&] {
     file = open_relative(where.folder, where.name, access, share, disposition, !where.guarded);
@@ -166,24 +167,27 @@ file_handle hold_anchor(HANDLE folder) {
   auto open_anchor = [&](const wchar_t* name, ACCESS_MASK extra, relative_disposition disposition) {
     // Read access, not only attributes: an open without data access takes no
     // part in sharing checks, so it would not keep anyone from deleting.
-    file_handle anchor = open_relative(folder, name, GENERIC_READ | WRITE_DAC | extra, FILE_SHARE_READ, disposition,
-                                       false, {own.get(), false});
+    file_handle anchor = open_relative(folder, name, GENERIC_READ | WRITE_DAC | extra, FILE_SHARE_READ,
+                                       disposition, false, {own.get(), false});
     if (anchor && state_file_problem(anchor.get())) anchor.reset();
     // One an older version made inherited the Users entry.
     if (anchor && own) SetKernelObjectSecurity(anchor.get(), DACL_SECURITY_INFORMATION, own.get());
     return anchor;
   };
-  if (file_handle anchor = open_anchor(FOLDER_ANCHOR_FILE_NAME, 0, relative_disposition::open_always)) return anchor;
-  if (file_handle old = open_relative(folder, FOLDER_ANCHOR_FILE_NAME, DELETE, SHARE_ALL, relative_disposition::open,
-                                      false))
+  if (file_handle anchor = open_anchor(FOLDER_ANCHOR_FILE_NAME, 0, relative_disposition::open_always))
+    return anchor;
+  if (file_handle old = open_relative(folder, FOLDER_ANCHOR_FILE_NAME, DELETE, SHARE_ALL,
+                                      relative_disposition::open, false))
     delete_by_handle(old.get());
-  if (file_handle anchor = open_anchor(FOLDER_ANCHOR_FILE_NAME, 0, relative_disposition::create_new)) return anchor;
+  if (file_handle anchor = open_anchor(FOLDER_ANCHOR_FILE_NAME, 0, relative_disposition::create_new))
+    return anchor;
   // The name is held by another process (a second name a user made while the
   // service held it): any file of ours held in the folder keeps it from being
   // emptied. This one goes when its last handle closes.
   wchar_t suffix[17];
   wchar_t name[40];
-  if (!random_hex(suffix, 16) || !format_bounded(name, std::size(name), L"service.%s.lock", suffix)) return {};
+  if (!random_hex(suffix, 16) || !format_bounded(name, std::size(name), L"service.%s.lock", suffix))
+    return {};
   file_handle anchor = open_anchor(name, DELETE, relative_disposition::create_new);
   FILE_DISPOSITION_INFO on_close{TRUE};
   if (anchor && !SetFileInformationByHandle(anchor.get(), FileDispositionInfo, &on_close, sizeof on_close)) {
@@ -222,15 +226,22 @@ bool delete_data_folder_anchor() {
   return delete_by_handle(anchor.get());
 }
 
-bool state_files_guarded() { return guard.on; }
+bool state_files_guarded() {
+  return guard.on;
+}
 
-bool state_folder_absent() { return guard.on && guard.absent; }
+bool state_folder_absent() {
+  return guard.on && guard.absent;
+}
 
-HANDLE guarded_folder() { return guard.folder.get(); }
+HANDLE guarded_folder() {
+  return guard.folder.get();
+}
 
 const char* state_folder_problem() {
   if (const char* problem = folder_read_problem()) return problem;
-  if (guard.on && !guard.anchor) return guard.writer ? "its anchor file can't be held" : "it is open for reading only";
+  if (guard.on && !guard.anchor)
+    return guard.writer ? "its anchor file can't be held" : "it is open for reading only";
   return nullptr;
 }
 
@@ -250,7 +261,9 @@ const char* plain_file_problem(HANDLE file) {
 }
 
 bool delete_data_file(const wchar_t* name) {
-  auto missing = [] { return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND; };
+  auto missing = [] {
+    return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  };
   place where;
   if (!locate_name(name, where)) return missing();
   if (where.guarded && refused(name, state_folder_problem())) return false;
@@ -262,7 +275,8 @@ bool delete_data_file(const wchar_t* name) {
 bool rename_data_file(const wchar_t* from, const wchar_t* to) {
   place where;
   if (!locate_name(from, where)) return false;
-  if (where.guarded && (refused(from, state_folder_problem()) || refused(to, existing_file_problem(where.folder, to))))
+  if (where.guarded &&
+      (refused(from, state_folder_problem()) || refused(to, existing_file_problem(where.folder, to))))
     return false;
   file_handle file = open_checked(where, DELETE, SHARE_ALL, relative_disposition::open);
   return file && retry_sharing_clashes([&] { return rename_relative(file.get(), where.folder, to); });
@@ -272,7 +286,8 @@ file_handle open_data_file(const wchar_t* name, DWORD access, DWORD share, bool 
   place where;
   if (!locate_name(name, where)) return {};
   if (where.guarded && refused(name, state_folder_problem())) return {};
-  return open_checked(where, access, share, create ? relative_disposition::open_always : relative_disposition::open);
+  return open_checked(where, access, share,
+                      create ? relative_disposition::open_always : relative_disposition::open);
 }
 
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode) {
@@ -307,9 +322,11 @@ file_replacement::file_replacement(const wchar_t* path) {
   // writer shares it and nobody can plant a file or link under it first.
   wchar_t suffix[17];
   wchar_t temp_name[MAX_PATH + 40];
-  if (!random_hex(suffix, 16) || !format_bounded(temp_name, std::size(temp_name), L"%s.%s.tmp", name_, suffix))
+  if (!random_hex(suffix, 16) ||
+      !format_bounded(temp_name, std::size(temp_name), L"%s.%s.tmp", name_, suffix))
     return;
-  if (guarded_ && (refused(name_, state_folder_problem()) || refused(name_, existing_file_problem(root_, name_))))
+  if (guarded_ &&
+      (refused(name_, state_folder_problem()) || refused(name_, existing_file_problem(root_, name_))))
     return;
   temp_ = open_relative(root_, temp_name, GENERIC_WRITE | DELETE, 0, relative_disposition::create_new, false);
   if (temp_ && guarded_ && refused(name_, state_file_problem(temp_.get()))) {
@@ -323,7 +340,9 @@ file_replacement::~file_replacement() {
   if (!committed_ && temp_) delete_by_handle(temp_.get());
 }
 
-bool file_replacement::write(const void* data, size_t size) { return temp_ && write_all(temp_.get(), data, size); }
+bool file_replacement::write(const void* data, size_t size) {
+  return temp_ && write_all(temp_.get(), data, size);
+}
 
 bool file_replacement::add_stream(const wchar_t* stream, const void* data, size_t size) {
   file_handle out = temp_ ? open_new_stream(temp_.get(), stream) : file_handle{};
@@ -332,7 +351,8 @@ bool file_replacement::add_stream(const wchar_t* stream, const void* data, size_
 
 bool file_replacement::commit() {
   if (!temp_ || !FlushFileBuffers(temp_.get())) return false;
-  if (guarded_ && (refused(name_, state_folder_problem()) || refused(name_, existing_file_problem(root_, name_))))
+  if (guarded_ &&
+      (refused(name_, state_folder_problem()) || refused(name_, existing_file_problem(root_, name_))))
     return false;
   committed_ = retry_sharing_clashes([&] { return rename_relative(temp_.get(), root_, name_); });
   if (committed_) temp_.reset();

@@ -34,8 +34,9 @@ class privileges_on {
                                       reinterpret_cast<TOKEN_PRIVILEGES*>(&before_), &size);
   }
   ~privileges_on() {
-    if (adjusted_) AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&before_), 0,
-                                         nullptr, nullptr);
+    if (adjusted_)
+      AdjustTokenPrivileges(token_.get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&before_), 0, nullptr,
+                            nullptr);
   }
   privileges_on(const privileges_on&) = delete;
   privileges_on& operator=(const privileges_on&) = delete;
@@ -63,7 +64,8 @@ DWORD apply_descriptor(HANDLE folder, const wchar_t* sddl) {
   local_memory descriptor = descriptor_from_sddl(sddl);
   if (!descriptor) return GetLastError();
   privileges_on privileges;
-  return SetKernelObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.get())
+  return SetKernelObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                 descriptor.get())
              ? ERROR_SUCCESS
              : GetLastError();
 }
@@ -148,7 +150,8 @@ DWORD secure_file_in(HANDLE folder, const wchar_t* name, PSECURITY_DESCRIPTOR de
                                    relative_disposition::open, false, {nullptr, true});
   if (!file) return GetLastError();
   const char* problem = plain_file_problem(file.get());
-  if (!problem) return SetKernelObjectSecurity(file.get(), parts, descriptor) ? ERROR_SUCCESS : GetLastError();
+  if (!problem)
+    return SetKernelObjectSecurity(file.get(), parts, descriptor) ? ERROR_SUCCESS : GetLastError();
   if (!remove) return ERROR_SUCCESS;
   // Wine may follow a link to a folder even here: only a handle to the link
   // itself, or to a plain file's extra name, may remove anything.

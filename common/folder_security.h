@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <accctrl.h>
 
 #include <cstddef>
@@ -18,7 +19,7 @@
 // files (no subfolders), read, write, replace and delete the files in it,
 // but can't delete, rename or re-secure the folder itself. The owner-rights
 // entry keeps a file's creator from changing the file's security.
-#define SHARED_FOLDER_DACL                                                                                   \
+#define SHARED_FOLDER_DACL \
   L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x13019f;;;BU)(A;OIIO;0x13019f;;;OW)"
 // An install folder outside Program Files gets what Program Files has:
 // Users read and execute only.
@@ -82,7 +83,8 @@ bool is_under_program_files(const wchar_t* path);
 // in a program folder.
 inline constexpr wchar_t SHARED_FILE_SDDL[] =
     L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x13019f;;;BU)(A;ID;0x13019f;;;OW)";
-inline constexpr wchar_t PROGRAM_FILE_SDDL[] = FOLDER_OWNER L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
+inline constexpr wchar_t PROGRAM_FILE_SDDL[] =
+    FOLDER_OWNER L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
 
 // Setting a folder's descriptor reaches none of the files in it. This gives
 // every plain file directly in folder (held with FILE_LIST_DIRECTORY) the
@@ -92,7 +94,8 @@ inline constexpr wchar_t PROGRAM_FILE_SDDL[] = FOLDER_OWNER L"D:AI(A;ID;FA;;;SY)
 // each). ERROR_SUCCESS, or the Windows error of the first file that could not
 // be secured.
 using second_name_report = std::function<void(const wchar_t* name, const char* why)>;
-[[nodiscard]] DWORD secure_files_in(HANDLE folder, const wchar_t* sddl, const second_name_report& remove = nullptr);
+[[nodiscard]] DWORD secure_files_in(HANDLE folder, const wchar_t* sddl,
+                                    const second_name_report& remove = nullptr);
 
 // Creates the data folder when missing, or takes it as it is, and gives it
 // owner Administrators and the shared folders' protected DACL.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <bcrypt.h>
 #include <objbase.h>
 
@@ -58,13 +59,17 @@ struct file_handle_traits : close_traits<HANDLE, CloseHandle> {
   static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
 };
 
-inline void close_algorithm_provider(BCRYPT_ALG_HANDLE h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+inline void close_algorithm_provider(BCRYPT_ALG_HANDLE h) noexcept {
+  BCryptCloseAlgorithmProvider(h, 0);
+}
 
-using kernel_handle = unique_handle<close_traits<HANDLE, CloseHandle>>;  // events, mutexes, threads, processes
+using kernel_handle =
+    unique_handle<close_traits<HANDLE, CloseHandle>>;  // events, mutexes, threads, processes
 using file_handle = unique_handle<file_handle_traits>;
 using service_handle = unique_handle<close_traits<SC_HANDLE, CloseServiceHandle>>;
 using local_memory = unique_handle<close_traits<HLOCAL, LocalFree>>;
-using global_memory = unique_handle<close_traits<HGLOBAL, GlobalFree>>;  // strings WinHTTP hands over to be freed
+using global_memory =
+    unique_handle<close_traits<HGLOBAL, GlobalFree>>;  // strings WinHTTP hands over to be freed
 // Strings the shell allocates, e.g. SHGetKnownFolderPath.
 using co_task_string = unique_handle<close_traits<wchar_t*, CoTaskMemFree>>;
 using bcrypt_algorithm = unique_handle<close_traits<BCRYPT_ALG_HANDLE, close_algorithm_provider>>;

@@ -39,7 +39,8 @@ constexpr suffix_row ERROR_SUFFIXES[] = {
     {ERROR_WINHTTP_INVALID_URL, " - invalid URL"},
     {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, " - unrecognized URL scheme (use http:// or https://)"},
     {ERROR_WINHTTP_NAME_NOT_RESOLVED,
-     " - ERROR_WINHTTP_NAME_NOT_RESOLVED (DNS: this PC cannot resolve the hostname; check spelling, DNS servers, "
+     " - ERROR_WINHTTP_NAME_NOT_RESOLVED (DNS: this PC cannot resolve the hostname; check spelling, DNS "
+     "servers, "
      "firewall, and that the name exists on the public internet)"},
     {ERROR_WINHTTP_CANNOT_CONNECT, " - cannot connect (server down, port closed or blocked by a firewall)"},
     {ERROR_WINHTTP_CONNECTION_ERROR, " - connection error (aborted or reset)"},
@@ -202,7 +203,9 @@ bool http_exchange::offer_account_to_proxy() {
          WinHttpSetCredentials(request(), WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr);
 }
 
-bool http_exchange::redirected() { return status_code() / 100 == 3; }
+bool http_exchange::redirected() {
+  return status_code() / 100 == 3;
+}
 
 DWORD http_exchange::status_code() {
   DWORD status = 0, size = sizeof status;

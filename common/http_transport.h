@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <winhttp.h>
 
 #include <cstddef>
@@ -13,8 +14,9 @@
 inline constexpr wchar_t USER_AGENT[] = L"QOR Whitelist IP Updater/2.4";
 // Servers in the field may use self-signed, mismatched or expired
 // certificates: unknown CA, wrong name and bad date are accepted.
-inline constexpr DWORD RELAXED_SECURITY_FLAGS =
-    SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+inline constexpr DWORD RELAXED_SECURITY_FLAGS = SECURITY_FLAG_IGNORE_UNKNOWN_CA |
+                                                SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                                                SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
 static_assert(RELAXED_SECURITY_FLAGS == 0x3100);
 
 // Bounded so that no exchange can hold up a command, the service's worker or
@@ -41,7 +43,9 @@ const char* winhttp_error_suffix(DWORD code);
 using winhttp_handle = unique_handle<close_traits<HINTERNET, WinHttpCloseHandle>>;
 
 // A timer-queue timer; deleting it waits for a callback that is running.
-inline void delete_deadline_timer(HANDLE h) noexcept { DeleteTimerQueueTimer(nullptr, h, INVALID_HANDLE_VALUE); }
+inline void delete_deadline_timer(HANDLE h) noexcept {
+  DeleteTimerQueueTimer(nullptr, h, INVALID_HANDLE_VALUE);
+}
 using deadline_timer = unique_handle<close_traits<HANDLE, delete_deadline_timer>>;
 
 // proxy_sign_in: the proxy still answered 407 after it was offered what

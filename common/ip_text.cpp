@@ -5,8 +5,12 @@
 #include "text.h"
 
 namespace {
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool is_hex(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 // Parses a dotted quad from p up to end; true when exactly that range is one.
 bool is_ipv4(const char* p, const char* end) {

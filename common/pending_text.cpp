@@ -5,7 +5,9 @@
 #include "ip_text.h"
 #include "text.h"
 
-bool same_ip(const wchar_t* a, const wchar_t* b) { return equals_ignore_case(a, b); }
+bool same_ip(const wchar_t* a, const wchar_t* b) {
+  return equals_ignore_case(a, b);
+}
 
 int pending_find(const pending_list& list, const wchar_t* ip) {
   for (int i = 0; i < list.count; ++i)

@@ -80,8 +80,8 @@ file_handle open_new_stream(HANDLE file, const wchar_t* stream) {
   InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, file, nullptr);
   HANDLE opened = INVALID_HANDLE_VALUE;
   IO_STATUS_BLOCK io{};
-  if (failed(NtCreateFile(&opened, GENERIC_WRITE | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, 0,
-                          static_cast<ULONG>(relative_disposition::create_new),
+  if (failed(NtCreateFile(&opened, GENERIC_WRITE | SYNCHRONIZE, &attributes, &io, nullptr,
+                          FILE_ATTRIBUTE_NORMAL, 0, static_cast<ULONG>(relative_disposition::create_new),
                           FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0)))
     return {};
   return file_handle(opened);

@@ -57,8 +57,8 @@ bool row_matches(const classification& row, const wchar_t* text) {
 }
 
 // The rules in order; the first that applies decides.
-allowlist_state decide_status(wchar_t* out, size_t cap, const wchar_t* public_ip, const wchar_t* cached_last_ip,
-                              status_sources& sources) {
+allowlist_state decide_status(wchar_t* out, size_t cap, const wchar_t* public_ip,
+                              const wchar_t* cached_last_ip, status_sources& sources) {
   auto decided = [&](allowlist_state state, const wchar_t* text) {
     copy_bounded(out, cap, text);
     return state;
@@ -163,7 +163,9 @@ const char* allowlist_state_word(allowlist_state state) {
   return "error";
 }
 
-bool is_running_text(const wchar_t* state_text) { return equals_ignore_case(state_text, STATE_RUNNING); }
+bool is_running_text(const wchar_t* state_text) {
+  return equals_ignore_case(state_text, STATE_RUNNING);
+}
 
 int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip,
                              const wchar_t* cached_last_ip, status_sources& sources, allowlist_state* state) {

@@ -84,5 +84,6 @@ class status_sources {
 
 // The allowlist status; public_ip may be null (not detected), and so may
 // state when only the text is wanted. 0, or -1 when out is null or cap is 0.
-int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip, const wchar_t* cached_last_ip,
-                             status_sources& sources, allowlist_state* state = nullptr);
+int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip,
+                             const wchar_t* cached_last_ip, status_sources& sources,
+                             allowlist_state* state = nullptr);

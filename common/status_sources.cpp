@@ -7,8 +7,8 @@
 #include "data_folder.h"
 #include "handles.h"
 #include "ip_detect.h"
-#include "state_files.h"
 #include "service_query.h"
+#include "state_files.h"
 #include "text.h"
 
 namespace {

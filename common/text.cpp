@@ -46,9 +46,13 @@ bool copy_cut(Char* dst, size_t cap, const Char* src) {
 }
 }  // namespace
 
-bool copy_bounded(wchar_t* dst, size_t cap, const wchar_t* src) { return copy_cut(dst, cap, src); }
+bool copy_bounded(wchar_t* dst, size_t cap, const wchar_t* src) {
+  return copy_cut(dst, cap, src);
+}
 
-bool copy_bounded(char* dst, size_t cap, const char* src) { return copy_cut(dst, cap, src); }
+bool copy_bounded(char* dst, size_t cap, const char* src) {
+  return copy_cut(dst, cap, src);
+}
 
 // The variadic forms; each platform file supplies the va_list ones.
 bool format_bounded(wchar_t* dst, size_t cap, const wchar_t* format, ...) {
@@ -84,13 +88,21 @@ bool equals_ignore_case(const char* a, size_t a_len, const char* b) {
   return true;
 }
 
-bool is_blank(char c, const char* blanks) { return in_set(c, blanks); }
+bool is_blank(char c, const char* blanks) {
+  return in_set(c, blanks);
+}
 
-bool is_blank(wchar_t c, const char* blanks) { return in_set(c, blanks); }
+bool is_blank(wchar_t c, const char* blanks) {
+  return in_set(c, blanks);
+}
 
-const char* skip_blanks(const char* p, const char* blanks) { return skip_set(p, blanks); }
+const char* skip_blanks(const char* p, const char* blanks) {
+  return skip_set(p, blanks);
+}
 
-const wchar_t* skip_blanks(const wchar_t* p, const char* blanks) { return skip_set(p, blanks); }
+const wchar_t* skip_blanks(const wchar_t* p, const char* blanks) {
+  return skip_set(p, blanks);
+}
 
 std::string_view trim_view_end(std::string_view text, const char* blanks) {
   while (!text.empty() && in_set(text.back(), blanks)) text.remove_suffix(1);
@@ -102,9 +114,13 @@ std::string_view trim_view(std::string_view text, const char* blanks) {
   return trim_view_end(text, blanks);
 }
 
-long parse_decimal(const char* p, long max) { return read_decimal(p, max); }
+long parse_decimal(const char* p, long max) {
+  return read_decimal(p, max);
+}
 
-long parse_decimal(const wchar_t* p, long max) { return read_decimal(p, max); }
+long parse_decimal(const wchar_t* p, long max) {
+  return read_decimal(p, max);
+}
 
 void strip_one_trailing_slash(wchar_t* text) {
   size_t len = std::wcslen(text);

@@ -15,7 +15,8 @@ namespace {
 constexpr wchar_t MUTEX_NAME[] = L"Global\\QORWhitelistIPUpdaterTray";
 constexpr DWORD STATUS_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
-bool register_class(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HICON icon, HICON small_icon) {
+bool register_class(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HICON icon,
+                    HICON small_icon) {
   WNDCLASSEXW cls{};
   cls.cbSize = sizeof cls;
   cls.lpfnWndProc = procedure;
@@ -39,8 +40,7 @@ void show_running_instance() {
 int run_message_loop(HWND status_window, const status_window_state& state) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (dialog_key_message(state.config_window, msg) || dialog_key_message(status_window, msg))
-      continue;
+    if (dialog_key_message(state.config_window, msg) || dialog_key_message(status_window, msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

@@ -34,8 +34,8 @@ void config_text(const uint8_t* data, size_t size) {
   std::string text = as_text(data, size, CONFIG_TEXT_CAPACITY - 1);
   // The callers empty the outputs; the parser only ever sets them.
   wchar_t token[TOKEN_CAPACITY] = L"", url[SERVER_URL_CAPACITY] = L"", name[3] = L"", files_token[1] = L"";
-  parse_config_text(text.c_str(), {{token, TOKEN_CAPACITY}, {url, SERVER_URL_CAPACITY}, {name, 3},
-                                   {files_token, 1}});
+  parse_config_text(text.c_str(),
+                    {{token, TOKEN_CAPACITY}, {url, SERVER_URL_CAPACITY}, {name, 3}, {files_token, 1}});
   FUZZ_CHECK(std::wcslen(token) < TOKEN_CAPACITY && std::wcslen(name) < 3 && files_token[0] == L'\0');
   parse_config_text(text.c_str(), {{nullptr, 0}, {url, SERVER_URL_CAPACITY}, {}, {}});
 }

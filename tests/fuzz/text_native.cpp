@@ -37,14 +37,16 @@ bool utf8_to_wide(const char* src, int src_len, wchar_t* out, size_t cap) {
   std::string units = convert(utf8_to_utf16, bytes, 1, "\xFD\xFF");
   std::wstring wide;
   for (size_t i = 0; i + 1 < units.size(); i += 2)
-    wide += static_cast<wchar_t>(static_cast<unsigned char>(units[i]) | static_cast<unsigned char>(units[i + 1]) << 8);
+    wide += static_cast<wchar_t>(static_cast<unsigned char>(units[i]) |
+                                 static_cast<unsigned char>(units[i + 1]) << 8);
   // All or nothing; a converted zero ends the text, as it does for the callers.
   return wide.size() < cap && copy_bounded(out, cap, wide.c_str());
 }
 
 std::string wstring_to_utf8(const wchar_t* src) {
   std::string units;  // UTF-16LE
-  for (const wchar_t* p = src ? src : L""; *p; ++p) units += {static_cast<char>(*p & 0xff), static_cast<char>(*p >> 8)};
+  for (const wchar_t* p = src ? src : L""; *p; ++p)
+    units += {static_cast<char>(*p & 0xff), static_cast<char>(*p >> 8)};
   return convert(utf16_to_utf8, units, 2, "\xEF\xBF\xBD");
 }
 
@@ -77,6 +79,5 @@ bool vformat_bounded(char* dst, size_t cap, const char* format, va_list args) {
 
 // CharLowerBuffW over the ASCII range is what the classification relies on.
 void lower_in_place(wchar_t* text, size_t len) {
-  for (size_t i = 0; i < len; ++i)
-    text[i] = ascii_lower(text[i]);
+  for (size_t i = 0; i < len; ++i) text[i] = ascii_lower(text[i]);
 }

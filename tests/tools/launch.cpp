@@ -31,8 +31,9 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (i + 1 >= argc || std::wcscmp(argv[i], L"--") != 0) {
-    std::fputs("usage: launch [--stamp=FILE] [--desktop=NAME] [--show=N] NAME=VALUE... -- program [args...]\n",
-               stderr);
+    std::fputs(
+        "usage: launch [--stamp=FILE] [--desktop=NAME] [--show=N] NAME=VALUE... -- program [args...]\n",
+        stderr);
     return 125;
   }
   std::wstring command_line;
@@ -43,8 +44,8 @@ int wmain(int argc, wchar_t** argv) {
   // ERROR_INTERNAL_ERROR before the child runs any of its code; try again.
   constexpr int START_ATTEMPTS = 3;
   for (int attempt = 1;; ++attempt) {
-    if (CreateProcessW(argv[i + 1], command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &info))
+    if (CreateProcessW(argv[i + 1], command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &info))
       break;
     DWORD error = GetLastError();
     std::fprintf(stderr, "launch: CreateProcess failed: %lu\n", error);

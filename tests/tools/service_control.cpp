@@ -43,7 +43,8 @@ long count_handles(DWORD pid) {
   auto query = reinterpret_cast<decltype(&NtQuerySystemInformation)>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   std::vector<unsigned char> buffer(1 << 22);  // far more than a test prefix's handles
-  if (query(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), nullptr) < 0) return -1;
+  if (query(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), nullptr) < 0)
+    return -1;
   const auto* table = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
   long count = 0;
   for (ULONG i = 0; i < table->Count; ++i) count += table->Handle[i].OwnerPid == pid;
@@ -54,8 +55,8 @@ int print_stats() {
   service_handle service = open_service(SERVICE_QUERY_STATUS);
   SERVICE_STATUS_PROCESS state{};
   DWORD needed = 0;
-  if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&state),
-                                        sizeof state, &needed))
+  if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                        reinterpret_cast<BYTE*>(&state), sizeof state, &needed))
     return failed("QueryServiceStatusEx");
   long handles = count_handles(state.dwProcessId);
   if (handles <= 0) return failed("counting the running service's handles", ERROR_NOT_SUPPORTED);
@@ -68,7 +69,8 @@ int print_event_security() {
   if (!event) return failed("OpenEventW");
   constexpr SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   PSECURITY_DESCRIPTOR raw = nullptr;
-  DWORD error = GetSecurityInfo(event.get(), SE_KERNEL_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &raw);
+  DWORD error =
+      GetSecurityInfo(event.get(), SE_KERNEL_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &raw);
   if (error) return failed("GetSecurityInfo", error);
   local_memory descriptor(raw);
   wchar_t* text = nullptr;
@@ -91,6 +93,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (verb == L"stats") return print_stats();
   if (verb == L"security") return print_event_security();
-  std::fputs("usage: service_control event [N] | cycles N (0: the wait alone) | control N | stats | security\n", stderr);
+  std::fputs(
+      "usage: service_control event [N] | cycles N (0: the wait alone) | control N | stats | security\n",
+      stderr);
   return 87;
 }

@@ -30,18 +30,23 @@ constexpr UINT WAIT_MS = 30000;
 std::string text_json(HWND window) {
   std::wstring text(4096, L'\0');
   DWORD_PTR got = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
-                           5000, &got))
-    got = static_cast<DWORD_PTR>(std::max(GetWindowTextW(window, text.data(), static_cast<int>(text.size())), 0));
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_NORMAL, 5000, &got))
+    got = static_cast<DWORD_PTR>(
+        std::max(GetWindowTextW(window, text.data(), static_cast<int>(text.size())), 0));
   text.resize(static_cast<size_t>(got));
   std::string utf8 = wstring_to_utf8(text.c_str()), out(utf8.size() * 6 + 1, '\0');
   json_escape(utf8.c_str(), out.data(), out.size());
   return "\"" + std::string(out.c_str()) + "\"";
 }
 
-long number(const wchar_t* text) { return std::wcstol(text, nullptr, 0); }
+long number(const wchar_t* text) {
+  return std::wcstol(text, nullptr, 0);
+}
 
-HWND status_window() { return FindWindowW(STATUS_CLASS, nullptr); }
+HWND status_window() {
+  return FindWindowW(STATUS_CLASS, nullptr);
+}
 
 HWND find_target(const wchar_t* target) {
   if (std::wcscmp(target, L"status") == 0) return status_window();
@@ -53,8 +58,9 @@ HWND find_target(const wchar_t* target) {
 BOOL CALLBACK list_child(HWND child, LPARAM parent) noexcept {
   if (GetParent(child) != reinterpret_cast<HWND>(parent)) return TRUE;  // direct children only
   DWORD style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
-  std::printf("{\"id\": %d, \"visible\": %d, \"enabled\": %d, \"style\": %lu, \"text\": %s}\n", GetDlgCtrlID(child),
-              (style & WS_VISIBLE) ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, style, text_json(child).c_str());
+  std::printf("{\"id\": %d, \"visible\": %d, \"enabled\": %d, \"style\": %lu, \"text\": %s}\n",
+              GetDlgCtrlID(child), (style & WS_VISIBLE) ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, style,
+              text_json(child).c_str());
   return TRUE;
 }
 
@@ -64,8 +70,8 @@ BOOL CALLBACK list_balloon(HWND window, LPARAM tray_pid) noexcept {
   wchar_t name[32] = {};
   GetWindowThreadProcessId(window, &pid);
   GetClassNameW(window, name, 32);
-  if (pid != static_cast<DWORD>(tray_pid) && IsWindowVisible(window) && std::wcscmp(name, L"tooltips_class32") == 0 &&
-      (GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON))
+  if (pid != static_cast<DWORD>(tray_pid) && IsWindowVisible(window) &&
+      std::wcscmp(name, L"tooltips_class32") == 0 && (GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON))
     std::puts("balloon");
   return TRUE;
 }
@@ -90,8 +96,8 @@ int taskbar_created(HWND window) {
   Shell_NotifyIconW(NIM_DELETE, &data);
   std::puts(known() ? "1" : "0");
   DWORD_PTR result = 0;
-  SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG, WAIT_MS,
-                      &result);
+  SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG,
+                      WAIT_MS, &result);
   for (int i = 0; i < 100 && !known(); ++i) Sleep(100);
   std::puts(known() ? "1" : "0");
   return window ? 0 : 1;
@@ -105,11 +111,12 @@ int send(HWND window, wchar_t** args, long count) {
   for (long i = 0; i < count; ++i) {
     DWORD_PTR result = 0;
     QueryPerformanceCounter(&before);
-    bool answered = SendMessageTimeoutW(window, static_cast<UINT>(number(args[0])), number(args[1]), number(args[2]),
-                                        SMTO_NORMAL, WAIT_MS, &result);
+    bool answered = SendMessageTimeoutW(window, static_cast<UINT>(number(args[0])), number(args[1]),
+                                        number(args[2]), SMTO_NORMAL, WAIT_MS, &result);
     QueryPerformanceCounter(&after);
-    std::puts(answered ? std::to_string((after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart).c_str()
-                       : "timeout");
+    std::puts(answered
+                  ? std::to_string((after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart).c_str()
+                  : "timeout");
     code = answered ? code : 1;
   }
   return code;

@@ -27,7 +27,8 @@ struct fake_network final : agent_network {
   std::function<const char*(const recorded_request&)> answer;
   std::wstring public_ip;  // empty: detection fails
 
-  bool allowlist_request(const wchar_t* method, const wchar_t*, const wchar_t* token, const wchar_t* ip) override {
+  bool allowlist_request(const wchar_t* method, const wchar_t*, const wchar_t* token,
+                         const wchar_t* ip) override {
     recorded_request r{method, ip, token};
     requests.push_back(r);
     const char* error = answer ? answer(r) : nullptr;
@@ -60,9 +61,10 @@ class agent_test : public data_test {
 
 // Anyone can write the queue and each entry is sent: lenient about form, strict about content.
 TEST(pending_text, read_then_written) {
-  const std::string file = "\r\n  198.51.100.1\t\r\n\r\n\n\tFE80::1 \r203.0.113.9\r\n198.51.100.1\nfe80::1\n   \n"
-                           "example.com\n198.51.100.7:443\n10.0.0.0/8\n192.0.2.1\n../x\nfe80::1%eth0\n" +
-                           std::string(63, 'a') + "\n" + std::string(80, '1') + "\n2001:DB8::5\n";
+  const std::string file =
+      "\r\n  198.51.100.1\t\r\n\r\n\n\tFE80::1 \r203.0.113.9\r\n198.51.100.1\nfe80::1\n   \n"
+      "example.com\n198.51.100.7:443\n10.0.0.0/8\n192.0.2.1\n../x\nfe80::1%eth0\n" +
+      std::string(63, 'a') + "\n" + std::string(80, '1') + "\n2001:DB8::5\n";
   pending_list list;
   parse_pending_text(file.c_str(), list);
   EXPECT_EQ(format_pending_text(list), "198.51.100.1\nFE80::1\n203.0.113.9\n192.0.2.1\n2001:DB8::5\n");
@@ -74,16 +76,18 @@ TEST(event_log, the_program_holds_a_sentence_for_every_event_with_each_of_its_te
   std::wstring program(here, GetModuleFileNameW(nullptr, here, MAX_PATH));
   program = program.substr(0, program.rfind(L'\\')) + L"\\..\\bin\\whitelist.exe";
   std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module(
-      LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE), FreeLibrary);
+      LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE),
+      FreeLibrary);
   ASSERT_TRUE(module) << "cannot load " << std::string(program.begin(), program.end());
   for (const service_event& event : SERVICE_EVENTS) {
     const wchar_t* inserts[] = {L"<first>", L"<second>", L"<third>"};
     DWORD_PTR arguments[std::size(inserts)];
-    std::transform(inserts, std::end(inserts), arguments, [](auto text) { return reinterpret_cast<DWORD_PTR>(text); });
+    std::transform(inserts, std::end(inserts), arguments,
+                   [](auto text) { return reinterpret_cast<DWORD_PTR>(text); });
     wchar_t text[1024] = {};
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module.get(), event.id,
-                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, std::size(text),
-                                  reinterpret_cast<va_list*>(arguments));
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module.get(),
+                                  event.id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text,
+                                  std::size(text), reinterpret_cast<va_list*>(arguments));
     std::wstring sentence(text, length), used;
     for (const wchar_t* insert : inserts) used += sentence.find(insert) != std::wstring::npos ? L"+" : L"-";
     EXPECT_EQ(used, std::wstring(event.inserts, L'+') + std::wstring(3 - event.inserts, L'-')) << event.id;
@@ -100,8 +104,9 @@ TEST(event_log, a_failure_streak_warns_once_and_its_end_is_a_recovery) {
   };
   for (bool succeeded : {true, false, false, true, true, false}) step(succeeded, &EVENT_ADDRESS_CHANGED);
   step(true, nullptr);  // a success with nothing of its own to report still ends the streak
-  EXPECT_EQ(reported, (std::vector<DWORD>{MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED, 0, MSG_REGISTRATION_RECOVERED,
-                                          MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED, MSG_REGISTRATION_RECOVERED}));
+  EXPECT_EQ(reported,
+            (std::vector<DWORD>{MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED, 0, MSG_REGISTRATION_RECOVERED,
+                                MSG_ADDRESS_CHANGED, MSG_REGISTRATION_FAILED, MSG_REGISTRATION_RECOVERED}));
 }
 
 TEST(queue_lock, the_service_never_adopts_a_mutex_another_owner_created) {
@@ -118,7 +123,8 @@ TEST(queue_lock, the_service_never_adopts_a_mutex_another_owner_created) {
 
 TEST_F(agent_test, a_queue_that_cannot_be_read_is_not_overwritten) {
   write_bytes(pending_file(), "192.0.2.1\n");
-  file_handle holder(CreateFileW(pending_file().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  file_handle holder(
+      CreateFileW(pending_file().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
   EXPECT_EQ(pending_add(agent, L"192.0.2.2"), queue_add::unwritten);
   holder.reset();
@@ -207,7 +213,8 @@ TEST_F(agent_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   ASSERT_EQ(write_config_file(file(L"whitelist.config").c_str(), "token=A\nserver_url=https://a.test\n"), 0);
   std::wstring path = file(L"last_ip.txt");
   write_bytes(path, "198.51.100.1");
-  file_handle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  file_handle holder(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
   fake_net.public_ip = L"198.51.100.2";
   EXPECT_EQ(sync_command(agent, fake_net), EXIT_FAILED);
@@ -228,8 +235,10 @@ TEST_F(agent_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
   pending_retry_pass(agent, fake_net, pass_mode::log);
   EXPECT_FALSE(std::filesystem::exists(pending_file()));
   EXPECT_EQ(wire(), L"DELETE 198.51.100.1, POST 198.51.100.2, DELETE 198.51.100.2, POST 198.51.100.3, ");
-  const std::string log = log_text(), kept = "could not write last_ip.txt; 198.51.100.3 kept in memory and queued";
-  EXPECT_TRUE(log.find(kept) != std::string::npos && log.find(kept) == log.rfind(kept)) << "logged once: " << log;
+  const std::string log = log_text(),
+                    kept = "could not write last_ip.txt; 198.51.100.3 kept in memory and queued";
+  EXPECT_TRUE(log.find(kept) != std::string::npos && log.find(kept) == log.rfind(kept))
+      << "logged once: " << log;
 }
 
 TEST_F(agent_test, threads_logging_across_the_log_restart_lose_no_line) {

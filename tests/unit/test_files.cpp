@@ -18,7 +18,8 @@ namespace {
 constexpr uint8_t TEST_IV[CIPHER_BLOCK_BYTES] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 constexpr char PLAINTEXT[] = "token=abc\nserver_url=https://example.test\nfiles_name=\nfiles_token=\n";
 constexpr char CIPHERTEXT[] =
-    "\xf2\x5c\x28\x0a\x0f\xbc\xe2\x02\x4b\x65\x5a\xcb\x3b\x6c\x8e\x81\x3a\x76\x01\x9b\x8f\x4a\x87\xdd\xbf\x37\xf4"
+    "\xf2\x5c\x28\x0a\x0f\xbc\xe2\x02\x4b\x65\x5a\xcb\x3b\x6c\x8e\x81\x3a\x76\x01\x9b\x8f\x4a\x87\xdd\xbf\x37"
+    "\xf4"
     "\x3e\xdd\x49\xd6\x21\x37\x6d\x4d\x32\xa5\xad\x7e\xe6\x77\x39\x0a\x00\xdd\x9b\x26\x41\x21\xb3\x48\x08\x81"
     "\xdb\x50\x77\x43\x7b\x5e\xd9\x44\x47\xcb\x66\x49\x59\xa4";
 constexpr char FILE_TEXT[] =
@@ -36,8 +37,8 @@ class config_file : public data_test {
 using state_files = data_test;
 
 file_handle hold_open(const std::wstring& path, DWORD share) {
-  return file_handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
-                                 0, nullptr));
+  return file_handle(
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, 0, nullptr));
 }
 
 std::string json(const std::wstring& text) {
@@ -55,7 +56,8 @@ class agent_runs : public data_test {
     CreateDirectoryW(app.c_str(), nullptr);
     wchar_t own[MAX_PATH + 1] = {};
     GetModuleFileNameW(nullptr, own, MAX_PATH);
-    std::wstring stand_in = std::wstring(own).substr(0, std::wstring(own).rfind(L'\\')) + L"\\stand_in_agent.exe";
+    std::wstring stand_in =
+        std::wstring(own).substr(0, std::wstring(own).rfind(L'\\')) + L"\\stand_in_agent.exe";
     ASSERT_TRUE(CopyFileW(stand_in.c_str(), program(L"whitelist.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(stand_in.c_str(), program(L"sync.exe").c_str(), FALSE));
   }
@@ -64,8 +66,8 @@ class agent_runs : public data_test {
 
 TEST_F(config_file, openssl_known_answers) {
   std::string out(sizeof PLAINTEXT - 1, '\0');
-  ASSERT_EQ(config_cipher(TEST_IV, reinterpret_cast<const uint8_t*>(PLAINTEXT), reinterpret_cast<uint8_t*>(out.data()),
-                          out.size(), cipher_direction::encrypt),
+  ASSERT_EQ(config_cipher(TEST_IV, reinterpret_cast<const uint8_t*>(PLAINTEXT),
+                          reinterpret_cast<uint8_t*>(out.data()), out.size(), cipher_direction::encrypt),
             0);
   EXPECT_EQ(out, std::string(CIPHERTEXT, out.size()));
   write_bytes(path, FILE_TEXT);
@@ -82,7 +84,9 @@ TEST_F(config_file, failed_saves_and_exports_keep_the_file_and_say_why) {
   write_bytes(path, FILE_TEXT);
   // 200 characters of three UTF-8 bytes each do not fit the 511-byte field.
   wchar_t message[64] = L"";
-  EXPECT_EQ(tray_config_save(std::wstring(200, L'\u20ac').c_str(), L"https://a", nullptr, nullptr, message, 64), -1);
+  EXPECT_EQ(
+      tray_config_save(std::wstring(200, L'\u20ac').c_str(), L"https://a", nullptr, nullptr, message, 64),
+      -1);
   EXPECT_STREQ(message, L"Failed to write encrypted config.");
   EXPECT_EQ(read_bytes(path), FILE_TEXT);
 
@@ -136,7 +140,8 @@ TEST_F(state_files, a_held_file_is_waited_out_or_kept_whole) {
 // The guard holds for the rest of the process: CTest runs this test apart.
 TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   static std::string refusals;
-  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }, true).reason, nullptr);
+  ASSERT_EQ(guard_data_folder([](const wchar_t*, const char* why) { refusals += why; }, true).reason,
+            nullptr);
   std::wstring victim = base + L"\\victim.txt";
   write_bytes(victim, "elsewhere");
   std::wstring path = file(L"last_ip.txt");

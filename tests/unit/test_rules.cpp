@@ -1,7 +1,7 @@
 // Text rules as tables, the tray's refresh gate and its DPI scaling.
-#include <gtest/gtest.h>
-
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -28,7 +28,9 @@ struct fake_sources final : status_sources {
   bool configured() override { return reply(L"config ", row.configured ? L"" : nullptr, nullptr, 0); }
   bool last_error(wchar_t* out, size_t cap) override { return reply(L"error ", row.error, out, cap); }
   void service_state(wchar_t* out, size_t cap) override { reply(L"service ", row.state, out, cap); }
-  bool detect_public_ip(wchar_t* out, size_t cap) override { return reply(L"detect ", row.detected, out, cap); }
+  bool detect_public_ip(wchar_t* out, size_t cap) override {
+    return reply(L"detect ", row.detected, out, cap);
+  }
   bool reply(const wchar_t* source, const wchar_t* text, wchar_t* out, size_t cap) {
     asked += source;
     if (text && out) wcsncpy(out, text, cap - 1);
@@ -48,7 +50,8 @@ std::wstring listed_files(const std::string& body, size_t cap) {
   std::wstring found;
   file_list_walker walker(body.c_str(), cap);
   for (file_entry e; walker.next(e);)
-    found += std::to_wstring(e.id) + L" " + utf8_to_wstring(e.name.data(), static_cast<int>(e.name.size())) + L", ";
+    found += std::to_wstring(e.id) + L" " + utf8_to_wstring(e.name.data(), static_cast<int>(e.name.size())) +
+             L", ";
   return found;
 }
 
@@ -60,7 +63,8 @@ std::wstring setup_values(const std::string& text, size_t) {  // result token|ur
 }  // namespace
 
 TEST(text_scanners, table) {
-  const std::string late = R"({"id":5,"original_name":"late"})", n259(259, 'n');  // late's "id" stands one byte in
+  const std::string late = R"({"id":5,"original_name":"late"})",
+                    n259(259, 'n');  // late's "id" stands one byte in
   const struct {
     std::wstring (*scan)(const std::string&, size_t);
     std::string input;
@@ -79,11 +83,14 @@ TEST(text_scanners, table) {
        R"({"id":"3","original_name":"c"},{"id":0,"original_name":"d"},{"id":5},{"original_name":"f","id":6}])",
        L"1 a, 2 b, 6 f, "},
       {listed_files, R"({"id":1,"original_name":")" + n259 + R"(n"})", L""},
-      {listed_files, R"({"id":1,"original_name":")" + n259 + R"("})", L"1 " + std::wstring(259, L'n') + L", "},
+      {listed_files, R"({"id":1,"original_name":")" + n259 + R"("})",
+       L"1 " + std::wstring(259, L'n') + L", "},
       {listed_files, std::string(79, ' ') + late, L"", 100},  // a match in the last 20 bytes of the buffer
       {listed_files, std::string(78, ' ') + late, L"5 late, ", 100},
-      {setup_values, "  whitelist --token \"ab cd\" --server-url https://h.example\r\n", L"0 ab cd|https://h.example"},
-      {setup_values, "Whitelist.exe --token a --server-url u", L"0 a|u"},  // only the nine letters are compared
+      {setup_values, "  whitelist --token \"ab cd\" --server-url https://h.example\r\n",
+       L"0 ab cd|https://h.example"},
+      {setup_values, "Whitelist.exe --token a --server-url u",
+       L"0 a|u"},  // only the nine letters are compared
       {setup_values, "--SERVER-URL u --Token t --token last --extra value", L"0 last|u"},
       // An option name after an option is its value.
       {setup_values, "whitelist --token --server-url --server-url https://h", L"0 --server-url|https://h"},
@@ -94,15 +101,39 @@ TEST(text_scanners, table) {
        L"0 " + std::wstring(255, L'k') + L"|" + std::wstring(511, L'u')},
   };
   for (size_t i = 0; i < std::size(rows); ++i)
-    EXPECT_EQ(rows[i].scan(rows[i].input, rows[i].cap), rows[i].expected) << "row " << i << ": " << rows[i].input;
+    EXPECT_EQ(rows[i].scan(rows[i].input, rows[i].cap), rows[i].expected)
+        << "row " << i << ": " << rows[i].input;
 }
 
 TEST(file_list, only_plain_names_are_written) {
   for (const char* ok : {"report.pdf", "a b.txt", "caf\xc3\xa9.txt", ".hidden", "conf.txt", "COM10", "x..y"})
     EXPECT_TRUE(is_plain_file_name(ok)) << ok;
-  for (const char* bad : {"", ".", "..", "..\\evil.txt", "../evil.txt", "a/b", "a\\b", "C:\\x", "C:x", "x:stream",
-                          "CON", "con.txt", "Lpt1", "NUL .txt", "aux", "COM3.log", "a?b", "a*b", "a|b", "a<b",
-                          "a\"b", "tab\there", "trail.", "trail ", "COM\xc2\xb9", "lpt\xc2\xb3.txt",
+  for (const char* bad : {"",
+                          ".",
+                          "..",
+                          "..\\evil.txt",
+                          "../evil.txt",
+                          "a/b",
+                          "a\\b",
+                          "C:\\x",
+                          "C:x",
+                          "x:stream",
+                          "CON",
+                          "con.txt",
+                          "Lpt1",
+                          "NUL .txt",
+                          "aux",
+                          "COM3.log",
+                          "a?b",
+                          "a*b",
+                          "a|b",
+                          "a<b",
+                          "a\"b",
+                          "tab\there",
+                          "trail.",
+                          "trail ",
+                          "COM\xc2\xb9",
+                          "lpt\xc2\xb3.txt",
                           "Com\xc2\xb2 .log"})
     EXPECT_FALSE(is_plain_file_name(bad)) << bad;
 }
@@ -132,15 +163,17 @@ TEST(classify_last_error, table) {
 TEST(compute_allowlist_status, table) {
   const std::wstring all = L"config error service ";
   const status_row rows[] = {
-      {false, L"unauthorized", L"Running", nullptr, L"1.2.3.4", L"1.2.3.4", L"Not configured / not_configured",
-       L"config "},
+      {false, L"unauthorized", L"Running", nullptr, L"1.2.3.4", L"1.2.3.4",
+       L"Not configured / not_configured", L"config "},
       {true, L"DNS failure", L"Stopped", nullptr, nullptr, L"", L"Error: server not found (DNS) / error",
        L"config error "},
-      {true, nullptr, L"State 7", nullptr, L"1.2.3.4", L"1.2.3.4", L"Service State 7 - sync inactive / service_stopped",
-       all},
+      {true, nullptr, L"State 7", nullptr, L"1.2.3.4", L"1.2.3.4",
+       L"Service State 7 - sync inactive / service_stopped", all},
       {true, nullptr, L"RUNNING", nullptr, L"ABCD::1", L"abcd::1", L"Up to date / up_to_date", all},
-      {true, nullptr, L"Running", nullptr, L"1.2.3.4", L"1.2.3.5", L"Out of sync - sync needed / out_of_sync", all},
-      {true, nullptr, L"Running", nullptr, L"1.2.3.4", nullptr, L"Awaiting first sync / awaiting_first_sync", all},
+      {true, nullptr, L"Running", nullptr, L"1.2.3.4", L"1.2.3.5", L"Out of sync - sync needed / out_of_sync",
+       all},
+      {true, nullptr, L"Running", nullptr, L"1.2.3.4", nullptr, L"Awaiting first sync / awaiting_first_sync",
+       all},
       {true, nullptr, L"Running", nullptr, nullptr, L"1.2.3.4", L"Could not detect public IP / no_public_ip",
        all + L"detect "},
       {true, nullptr, L"Running", L"1.2.3.4", L"", L"1.2.3.4", L"Up to date / up_to_date", all + L"detect "},
@@ -149,7 +182,9 @@ TEST(compute_allowlist_status, table) {
     fake_sources s(rows[i]);
     wchar_t out[STATUS_TEXT_CAPACITY] = L"junk";
     allowlist_state state{};
-    EXPECT_EQ(compute_allowlist_status(out, STATUS_TEXT_CAPACITY, rows[i].public_ip, rows[i].last_ip, s, &state), 0);
+    EXPECT_EQ(
+        compute_allowlist_status(out, STATUS_TEXT_CAPACITY, rows[i].public_ip, rows[i].last_ip, s, &state),
+        0);
     std::string word = allowlist_state_word(state);
     EXPECT_EQ(out + (L" / " + std::wstring(word.begin(), word.end())) + L" / " + s.asked,
               rows[i].expected + std::wstring(L" / ") + rows[i].asked)
@@ -178,7 +213,8 @@ TEST(refresh_gate, one_at_a_time_and_a_request_meanwhile_is_kept) {
 TEST(dpi_scale, rounds_as_the_system_does_and_keeps_neighbours_touching) {
   // Font heights are negative, and halves occur from 120 DPI on.
   for (int dpi : {96, 120, 144, 168, 192, 240, 288})
-    for (int v = -40; v <= 600; ++v) ASSERT_EQ(scale_for_dpi(v, dpi), MulDiv(v, dpi, 96)) << v << " at " << dpi;
+    for (int v = -40; v <= 600; ++v)
+      ASSERT_EQ(scale_for_dpi(v, dpi), MulDiv(v, dpi, 96)) << v << " at " << dpi;
   constexpr design_box left{20, 294, 104, 32}, right{124, 294, 104, 32}, below{20, 326, 104, 10};
   for (int dpi : {120, 144, 168}) {
     design_box l = scale_box(left, dpi), r = scale_box(right, dpi), b = scale_box(below, dpi);

@@ -43,7 +43,8 @@ class data_test : public ::testing::Test {
 
 inline void write_bytes(const std::wstring& path, const std::string& bytes) {
   std::ofstream file(std::filesystem::path(path), std::ios::binary);
-  ASSERT_TRUE(file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) << "cannot write test file";
+  ASSERT_TRUE(file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush())
+      << "cannot write test file";
 }
 
 inline std::string read_bytes(const std::wstring& path) {  // empty when missing

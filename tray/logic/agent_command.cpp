@@ -39,11 +39,13 @@ bool sync_command_line(const wchar_t* program_path, wchar_t* out, size_t cap) {
 
 bool files_command_line(const wchar_t* program_path, const wchar_t* name, const wchar_t* token, wchar_t* out,
                         size_t cap) {
-  return build(program_path, {{L"files", false}, {L"--name", false}, {name, true}, {L"--token", false}, {token, true}},
-               out, cap);
+  return build(program_path,
+               {{L"files", false}, {L"--name", false}, {name, true}, {L"--token", false}, {token, true}}, out,
+               cap);
 }
 
-void sync_failure_balloon_text(const wchar_t* result_text, const wchar_t* last_error, wchar_t* out, size_t cap) {
+void sync_failure_balloon_text(const wchar_t* result_text, const wchar_t* last_error, wchar_t* out,
+                               size_t cap) {
   const wchar_t* text = TEXT_SYNC_FAILED_SHORT;
   if (result_text && *result_text)
     text = result_text;

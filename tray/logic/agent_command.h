@@ -16,4 +16,5 @@ bool files_command_line(const wchar_t* program_path, const wchar_t* name, const 
 
 // The balloon of a failed sync: the worker's text, else the last error (may
 // be null), else "Whitelist sync failed.", cut like every balloon text.
-void sync_failure_balloon_text(const wchar_t* result_text, const wchar_t* last_error, wchar_t* out, size_t cap);
+void sync_failure_balloon_text(const wchar_t* result_text, const wchar_t* last_error, wchar_t* out,
+                               size_t cap);

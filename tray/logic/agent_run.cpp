@@ -37,8 +37,8 @@ enum class run_end { exited_ok, exited_failed, not_run };
 // Finds, starts and waits for one agent child. On not_run the message is
 // written; on exited_failed the caller words the failure.
 template <typename BuildLine>
-run_end run_agent(const wchar_t* folder, const wchar_t* program, BuildLine build_line, bool hidden, DWORD wait_ms,
-                  int* exit_code, wchar_t* message, size_t cap) {
+run_end run_agent(const wchar_t* folder, const wchar_t* program, BuildLine build_line, bool hidden,
+                  DWORD wait_ms, int* exit_code, wchar_t* message, size_t cap) {
   wchar_t path[PROGRAM_PATH_CAPACITY];
   if (!find_program(folder, program, path, PROGRAM_PATH_CAPACITY)) {
     write_message(message, cap, FORMAT_PROGRAM_NOT_FOUND, program);
@@ -46,7 +46,8 @@ run_end run_agent(const wchar_t* folder, const wchar_t* program, BuildLine build
   }
   wchar_t line[FILES_COMMAND_LINE_CAPACITY];
   if (!build_line(path, line)) {
-    write_message(message, cap, FORMAT_PROGRAM_NOT_STARTED, program, static_cast<unsigned>(ERROR_BUFFER_OVERFLOW));
+    write_message(message, cap, FORMAT_PROGRAM_NOT_STARTED, program,
+                  static_cast<unsigned>(ERROR_BUFFER_OVERFLOW));
     return run_end::not_run;
   }
 
@@ -57,7 +58,8 @@ run_end run_agent(const wchar_t* folder, const wchar_t* program, BuildLine build
     startup.wShowWindow = SW_HIDE;
   }
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+  if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &info)) {
     write_message(message, cap, FORMAT_PROGRAM_NOT_STARTED, program, static_cast<unsigned>(GetLastError()));
     return run_end::not_run;
   }
@@ -70,7 +72,8 @@ run_end run_agent(const wchar_t* folder, const wchar_t* program, BuildLine build
     // can overwrite what is reported now.
     TerminateProcess(process.get(), 1);
     WaitForSingleObject(process.get(), STOP_WAIT_MS);
-    write_message(message, cap, FORMAT_PROGRAM_TIMED_OUT, program, static_cast<unsigned>(wait_ms / MS_PER_MINUTE));
+    write_message(message, cap, FORMAT_PROGRAM_TIMED_OUT, program,
+                  static_cast<unsigned>(wait_ms / MS_PER_MINUTE));
     return run_end::not_run;
   }
   DWORD code = 1;  // a code that can't be read counts as failure

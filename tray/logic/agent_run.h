@@ -22,7 +22,8 @@ inline constexpr unsigned SYNC_WAIT_MS = 180000;
 inline constexpr unsigned FILES_WAIT_MS = 1800000;
 inline constexpr size_t RUN_RESULT_TEXT_CAPACITY = 2048;
 inline constexpr wchar_t TEXT_SYNC_FAILED[] = L"Whitelist sync failed. Check configuration.";
-inline constexpr wchar_t TEXT_DOWNLOAD_FAILED[] = L"File download failed. Check files customer name and token.";
+inline constexpr wchar_t TEXT_DOWNLOAD_FAILED[] =
+    L"File download failed. Check files customer name and token.";
 inline constexpr wchar_t TEXT_FILES_VALUES_REQUIRED[] = L"Files customer name and files token are required.";
 inline constexpr wchar_t FORMAT_PROGRAM_NOT_FOUND[] = L"Could not find %s in the install folder.";
 inline constexpr wchar_t FORMAT_PROGRAM_NOT_STARTED[] = L"Failed to start %s (error %u).";
@@ -32,7 +33,7 @@ inline constexpr wchar_t FORMAT_PROGRAM_TIMED_OUT[] =
 // What a worker reports of a run; allocated by the worker, freed by the
 // window that receives it (or by the worker when the post fails).
 struct agent_run_result {
-  int result;  // 0 success, -1 failure
+  int result;                              // 0 success, -1 failure
   wchar_t text[RUN_RESULT_TEXT_CAPACITY];  // the failure message, empty on success
 };
 

@@ -20,8 +20,8 @@ transfer_result copy_result(const wchar_t* source, const wchar_t* destination) {
 
 // The system's text for error, without its line end; false when it has none.
 bool system_error_text(unsigned long error, wchar_t* out, size_t cap) {
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out,
-                                static_cast<DWORD>(cap), nullptr);
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                out, static_cast<DWORD>(cap), nullptr);
   while (length > 0 && std::iswspace(out[length - 1])) out[--length] = L'\0';
   return length > 0;
 }
@@ -33,7 +33,8 @@ transfer_result export_config_file(const wchar_t* destination) {
   data_file_path(CONFIG_FILE_NAME, source, PATH_CAPACITY);
   if (GetFileAttributesW(source) == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {transfer_status::no_config, error};
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return {transfer_status::no_config, error};
   }
   return copy_result(source, destination);
 }

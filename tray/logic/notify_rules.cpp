@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "text.h"
 #include "status_look.h"
+#include "text.h"
 #include "tray_app.h"
 
 namespace {
@@ -24,7 +24,8 @@ void cut_balloon_text(const wchar_t* text, wchar_t* out, size_t cap) {
 }
 
 notify_plan plan_notifications(notify_memory& memory, const wchar_t* last_whitelisted,
-                               const wchar_t* allowlist_status, const wchar_t* last_error, bool window_hidden) {
+                               const wchar_t* allowlist_status, const wchar_t* last_error,
+                               bool window_hidden) {
   notify_plan plan;
   const wchar_t* ip = last_whitelisted ? last_whitelisted : L"";
   const wchar_t* error = last_error ? last_error : L"";

@@ -11,7 +11,8 @@
 
 namespace {
 bool load_token_and_server(wchar_t* token, wchar_t* server_url) {
-  return tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0) == 0;
+  return tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0) ==
+         0;
 }
 }  // namespace
 
@@ -21,7 +22,9 @@ int config_present() {
   return load_token_and_server(token, server_url) && token[0] && server_url[0] ? 1 : 0;
 }
 
-void free_status_snapshot(status_snapshot* snapshot) noexcept { std::free(snapshot); }
+void free_status_snapshot(status_snapshot* snapshot) noexcept {
+  std::free(snapshot);
+}
 
 status_snapshot* build_status_snapshot(const wchar_t* last_ip, bool reload_last_ip) noexcept {
   auto* s = static_cast<status_snapshot*>(std::calloc(1, sizeof(status_snapshot)));
@@ -53,7 +56,8 @@ status_snapshot* build_status_snapshot(const wchar_t* last_ip, bool reload_last_
   // The balloons' error is this same reading; one that needs more than
   // their 512 units counts as none, as a read into 512 units would.
   wchar_t error[LAST_ERROR_TEXT_CAPACITY] = {};
-  s->has_last_error = sources.last_error(error, LAST_ERROR_TEXT_CAPACITY) && std::wcslen(error) < std::size(s->last_error);
+  s->has_last_error =
+      sources.last_error(error, LAST_ERROR_TEXT_CAPACITY) && std::wcslen(error) < std::size(s->last_error);
   if (s->has_last_error) copy_bounded(s->last_error, std::size(s->last_error), error);
 
   if (s->last_ip[0]) copy_bounded(s->last_whitelisted, std::size(s->last_whitelisted), s->last_ip);

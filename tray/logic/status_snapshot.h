@@ -19,7 +19,7 @@ struct status_snapshot {
   wchar_t token_display[TOKEN_DISPLAY_CAPACITY];
   wchar_t allowlist_status[STATUS_TEXT_CAPACITY];
   wchar_t pending_cleanup[SHORT_FIELD_CAPACITY];
-  bool configured;  // token and server URL saved: "Export" is offered
+  bool configured;      // token and server URL saved: "Export" is offered
   bool has_last_error;  // last_error.txt holds a reason (read into 512 units)
   wchar_t last_error[NOTIFIED_ERROR_CAPACITY];
 };

@@ -12,7 +12,8 @@ wchar_t* state_file_path(const wchar_t* file_name, wchar_t* out) {
 }  // namespace
 
 int tray_config_load(wchar_t* token, size_t token_cap, wchar_t* server_url, size_t server_url_cap,
-                     wchar_t* files_name, size_t files_name_cap, wchar_t* files_token, size_t files_token_cap) {
+                     wchar_t* files_name, size_t files_name_cap, wchar_t* files_token,
+                     size_t files_token_cap) {
   wchar_t path[PATH_CAPACITY];
   config_record record;
   int result = read_config_record(state_file_path(CONFIG_FILE_NAME, path), record);
@@ -37,8 +38,8 @@ int tray_config_save(const wchar_t* token, const wchar_t* server_url, const wcha
   };
   if (!token || !*token || !server_url || !*server_url) return fail(MSG_TOKEN_AND_URL_REQUIRED);
   wchar_t path[PATH_CAPACITY];
-  if (write_config_values(state_file_path(CONFIG_FILE_NAME, path), token, server_url, files_name ? files_name : L"",
-                          files_token ? files_token : L"") != 0)
+  if (write_config_values(state_file_path(CONFIG_FILE_NAME, path), token, server_url,
+                          files_name ? files_name : L"", files_token ? files_token : L"") != 0)
     return fail(MSG_CONFIG_WRITE_FAILED);
   return 0;
 }
@@ -46,10 +47,13 @@ int tray_config_save(const wchar_t* token, const wchar_t* server_url, const wcha
 void tray_read_last_ip(wchar_t* out, size_t cap) {
   if (!out || cap == 0) return;
   wchar_t path[PATH_CAPACITY];
-  if (read_last_ip(state_file_path(LAST_IP_FILE_NAME, path), out, cap) == read_result::missing) out[0] = L'\0';
+  if (read_last_ip(state_file_path(LAST_IP_FILE_NAME, path), out, cap) == read_result::missing)
+    out[0] = L'\0';
 }
 
-int tray_read_last_error(wchar_t* out, size_t cap) { return read_last_error_text(out, cap); }
+int tray_read_last_error(wchar_t* out, size_t cap) {
+  return read_last_error_text(out, cap);
+}
 
 int tray_detect_public_ip(const wchar_t* server_url, wchar_t* out, size_t cap) {
   return detect_public_ip(out, cap, server_url) ? 0 : -1;

@@ -12,7 +12,8 @@ inline constexpr wchar_t MSG_CONFIG_WRITE_FAILED[] = L"Failed to write encrypted
 
 // Every output is optional (null or capacity 0: not wanted).
 int tray_config_load(wchar_t* token, size_t token_cap, wchar_t* server_url, size_t server_url_cap,
-                     wchar_t* files_name, size_t files_name_cap, wchar_t* files_token, size_t files_token_cap);
+                     wchar_t* files_name, size_t files_name_cap, wchar_t* files_token,
+                     size_t files_token_cap);
 // files_name and files_token may be null. On failure a message goes to
 // message when a buffer is given.
 int tray_config_save(const wchar_t* token, const wchar_t* server_url, const wchar_t* files_name,

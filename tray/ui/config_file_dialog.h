@@ -8,8 +8,7 @@
 inline constexpr wchar_t EXPORT_DIALOG_TITLE[] = L"Export encrypted config";
 inline constexpr wchar_t EXPORT_DEFAULT_EXTENSION[] = L"config";
 // Pairs of display text and pattern, ended by an empty pair.
-inline constexpr wchar_t CONFIG_FILE_FILTER[] =
-    L"Config files (*.config)\0*.config\0All files (*.*)\0*.*\0";
+inline constexpr wchar_t CONFIG_FILE_FILTER[] = L"Config files (*.config)\0*.config\0All files (*.*)\0*.*\0";
 inline constexpr wchar_t IMPORT_DIALOG_TITLE[] = L"Import encrypted config";
 inline constexpr wchar_t TEXT_PATH_TOO_LONG[] = L"The chosen path is too long (at most 259 characters).";
 

@@ -38,11 +38,14 @@ constexpr control SETUP_CONTROLS[] = {
     {L"STATIC", L"Setup command", 0, FIELD_LEFT, 80, FIELD_WIDTH, 18, 0},
     {L"EDIT", L"", ID_SETUP_COMMAND_EDIT, FIELD_LEFT, 100, FIELD_WIDTH, 56,
      ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP},
-    {L"STATIC", L"Paste from the plugin dashboard, e.g. whitelist --token <token> --server-url <url>", 0, FIELD_LEFT,
-     162, FIELD_WIDTH, 32, 0},
-    {L"BUTTON", L"Import config", ID_IMPORT_BUTTON, PANEL_MARGIN, SETUP_BUTTON_TOP, 110, FORM_BUTTON_HEIGHT, PUSH},
-    {L"BUTTON", L"Save", ID_SAVE_BUTTON, SAVE_LEFT, SETUP_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT, DEFAULT_PUSH},
-    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, CANCEL_LEFT, SETUP_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT, PUSH},
+    {L"STATIC", L"Paste from the plugin dashboard, e.g. whitelist --token <token> --server-url <url>", 0,
+     FIELD_LEFT, 162, FIELD_WIDTH, 32, 0},
+    {L"BUTTON", L"Import config", ID_IMPORT_BUTTON, PANEL_MARGIN, SETUP_BUTTON_TOP, 110, FORM_BUTTON_HEIGHT,
+     PUSH},
+    {L"BUTTON", L"Save", ID_SAVE_BUTTON, SAVE_LEFT, SETUP_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT,
+     DEFAULT_PUSH},
+    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, CANCEL_LEFT, SETUP_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT,
+     PUSH},
 };
 
 constexpr control CONFIG_CONTROLS[] = {
@@ -54,10 +57,12 @@ constexpr control CONFIG_CONTROLS[] = {
     {L"EDIT", L"", ID_FILES_NAME_EDIT, FIELD_LEFT, 204, FIELD_WIDTH, 26, LINE_EDIT},
     {L"STATIC", L"Files token", 0, FIELD_LEFT, 236, 120, 18, 0},
     {L"EDIT", L"", ID_FILES_TOKEN_EDIT, FIELD_LEFT, 256, FIELD_WIDTH, 26, ES_PASSWORD | LINE_EDIT},
-    {L"BUTTON", TEXT_DOWNLOAD_FILES, ID_DOWNLOAD_BUTTON, PANEL_MARGIN, CONFIG_BUTTON_TOP, 120, FORM_BUTTON_HEIGHT,
+    {L"BUTTON", TEXT_DOWNLOAD_FILES, ID_DOWNLOAD_BUTTON, PANEL_MARGIN, CONFIG_BUTTON_TOP, 120,
+     FORM_BUTTON_HEIGHT, PUSH},
+    {L"BUTTON", L"Save", ID_SAVE_BUTTON, SAVE_LEFT, CONFIG_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT,
+     DEFAULT_PUSH},
+    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, CANCEL_LEFT, CONFIG_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT,
      PUSH},
-    {L"BUTTON", L"Save", ID_SAVE_BUTTON, SAVE_LEFT, CONFIG_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT, DEFAULT_PUSH},
-    {L"BUTTON", L"Cancel", ID_CANCEL_BUTTON, CANCEL_LEFT, CONFIG_BUTTON_TOP, SAVE_WIDTH, FORM_BUTTON_HEIGHT, PUSH},
 };
 
 // The window's own state, one window at a time; GWLP_USERDATA points here
@@ -76,10 +81,16 @@ busy_flag download_in_progress;
 config_window_state& form_of(HWND window) {
   return *reinterpret_cast<config_window_state*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
-bool is_setup_form(HWND window) { return form_of(window).setup_form; }
-HWND owner_of(HWND window) { return GetWindow(window, GW_OWNER); }
+bool is_setup_form(HWND window) {
+  return form_of(window).setup_form;
+}
+HWND owner_of(HWND window) {
+  return GetWindow(window, GW_OWNER);
+}
 
-void warn(HWND window, const wchar_t* text) { MessageBoxW(window, text, APP_TITLE, MB_OK | MB_ICONWARNING); }
+void warn(HWND window, const wchar_t* text) {
+  MessageBoxW(window, text, APP_TITLE, MB_OK | MB_ICONWARNING);
+}
 void fail(HWND window, const wchar_t* text, const wchar_t* caption = APP_TITLE) {
   MessageBoxW(window, text, caption, MB_OK | MB_ICONERROR);
 }
@@ -91,7 +102,8 @@ void create_controls(HWND window, const control (&controls)[N]) {
     DWORD ex_style = c.id != 0 && c.cls[0] == L'E' ? WS_EX_CLIENTEDGE : 0;
     // Created in visual order, which is the order of the Tab key. Labels
     // share id 0, so each control keeps its row of the table for the layout.
-    HWND child = create_child(window, c.cls, c.text, WS_VISIBLE | c.style, 0, 0, 0, 0, c.id, nullptr, ex_style);
+    HWND child =
+        create_child(window, c.cls, c.text, WS_VISIBLE | c.style, 0, 0, 0, 0, c.id, nullptr, ex_style);
     if (child) SetWindowLongPtrW(child, GWLP_USERDATA, static_cast<LONG_PTR>(i + 1));
   }
 }
@@ -115,8 +127,9 @@ BOOL CALLBACK place_control(HWND child, LPARAM parameter) noexcept {
 // Places every control at the window's DPI with the body font of that DPI.
 void layout_controls(HWND window) {
   UINT dpi = window_dpi(window);
-  layout_pass pass = is_setup_form(window) ? layout_pass{SETUP_CONTROLS, std::size(SETUP_CONTROLS), dpi, nullptr}
-                                           : layout_pass{CONFIG_CONTROLS, std::size(CONFIG_CONTROLS), dpi, nullptr};
+  layout_pass pass = is_setup_form(window)
+                         ? layout_pass{SETUP_CONTROLS, std::size(SETUP_CONTROLS), dpi, nullptr}
+                         : layout_pass{CONFIG_CONTROLS, std::size(CONFIG_CONTROLS), dpi, nullptr};
   pass.font = fonts_for(dpi).body_font;
   EnumChildWindows(window, place_control, reinterpret_cast<LPARAM>(&pass));
 }
@@ -147,7 +160,8 @@ void on_create(HWND window) {
 void on_destroy(HWND window) {
   HWND owner = owner_of(window);
   EnableWindow(owner, TRUE);
-  PostMessageW(owner, WM_CONFIG_CLOSED, static_cast<WPARAM>(form_of(window).outcome), reinterpret_cast<LPARAM>(window));
+  PostMessageW(owner, WM_CONFIG_CLOSED, static_cast<WPARAM>(form_of(window).outcome),
+               reinterpret_cast<LPARAM>(window));
 }
 
 // The form while Save's sync runs: every control disabled, the busy cursor;
@@ -341,10 +355,10 @@ HWND open_config_window(HWND owner, bool setup_form) {
   // Opens on the owner's monitor; the frame is added once the window exists.
   int dpi = static_cast<int>(window_dpi(owner));
   int height = setup_form ? SETUP_CLIENT_HEIGHT : CONFIG_CLIENT_HEIGHT;
-  HWND window = CreateWindowExW(WINDOW_EX_STYLE, SETTINGS_CLASS, setup_form ? SETUP_TITLE : CONFIG_TITLE,
-                                WINDOW_STYLE, CW_USEDEFAULT, CW_USEDEFAULT, scale_for_dpi(FORM_CLIENT_WIDTH, dpi),
-                                scale_for_dpi(height, dpi), owner, nullptr,
-                                reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)), &the_form);
+  HWND window = CreateWindowExW(
+      WINDOW_EX_STYLE, SETTINGS_CLASS, setup_form ? SETUP_TITLE : CONFIG_TITLE, WINDOW_STYLE, CW_USEDEFAULT,
+      CW_USEDEFAULT, scale_for_dpi(FORM_CLIENT_WIDTH, dpi), scale_for_dpi(height, dpi), owner, nullptr,
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)), &the_form);
   if (!window) {
     EnableWindow(owner, TRUE);
     return nullptr;
@@ -360,8 +374,9 @@ HWND open_config_window(HWND owner, bool setup_form) {
 LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   switch (message) {
     case WM_NCCREATE:  // the form's state, from open_config_window
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
+      SetWindowLongPtrW(
+          window, GWLP_USERDATA,
+          reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
       break;
     case WM_CREATE: on_create(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
@@ -379,12 +394,13 @@ LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LP
       return TRUE;
     case WM_SAVE_SYNC_DONE: on_save_sync_done(window, lparam); return 0;
     case WM_ERASEBKGND:
-      paint_window_background(window, reinterpret_cast<HDC>(wparam),
-                              panel_box(FORM_CLIENT_WIDTH, is_setup_form(window) ? SETUP_PANEL_BOTTOM
-                                                                                 : CONFIG_PANEL_BOTTOM));
+      paint_window_background(
+          window, reinterpret_cast<HDC>(wparam),
+          panel_box(FORM_CLIENT_WIDTH, is_setup_form(window) ? SETUP_PANEL_BOTTOM : CONFIG_PANEL_BOTTOM));
       return 1;
     case WM_CTLCOLORSTATIC:
-      return reinterpret_cast<LRESULT>(color_label(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
+      return reinterpret_cast<LRESULT>(
+          color_label(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
     case WM_CLOSE:
       if (!form_of(window).saving) DestroyWindow(window);
       return 0;

@@ -40,15 +40,22 @@ void keep_dialog_focus(HWND window, WPARAM wparam, HWND& remembered) {
     if (focus && IsChild(window, focus)) remembered = focus;
     return;
   }
-  HWND target = remembered && IsChild(window, remembered) && IsWindowEnabled(remembered) ? remembered : nullptr;
+  HWND target =
+      remembered && IsChild(window, remembered) && IsWindowEnabled(remembered) ? remembered : nullptr;
   if (!target) target = first_tab_stop(window);
-  if (target) SetFocus(target);
-  else SetFocus(window);
+  if (target)
+    SetFocus(target);
+  else
+    SetFocus(window);
 }
 
-void focus_first_control(HWND window) { focus_control(first_tab_stop(window)); }
+void focus_first_control(HWND window) {
+  focus_control(first_tab_stop(window));
+}
 
-LRESULT default_button_answer(int id) { return MAKELRESULT(id, DC_HASDEFID); }
+LRESULT default_button_answer(int id) {
+  return MAKELRESULT(id, DC_HASDEFID);
+}
 
 bool dialog_key_message(HWND window, MSG& msg) {
   if (!window || !IsWindowVisible(window) || !IsWindowEnabled(window)) return false;

@@ -22,11 +22,14 @@ struct drawing_resources {
 
 void create_font(font_handle& font, int height, int weight, UINT dpi) {
   if (font) return;
-  font.reset(CreateFontW(scale_for_dpi(height, static_cast<int>(dpi)), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FONT_FACE));
+  font.reset(CreateFontW(scale_for_dpi(height, static_cast<int>(dpi)), 0, 0, 0, weight, FALSE, FALSE, FALSE,
+                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                         DEFAULT_PITCH | FF_DONTCARE, FONT_FACE));
 }
 
-HICON system_application_icon() { return LoadIconW(nullptr, IDI_APPLICATION); }
+HICON system_application_icon() {
+  return LoadIconW(nullptr, IDI_APPLICATION);
+}
 }  // namespace
 
 HICON load_resource_icon(HINSTANCE instance, int size, icon_handle& owner) {
@@ -36,7 +39,8 @@ HICON load_resource_icon(HINSTANCE instance, int size, icon_handle& owner) {
 }
 
 ui_resources ui() {
-  return {resources.page_brush.get(), resources.white_brush.get(), resources.large_icon, resources.small_icon};
+  return {resources.page_brush.get(), resources.white_brush.get(), resources.large_icon,
+          resources.small_icon};
 }
 
 font_set fonts_for(UINT dpi) {
@@ -58,14 +62,18 @@ void create_brushes() {
 
 void load_icons(HINSTANCE instance) {
   // The system DPI's sizes: the notification area and the class icons use it.
-  resources.large_icon = load_resource_icon(instance, GetSystemMetrics(SM_CXICON), resources.large_icon_owned);
+  resources.large_icon =
+      load_resource_icon(instance, GetSystemMetrics(SM_CXICON), resources.large_icon_owned);
   if (!resources.large_icon) resources.large_icon = system_application_icon();
-  resources.small_icon = load_resource_icon(instance, GetSystemMetrics(SM_CXSMICON), resources.small_icon_owned);
+  resources.small_icon =
+      load_resource_icon(instance, GetSystemMetrics(SM_CXSMICON), resources.small_icon_owned);
   if (!resources.small_icon) resources.small_icon = system_application_icon();
   if (!resources.small_icon) resources.small_icon = resources.large_icon;
 }
 
-void release_ui_resources() { resources = drawing_resources{}; }
+void release_ui_resources() {
+  resources = drawing_resources{};
+}
 
 namespace {
 void paint_panel(HDC dc, design_box box, UINT dpi) {

@@ -40,7 +40,6 @@ constexpr button BUTTONS[] = {
 
 constexpr size_t SERVICE_TEXT_READ = 64;
 
-
 void show_export_button(HWND window, bool configured) {
   HWND export_button = GetDlgItem(window, ID_EXPORT_BUTTON);
   ShowWindow(export_button, configured ? SW_SHOW : SW_HIDE);
@@ -50,12 +49,14 @@ void show_export_button(HWND window, bool configured) {
 
 void create_status_controls(HWND window, bool configured) {
   for (int i = 0; i < ROW_COUNT; ++i) {
-    create_child(window, L"STATIC", ROWS[i].label, WS_VISIBLE | SS_RIGHT, 0, 0, 0, 0, ROWS[i].label_id, nullptr);
+    create_child(window, L"STATIC", ROWS[i].label, WS_VISIBLE | SS_RIGHT, 0, 0, 0, 0, ROWS[i].label_id,
+                 nullptr);
     create_child(window, L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_ENDELLIPSIS | SS_NOPREFIX, 0, 0, 0, 0,
                  ROWS[i].value_id, nullptr);
   }
   // Created left to right: the order of the Tab key.
-  for (const button& b : BUTTONS) create_child(window, L"BUTTON", b.text, WS_TABSTOP | b.style, 0, 0, 0, 0, b.id, nullptr);
+  for (const button& b : BUTTONS)
+    create_child(window, L"BUTTON", b.text, WS_TABSTOP | b.style, 0, 0, 0, 0, b.id, nullptr);
   show_export_button(window, configured);
   create_child(window, L"STATIC", TEXT_FOOTER, WS_VISIBLE | SS_LEFT, 0, 0, 0, 0, ID_FOOTER, nullptr);
 }
@@ -71,7 +72,8 @@ void layout_status_controls(HWND window, const status_panel& panel) {
                 fonts.body_font);
   }
   for (const button& b : BUTTONS)
-    place_child(GetDlgItem(window, b.id), {b.left, BUTTON_TOP, BUTTON_WIDTH, BUTTON_HEIGHT}, dpi, fonts.body_font);
+    place_child(GetDlgItem(window, b.id), {b.left, BUTTON_TOP, BUTTON_WIDTH, BUTTON_HEIGHT}, dpi,
+                fonts.body_font);
   place_child(GetDlgItem(window, ID_FOOTER), {FOOTER_LEFT, FOOTER_TOP, FOOTER_WIDTH, FOOTER_HEIGHT}, dpi,
               fonts.small_font);
   if (HWND tooltip = panel.tooltip)
@@ -82,8 +84,8 @@ void create_status_tooltip(HWND window, status_panel& panel) {
   HWND& tooltip = panel.tooltip;
   if (tooltip) return;
   tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
-                                   reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), nullptr);
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
+                            reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), nullptr);
   if (!tooltip) return;
   SendMessageW(tooltip, TTM_SETMAXTIPWIDTH, 0,
                scale_for_dpi(TOOLTIP_MAX_WIDTH, static_cast<int>(window_dpi(window))));

@@ -32,10 +32,12 @@ void set_status_window_icons(HWND window) {
   ui_resources r = ui();
   HICON large = r.large_icon, small = r.small_icon;
   auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
-  int large_size = system_metric_for_dpi(SM_CXICON, dpi), small_size = system_metric_for_dpi(SM_CXSMICON, dpi);
+  int large_size = system_metric_for_dpi(SM_CXICON, dpi),
+      small_size = system_metric_for_dpi(SM_CXSMICON, dpi);
   if (large_size != GetSystemMetrics(SM_CXICON) && load_resource_icon(instance, large_size, state.large_icon))
     large = state.large_icon.get();
-  if (small_size != GetSystemMetrics(SM_CXSMICON) && load_resource_icon(instance, small_size, state.small_icon))
+  if (small_size != GetSystemMetrics(SM_CXSMICON) &&
+      load_resource_icon(instance, small_size, state.small_icon))
     small = state.small_icon.get();
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
@@ -140,7 +142,8 @@ void on_sync_done(HWND window, LPARAM parameter) {
     wchar_t last_error[BALLOON_TEXT_CAPACITY] = {};
     bool has_last_error = !result->text[0] && tray_read_last_error(last_error, BALLOON_TEXT_CAPACITY) == 0;
     wchar_t text[BALLOON_TEXT_CAPACITY];
-    sync_failure_balloon_text(result->text, has_last_error ? last_error : nullptr, text, BALLOON_TEXT_CAPACITY);
+    sync_failure_balloon_text(result->text, has_last_error ? last_error : nullptr, text,
+                              BALLOON_TEXT_CAPACITY);
     state_of(window).icon.show_balloon(BALLOON_FAILED_TITLE, text, NIIF_ERROR);
   }
   // The next refresh must not announce this error a second time.
@@ -246,8 +249,9 @@ void finish_status_window(HWND window) {
 LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   switch (message) {
     case WM_NCCREATE:  // the state wWinMain made
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
+      SetWindowLongPtrW(
+          window, GWLP_USERDATA,
+          reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
       break;
     case WM_CREATE: on_create(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
@@ -255,7 +259,9 @@ LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LP
       if (wparam == SIZE_MINIMIZED) hide_to_tray(window);
       return 0;
     case WM_CLOSE: hide_to_tray(window); return 0;
-    case WM_ERASEBKGND: paint_window_background(window, reinterpret_cast<HDC>(wparam), STATUS_PANEL); return 1;
+    case WM_ERASEBKGND:
+      paint_window_background(window, reinterpret_cast<HDC>(wparam), STATUS_PANEL);
+      return 1;
     case WM_COMMAND:
       if (on_command(window, LOWORD(wparam))) return 0;
       break;
@@ -263,8 +269,8 @@ LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LP
       if (wparam == REFRESH_TIMER_ID) start_status_refresh(window, false);
       return 0;
     case WM_CTLCOLORSTATIC:
-      return reinterpret_cast<LRESULT>(
-          color_status_static(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam), state_of(window).panel));
+      return reinterpret_cast<LRESULT>(color_status_static(
+          reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam), state_of(window).panel));
     case WM_TRAY_CALLBACK: on_tray_callback(window, lparam); return 0;
     case WM_REFRESH_DONE: on_refresh_done(window, lparam); return 0;
     case WM_SYNC_DONE: on_sync_done(window, lparam); return 0;

@@ -32,7 +32,7 @@ struct status_window_state {
   busy_flag sync_in_progress;
   HWND focused_control = nullptr;
   icon_handle large_icon, small_icon;  // the caption's, at a DPI other than the system's
-  HWND config_window = nullptr;  // the open configuration window, if any
+  HWND config_window = nullptr;        // the open configuration window, if any
 };
 
 // After creation: the client area, the caption's icons and the notification icon.

@@ -29,7 +29,8 @@ result_ptr run_sync() noexcept {
 }
 
 DWORD WINAPI sync_worker(void* parameter) noexcept {
-  report(static_cast<HWND>(parameter), WM_SYNC_DONE, run_sync(), nullptr);  // the status window lives to the exit
+  report(static_cast<HWND>(parameter), WM_SYNC_DONE, run_sync(),
+         nullptr);  // the status window lives to the exit
   return 0;
 }
 
@@ -63,7 +64,8 @@ DWORD WINAPI refresh_worker(void* parameter) noexcept {
   // kept request still runs.
   snapshot_ptr snapshot(build_status_snapshot(job->last_ip, job->reload));
   // A window gone takes its gate with it; the unique_ptr frees the snapshot.
-  if (PostMessageW(job->window, WM_REFRESH_DONE, 0, reinterpret_cast<LPARAM>(snapshot.get()))) snapshot.release();
+  if (PostMessageW(job->window, WM_REFRESH_DONE, 0, reinterpret_cast<LPARAM>(snapshot.get())))
+    snapshot.release();
   return 0;
 }
 
@@ -73,11 +75,17 @@ bool start_thread(LPTHREAD_START_ROUTINE procedure, void* parameter) {
 }
 }  // namespace
 
-bool start_sync_worker(HWND window) { return start_thread(sync_worker, window); }
+bool start_sync_worker(HWND window) {
+  return start_thread(sync_worker, window);
+}
 
-bool start_save_sync_worker(HWND config_window) { return start_thread(save_sync_worker, config_window); }
+bool start_save_sync_worker(HWND config_window) {
+  return start_thread(save_sync_worker, config_window);
+}
 
-bool start_download_worker(download_request* request) { return start_thread(download_worker, request); }
+bool start_download_worker(download_request* request) {
+  return start_thread(download_worker, request);
+}
 
 bool start_refresh_worker(HWND window, const wchar_t* last_ip, bool reload) {
   std::unique_ptr<refresh_job> job(new (std::nothrow) refresh_job{window, reload, {}});

@@ -13,7 +13,7 @@ inline constexpr wchar_t TEXT_SYNC_NOT_STARTED[] = L"Could not start sync.";
 
 // What the configuration window hands to the download worker, which frees it.
 struct download_request {
-  HWND window;  // receives WM_DOWNLOAD_DONE
+  HWND window;             // receives WM_DOWNLOAD_DONE
   busy_flag* in_progress;  // released by the worker when the window is gone
   wchar_t name[FILES_NAME_CAPACITY];
   wchar_t token[FILES_TOKEN_CAPACITY];
