@@ -370,6 +370,8 @@ int copy_file_replacing(const wchar_t* source, const wchar_t* destination, unsig
     if (error) *error = GetLastError();
     return -1;
   };
+  // A refusal by a rule sets no error: none then, rather than an earlier call's.
+  SetLastError(ERROR_SUCCESS);
   file_replacement out(destination);
   if (!out.is_open()) return fail();
   {

@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from harness import FakeServer, allowlist_wire, decrypt_config, run, wait_until, win_path, wine_tool
+from harness import BIN_DIR, FakeServer, allowlist_wire, decrypt_config, run, wait_until, win_path, wine_tool
 from service_harness import PREFIX, PUBLIC, SERVICE, SERVICE_DATA, remove_service, service_state
 
 INSTALLER = pathlib.Path(os.environ["WHITELIST_INSTALLER"])
@@ -131,7 +131,8 @@ class Installers(unittest.TestCase):
                          ([], [], None))
         # A folder outside Program Files: the installer's folder-securing step
         # must succeed there too, or it stops the install.
-        self.assertEqual(install(INSTALLER, "/S", f"/TOKEN={token}", f"/SERVER_URL={self.url}/", f"/D={CUSTOM_DIR}"), 0)
+        code = install(INSTALLER, "/S", f"/TOKEN={token}", f"/SERVER_URL={self.url}/", f"/D={CUSTOM_DIR}")
+        self.assertEqual(code, 0, code and self.why_stopped(CUSTOM_DIR))
         self.assertInstalledAndRunning(token, CUSTOM_DIR)
         cert = os.environ["WHITELIST_SIGN_CERT"]
         installed = [unix(CUSTOM_DIR) / name for name in PROGRAMS + ["uninstall.exe"]] + [INSTALLER, UPGRADE_MSI]
@@ -206,6 +207,12 @@ class Installers(unittest.TestCase):
         self.assertEqual(install(MSIEXEC, "/x", win_path(UPGRADE_MSI), "/qn", "REMOVE_DATA=1"), 0)
         self.assertUninstalled()
         self.assertEqual(list(SERVICE_DATA.iterdir()), [])
+
+    def why_stopped(self, folder):
+        """A silent install keeps no details: the folder-securing step again, the data folder and the processes."""
+        again = run(BIN_DIR / "whitelist.exe", ["secure-folders", folder], PUBLIC)
+        return (f"secure-folders: {again.code} {again.out.decode(errors='replace')}\n"
+                f"data: {sorted(p.name for p in SERVICE_DATA.glob('*'))}\nprocesses: {output('ps', '-eo', 'args')}")
 
     def test_32_bit_packages_hold_32_bit_programs(self):
         installer, msi = os.environ["WHITELIST_INSTALLER32"], os.environ["WHITELIST_MSI32"]

@@ -100,6 +100,8 @@ TEST_F(config_file, failed_saves_and_exports_keep_the_file_and_say_why) {
   // The error's number, then the system's own words for it.
   EXPECT_EQ(into_missing_folder.rfind(L"Could not export config file (error ", 0), 0u) << into_missing_folder;
   EXPECT_LT(into_missing_folder.find(L"): "), into_missing_folder.size() - 4) << into_missing_folder;
+  // A name too long to hold fails no Windows call: no error number then, not an earlier call's.
+  EXPECT_EQ(export_text(base + L"\\" + std::wstring(300, L'x')), L"Could not export config file.");
   EXPECT_EQ(export_text(base + L"\\out.config"), L"");
   EXPECT_EQ(read_bytes(base + L"\\out.config"), FILE_TEXT);
   DeleteFileW(path.c_str());

@@ -82,6 +82,7 @@ TEST(text_scanners, table) {
        R"([{"file_name":"a","id":1},{"size":3,"id":2,"x":"y","original_name":"b"},)"
        R"({"id":"3","original_name":"c"},{"id":0,"original_name":"d"},{"id":5},{"original_name":"f","id":6}])",
        L"1 a, 2 b, 6 f, "},
+      {listed_files, R"({"id":99999999999,"original_name":"a"})", L""},  // past 32 bits
       {listed_files, R"({"id":1,"original_name":")" + n259 + R"(n"})", L""},
       {listed_files, R"({"id":1,"original_name":")" + n259 + R"("})",
        L"1 " + std::wstring(259, L'n') + L", "},

@@ -52,6 +52,8 @@ void export_failure_text(transfer_result result, wchar_t* out, size_t cap) {
   wchar_t reason[SYSTEM_TEXT_CAPACITY];
   if (result.status == transfer_status::no_config)
     copy_bounded(out, cap, TEXT_NO_CONFIG_TO_EXPORT);
+  else if (result.error == ERROR_SUCCESS)
+    copy_bounded(out, cap, TEXT_EXPORT_FAILED);
   else if (system_error_text(result.error, reason, SYSTEM_TEXT_CAPACITY))
     format_bounded(out, cap, FORMAT_EXPORT_FAILED, result.error, reason);
   else

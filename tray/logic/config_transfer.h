@@ -8,6 +8,8 @@
 inline constexpr wchar_t TEXT_NO_CONFIG_TO_EXPORT[] = L"No saved config found to export.";
 inline constexpr wchar_t FORMAT_EXPORT_FAILED[] = L"Could not export config file (error %lu): %s";
 inline constexpr wchar_t FORMAT_EXPORT_FAILED_BARE[] = L"Could not export config file (error %lu).";
+// When no Windows call failed (a name that does not fit, a refused target).
+inline constexpr wchar_t TEXT_EXPORT_FAILED[] = L"Could not export config file.";
 
 enum class transfer_status { done, no_config, failed };
 

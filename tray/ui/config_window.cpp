@@ -158,6 +158,13 @@ void on_create(HWND window) {
 }
 
 void on_destroy(HWND window) {
+  // A download's result already posted here would go with the window, and the
+  // download's flag with it: taken now, the next window can download again.
+  MSG posted;
+  while (PeekMessageW(&posted, window, WM_DOWNLOAD_DONE, WM_DOWNLOAD_DONE, PM_REMOVE)) {
+    std::unique_ptr<agent_run_result> result(reinterpret_cast<agent_run_result*>(posted.lParam));
+    download_in_progress.release();
+  }
   HWND owner = owner_of(window);
   EnableWindow(owner, TRUE);
   PostMessageW(owner, WM_CONFIG_CLOSED, static_cast<WPARAM>(form_of(window).outcome),
