@@ -24,26 +24,26 @@ void load_last_ip(agent_state& agent) {
   read_last_ip_file(agent, agent.last_ip);
 }
 
-int write_last_ip_file(const agent_state& agent) {
-  if (!agent.last_ip[0]) return 0;
+bool write_last_ip_file(const agent_state& agent) {
+  if (!agent.last_ip[0]) return true;
   char text[LAST_IP_UTF8_CAPACITY];
-  if (!wide_to_utf8(agent.last_ip, text, sizeof text)) return -1;
+  if (!wide_to_utf8(agent.last_ip, text, sizeof text)) return false;
   ensure_data_folder(agent.config_path);
   return replace_file(agent.last_ip_path, text, std::strlen(text));
 }
 
-int write_last_error(const agent_state& agent, const char* text) {
-  if (!text || !*text || !agent.last_error_path[0]) return 0;
+void write_last_error(const agent_state& agent, const char* text) {
+  if (!text || !*text || !agent.last_error_path[0]) return;
   ensure_data_folder(agent.last_error_path);
-  return replace_file(agent.last_error_path, text, std::strlen(text));
+  (void)replace_file(agent.last_error_path, text, std::strlen(text));
 }
 
 void delete_last_error() {
   (void)delete_data_file(LAST_ERROR_FILE_NAME);
 }
 
-int write_last_confirmed(const agent_state& agent) {
-  if (!agent.last_confirmed_path[0]) return -1;
+bool write_last_confirmed(const agent_state& agent) {
+  if (!agent.last_confirmed_path[0]) return false;
   SYSTEMTIME now;
   GetSystemTime(&now);
   char text[sizeof "2026-12-07T14:05:09Z"];
@@ -53,18 +53,18 @@ int write_last_confirmed(const agent_state& agent) {
   return replace_file(agent.last_confirmed_path, text, std::strlen(text));
 }
 
-int config_load(agent_state& agent) {
-  int result = read_config_record(agent.config_path, agent.config);
+bool config_load(agent_state& agent) {
+  bool loaded = read_config_record(agent.config_path, agent.config);
   // With a configuration, its last_ip.txt alone says what is registered.
-  if (result == 0) agent.last_ip[0] = L'\0';
+  if (loaded) agent.last_ip[0] = L'\0';
   load_last_ip(agent);
-  return result;
+  return loaded;
 }
 
-int config_save(const agent_state& agent) {
+bool config_save(const agent_state& agent) {
   const config_record& c = agent.config;
-  if (write_config_values(agent.config_path, c.token, c.server_url, c.files_name, c.files_token) != 0)
-    return -1;
-  write_last_ip_file(agent);  // not reported: the configuration itself was saved
-  return 0;
+  if (!write_config_values(agent.config_path, c.token, c.server_url, c.files_name, c.files_token))
+    return false;
+  (void)write_last_ip_file(agent);  // not reported: the configuration itself was saved
+  return true;
 }

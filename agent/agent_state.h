@@ -36,16 +36,17 @@ void load_last_ip(agent_state& agent);
 // The same rule into out (IP_CAPACITY units); false, out untouched, when the
 // file can't be read.
 bool read_last_ip_file(const agent_state& agent, wchar_t* out);
-// Replaces last_ip.txt with last_ip; nothing when last_ip is empty. 0 or -1.
-int write_last_ip_file(const agent_state& agent);
-// Replaces last_error.txt with text; nothing for an empty text. 0 or -1.
-int write_last_error(const agent_state& agent, const char* text);
+// Replaces last_ip.txt with last_ip; nothing (true) when last_ip is empty.
+[[nodiscard]] bool write_last_ip_file(const agent_state& agent);
+// Replaces last_error.txt with text; nothing for an empty text. Best effort:
+// it is itself the report of a failure, with no one left to tell.
+void write_last_error(const agent_state& agent, const char* text);
 void delete_last_error();
-// Replaces last_confirmed.txt with the current UTC time ("2026-12-07T14:05:09Z"). 0 or -1.
-int write_last_confirmed(const agent_state& agent);
+// Replaces last_confirmed.txt with the current UTC time ("2026-12-07T14:05:09Z").
+[[nodiscard]] bool write_last_confirmed(const agent_state& agent);
 
-// Fills config from its file and reloads last_ip.
-int config_load(agent_state& agent);
+// Fills config from its file and reloads last_ip; false without a readable configuration.
+[[nodiscard]] bool config_load(agent_state& agent);
 // Writes config, then last_ip.txt. The caller makes sure the token and
-// server URL are set.
-int config_save(const agent_state& agent);
+// server URL are set. True once the configuration itself is saved.
+[[nodiscard]] bool config_save(const agent_state& agent);

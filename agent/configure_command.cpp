@@ -28,7 +28,7 @@ bool take_folder_guard(bool writer) {
 }
 
 int configure_command(agent_state& agent, int argc, wchar_t** argv) {
-  config_load(agent);
+  (void)config_load(agent);  // none: the options given make a new one
   config_record& c = agent.config;
   const command_option options[] = {
       {L"--token", L"-t", c.token, TOKEN_CAPACITY},
@@ -45,7 +45,7 @@ int configure_command(agent_state& agent, int argc, wchar_t** argv) {
   }
   strip_one_trailing_slash(c.server_url);
   if (!take_folder_guard(true)) return EXIT_FAILED;
-  if (config_save(agent) != 0) {
+  if (!config_save(agent)) {
     console_print(L"Failed to save config.\n");
     return EXIT_FAILED;
   }

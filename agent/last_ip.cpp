@@ -10,7 +10,7 @@ namespace {
 // Caller holds agent.last_ip_lock.
 bool write_with_retries(const agent_state& agent) {
   for (int attempt = 1;; ++attempt) {
-    if (write_last_ip_file(agent) == 0) return true;
+    if (write_last_ip_file(agent)) return true;
     if (attempt >= LAST_IP_WRITE_ATTEMPTS) return false;
     HANDLE stop = stop_request_event();
     if (stop ? WaitForSingleObject(stop, LAST_IP_WRITE_RETRY_MS) == WAIT_OBJECT_0
@@ -30,7 +30,7 @@ void catch_up(agent_state& agent) {
   if (!same_ip(on_file, agent.stale_on_file)) {
     agent.last_ip_unwritten = false;
     load_last_ip(agent);
-  } else if (write_last_ip_file(agent) == 0) {
+  } else if (write_last_ip_file(agent)) {
     agent.last_ip_unwritten = false;
   }
 }
@@ -64,7 +64,7 @@ bool record_registered_ip(agent_state& agent, const wchar_t* old_ip, const wchar
   agent.last_ip_unwritten = !write_with_retries(agent);
   if (!agent.last_ip_unwritten) {
     // Not reported: it only dates the acceptance that last_ip.txt now names.
-    write_last_confirmed(agent);
+    (void)write_last_confirmed(agent);
     return true;
   }
   if (!own_stale) {
@@ -75,15 +75,15 @@ bool record_registered_ip(agent_state& agent, const wchar_t* old_ip, const wchar
   return false;
 }
 
-int config_load_guarded(agent_state& agent) {
+bool config_load_guarded(agent_state& agent) {
   pending_queue_lock machine_wide;
   std::lock_guard lock(agent.last_ip_lock);
   wchar_t kept[IP_CAPACITY];
   copy_bounded(kept, IP_CAPACITY, agent.last_ip);
-  int result = config_load(agent);
+  bool loaded = config_load(agent);
   if (agent.last_ip_unwritten) {
     copy_bounded(agent.last_ip, IP_CAPACITY, kept);
     catch_up(agent);
   }
-  return result;
+  return loaded;
 }

@@ -25,4 +25,4 @@ void last_ip_reload(agent_state& agent, wchar_t* out);
 // that it is removed once no longer current, and memory keeps it.
 [[nodiscard]] bool record_registered_ip(agent_state& agent, const wchar_t* old_ip, const wchar_t* ip);
 // config_load under the same guard; an address not yet written survives it.
-int config_load_guarded(agent_state& agent);
+[[nodiscard]] bool config_load_guarded(agent_state& agent);

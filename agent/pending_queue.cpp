@@ -13,20 +13,19 @@ queue_add add_to_file(const agent_state& agent, const wchar_t* ip) {
   if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return queue_add::unwritten;
   if (pending_find(queue, ip) >= 0) return queue_add::queued;
   if (!pending_append(queue, ip)) return queue_add::refused;
-  return pending_save(agent, queue) == 0 ? queue_add::queued : queue_add::unwritten;
+  return pending_save(agent, queue) ? queue_add::queued : queue_add::unwritten;
 }
 }  // namespace
 
-int pending_load(const agent_state& agent, pending_list& out, int max) {
+void pending_load(const agent_state& agent, pending_list& out, int max) {
   read_pending_file(agent.pending_path, out, max);
-  return 0;
 }
 
-int pending_save(const agent_state& agent, const pending_list& list) {
-  if (!agent.pending_path[0]) return -1;
+bool pending_save(const agent_state& agent, const pending_list& list) {
+  if (!agent.pending_path[0]) return false;
   ensure_data_folder(agent.config_path);
   if (list.count <= 0) {
-    return delete_data_file(PENDING_FILE_NAME) ? 0 : -1;
+    return delete_data_file(PENDING_FILE_NAME);
   }
   std::string text = format_pending_text(list);
   return replace_file(agent.pending_path, text.data(), text.size());
@@ -48,16 +47,16 @@ void pending_requeue_unsaved(agent_state& agent) {
   agent.unsaved = kept;
 }
 
-int pending_drop(const agent_state& agent, const pending_list& gone) {
+bool pending_drop(const agent_state& agent, const pending_list& gone) {
   pending_queue_lock lock;
   pending_list queue;
-  if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return -1;
+  if (read_pending_file(agent.pending_path, queue) == read_result::unreadable) return false;
   pending_drop_all(queue, gone);
   return pending_save(agent, queue);  // also leaves out lines that are no address
 }
 
-int pending_remove(const agent_state& agent, const wchar_t* ip) {
-  if (!ip || !*ip) return 0;
+bool pending_remove(const agent_state& agent, const wchar_t* ip) {
+  if (!ip || !*ip) return true;
   pending_list gone;
   pending_append(gone, ip);
   return pending_drop(agent, gone);

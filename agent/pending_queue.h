@@ -14,10 +14,10 @@ class pending_queue_lock : public machine_lock {
   pending_queue_lock() noexcept : machine_lock(PENDING_MUTEX_NAME, PENDING_MUTEX_WAIT_MS) {}
 };
 
-// Always 0; a missing or unreadable file is an empty queue.
-int pending_load(const agent_state& agent, pending_list& out, int max = PENDING_MAX);
-// Replaces the file with the list, or deletes it for an empty list. 0 or -1.
-int pending_save(const agent_state& agent, const pending_list& list);
+// A missing or unreadable file is an empty queue.
+void pending_load(const agent_state& agent, pending_list& out, int max = PENDING_MAX);
+// Replaces the file with the list, or deletes it for an empty list.
+[[nodiscard]] bool pending_save(const agent_state& agent, const pending_list& list);
 enum class [[nodiscard]] queue_add{
     queued,    // added, or already there
     refused,   // an empty ip or a full queue
@@ -25,10 +25,10 @@ enum class [[nodiscard]] queue_add{
                // the next retry pass, so that a service never drops it
 };
 queue_add pending_add(agent_state& agent, const wchar_t* ip);
-// Rewrites the file as it is now without the addresses of gone; -1 for a
+// Rewrites the file as it is now without the addresses of gone; false for a
 // file that can't be read (left as it is), else the save's result.
-int pending_drop(const agent_state& agent, const pending_list& gone);
+[[nodiscard]] bool pending_drop(const agent_state& agent, const pending_list& gone);
 // Removes ip if queued, as pending_drop.
-int pending_remove(const agent_state& agent, const wchar_t* ip);
+[[nodiscard]] bool pending_remove(const agent_state& agent, const wchar_t* ip);
 // Queues the addresses whose pending_add could not write the file.
 void pending_requeue_unsaved(agent_state& agent);

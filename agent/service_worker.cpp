@@ -125,7 +125,7 @@ void worker::load_settings(bool at_start) {
   // Stamped before the read: a write meanwhile is seen by the next cycle.
   loaded_stamp_ = config_written(agent_);
   bool had = configured(agent_);
-  if (config_load_guarded(agent_) != 0) {
+  if (!config_load_guarded(agent_)) {
     if (at_start || had) service_log("%s", MSG_NO_CONFIG);
     return;
   }

@@ -92,7 +92,7 @@ const wchar_t* or_null(const wchar_t* text) {
 }  // namespace
 
 int status_json_command(agent_state& agent) {
-  config_load(agent);
+  (void)config_load(agent);  // none: reported as not configured
   const config_record& c = agent.config;
   bool configured = c.token[0] && c.server_url[0];
   machine_status_sources sources(configured, c.server_url);
@@ -126,7 +126,7 @@ int status_json_command(agent_state& agent) {
     json.literal("error", L"null");
   }
   int pending = 0;
-  if (count_pending_deletes(&pending) == 0)
+  if (count_pending_deletes(&pending))
     json.number("pending_removals", pending);
   else
     json.literal("pending_removals", L"null");

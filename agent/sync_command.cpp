@@ -53,7 +53,7 @@ int sync_command(agent_state& agent, int, wchar_t**) {
 
 int sync_command(agent_state& agent, agent_network& network) {
   delete_last_error();
-  if (config_load(agent) != 0) {
+  if (!config_load(agent)) {
     console_print(L"No config. Run: whitelist --token X --server-url Y\n");
     write_last_error(agent, MSG_NO_CONFIG);
     return EXIT_FAILED;

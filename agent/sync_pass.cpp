@@ -57,7 +57,7 @@ void report(pass_mode mode, const pass_text& text, const wchar_t* ip, const wcha
 void remove_old_ip(agent_state& agent, agent_network& network, const wchar_t* old_ip, pass_mode mode) {
   const config_record& c = agent.config;
   if (network.allowlist_request(METHOD_REMOVE, c.server_url, c.token, old_ip)) {
-    pending_remove(agent, old_ip);
+    (void)pending_remove(agent, old_ip);  // left queued, the retry pass sends it once more
     return;
   }
   queue_add queued = pending_add(agent, old_ip);
@@ -130,5 +130,5 @@ void pending_retry_pass(agent_state& agent, agent_network& network, pass_mode mo
   }
   // The requests took time; another process may have queued or removed
   // addresses meanwhile: the outcome applies to the file as it is now.
-  pending_drop(agent, done);
+  (void)pending_drop(agent, done);  // left queued, they are sent once more
 }

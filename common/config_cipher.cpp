@@ -14,20 +14,20 @@ bool nt_success(NTSTATUS status) {
 }
 }  // namespace
 
-int config_cipher(const uint8_t iv[CIPHER_BLOCK_BYTES], const uint8_t* in, uint8_t* out, size_t size,
-                  cipher_direction direction) {
+bool config_cipher(const uint8_t iv[CIPHER_BLOCK_BYTES], const uint8_t* in, uint8_t* out, size_t size,
+                   cipher_direction direction) {
   bcrypt_algorithm aes;
-  if (!nt_success(BCryptOpenAlgorithmProvider(aes.put(), BCRYPT_AES_ALGORITHM, nullptr, 0))) return -1;
+  if (!nt_success(BCryptOpenAlgorithmProvider(aes.put(), BCRYPT_AES_ALGORITHM, nullptr, 0))) return false;
   // The property value is passed with its terminator.
   if (!nt_success(BCryptSetProperty(aes.get(), BCRYPT_CHAINING_MODE,
                                     reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_ECB)),
                                     sizeof BCRYPT_CHAIN_MODE_ECB, 0)))
-    return -1;
+    return false;
   bcrypt_key key;
   if (!nt_success(BCryptGenerateSymmetricKey(aes.get(), key.put(), nullptr, 0,
                                              reinterpret_cast<PUCHAR>(const_cast<char*>(config_key_string)),
                                              CIPHER_BLOCK_BYTES, 0)))
-    return -1;
+    return false;
 
   uint8_t feedback[CIPHER_BLOCK_BYTES];
   std::memcpy(feedback, iv, CIPHER_BLOCK_BYTES);
@@ -37,7 +37,7 @@ int config_cipher(const uint8_t iv[CIPHER_BLOCK_BYTES], const uint8_t* in, uint8
     if (!nt_success(BCryptEncrypt(key.get(), feedback, CIPHER_BLOCK_BYTES, nullptr, nullptr, 0, keystream,
                                   CIPHER_BLOCK_BYTES, &produced, 0)) ||
         produced != CIPHER_BLOCK_BYTES)
-      return -1;
+      return false;
     size_t segment = size - offset < CIPHER_BLOCK_BYTES ? size - offset : CIPHER_BLOCK_BYTES;
     uint8_t ciphertext[CIPHER_BLOCK_BYTES];
     for (size_t i = 0; i < segment; ++i) {
@@ -47,11 +47,11 @@ int config_cipher(const uint8_t iv[CIPHER_BLOCK_BYTES], const uint8_t* in, uint8
     }
     if (segment == CIPHER_BLOCK_BYTES) std::memcpy(feedback, ciphertext, CIPHER_BLOCK_BYTES);
   }
-  return 0;
+  return true;
 }
 
-int random_iv(uint8_t iv[CIPHER_BLOCK_BYTES]) {
+bool random_iv(uint8_t iv[CIPHER_BLOCK_BYTES]) {
   bcrypt_algorithm rng;
-  if (!nt_success(BCryptOpenAlgorithmProvider(rng.put(), BCRYPT_RNG_ALGORITHM, nullptr, 0))) return -1;
-  return nt_success(BCryptGenRandom(rng.get(), iv, CIPHER_BLOCK_BYTES, 0)) ? 0 : -1;
+  if (!nt_success(BCryptOpenAlgorithmProvider(rng.put(), BCRYPT_RNG_ALGORITHM, nullptr, 0))) return false;
+  return nt_success(BCryptGenRandom(rng.get(), iv, CIPHER_BLOCK_BYTES, 0));
 }

@@ -39,59 +39,59 @@ bool base64_decode(const char* text, DWORD len, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-int read_config_file(const wchar_t* path, char* out, size_t cap) {
-  if (!out || cap == 0) return -1;
+bool read_config_file(const wchar_t* path, char* out, size_t cap) {
+  if (!out || cap == 0) return false;
   out[0] = '\0';
   file_handle file = open_for_reading(path, FILE_SHARE_READ);
-  if (!file) return -1;
+  if (!file) return false;
   DWORD size = GetFileSize(file.get(), nullptr);
-  if (size == 0 || size == INVALID_FILE_SIZE || size > CONFIG_FILE_MAX_BYTES) return -1;
+  if (size == 0 || size == INVALID_FILE_SIZE || size > CONFIG_FILE_MAX_BYTES) return false;
   std::string text(size, '\0');
-  if (read_up_to(file.get(), text.data(), size) != static_cast<long>(size)) return -1;
+  if (read_up_to(file.get(), text.data(), size) != static_cast<long>(size)) return false;
   file.reset();
 
   std::vector<uint8_t> decoded;
-  if (!base64_decode(text.data(), size, decoded)) return -1;
-  if (decoded.size() < CIPHER_BLOCK_BYTES + 1) return -1;
+  if (!base64_decode(text.data(), size, decoded)) return false;
+  if (decoded.size() < CIPHER_BLOCK_BYTES + 1) return false;
   size_t plain_size = decoded.size() - CIPHER_BLOCK_BYTES;
-  if (plain_size > cap - 1) return -1;
-  if (config_cipher(decoded.data(), decoded.data() + CIPHER_BLOCK_BYTES, reinterpret_cast<uint8_t*>(out),
-                    plain_size, cipher_direction::decrypt) != 0) {
+  if (plain_size > cap - 1) return false;
+  if (!config_cipher(decoded.data(), decoded.data() + CIPHER_BLOCK_BYTES, reinterpret_cast<uint8_t*>(out),
+                     plain_size, cipher_direction::decrypt)) {
     out[0] = '\0';
-    return -1;
+    return false;
   }
   out[plain_size] = '\0';
-  return 0;
+  return true;
 }
 
-int write_config_file(const wchar_t* path, const char* text) {
-  if (!path || !text) return -1;
+bool write_config_file(const wchar_t* path, const char* text) {
+  if (!path || !text) return false;
   size_t len = std::strlen(text);
   std::vector<uint8_t> bytes(CIPHER_BLOCK_BYTES + len);
-  if (random_iv(bytes.data()) != 0) return -1;
-  if (config_cipher(bytes.data(), reinterpret_cast<const uint8_t*>(text), bytes.data() + CIPHER_BLOCK_BYTES,
-                    len, cipher_direction::encrypt) != 0)
-    return -1;
+  if (!random_iv(bytes.data())) return false;
+  if (!config_cipher(bytes.data(), reinterpret_cast<const uint8_t*>(text), bytes.data() + CIPHER_BLOCK_BYTES,
+                     len, cipher_direction::encrypt))
+    return false;
   std::string encoded;
-  if (!base64_encode(bytes, encoded)) return -1;
+  if (!base64_encode(bytes, encoded)) return false;
   ensure_data_folder(path);
   return replace_file(path, encoded.data(), encoded.size());
 }
 
-int read_config_record(const wchar_t* path, config_record& out) {
+bool read_config_record(const wchar_t* path, config_record& out) {
   out = config_record{};
   char text[CONFIG_TEXT_CAPACITY];
-  if (read_config_file(path, text, sizeof text) != 0) return -1;
+  if (!read_config_file(path, text, sizeof text)) return false;
   parse_config_text(text, {{out.token, TOKEN_CAPACITY},
                            {out.server_url, SERVER_URL_CAPACITY},
                            {out.files_name, FILES_NAME_CAPACITY},
                            {out.files_token, FILES_TOKEN_CAPACITY}});
   strip_one_trailing_slash(out.server_url);
-  return 0;
+  return true;
 }
 
-int write_config_values(const wchar_t* path, const wchar_t* token, const wchar_t* server_url,
-                        const wchar_t* files_name, const wchar_t* files_token) {
+bool write_config_values(const wchar_t* path, const wchar_t* token, const wchar_t* server_url,
+                         const wchar_t* files_name, const wchar_t* files_token) {
   char token8[CONFIG_UTF8_FIELD_BYTES], url8[CONFIG_UTF8_SERVER_URL_BYTES];
   char name8[CONFIG_UTF8_FIELD_BYTES], files_token8[CONFIG_UTF8_FIELD_BYTES];
   char text[CONFIG_TEXT_CAPACITY];
@@ -99,6 +99,6 @@ int write_config_values(const wchar_t* path, const wchar_t* token, const wchar_t
       !wide_to_utf8(files_name, name8, sizeof name8) ||
       !wide_to_utf8(files_token, files_token8, sizeof files_token8) ||
       !format_config_text(token8, url8, name8, files_token8, text, sizeof text))
-    return -1;
+    return false;
   return write_config_file(path, text);
 }

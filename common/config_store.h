@@ -19,16 +19,16 @@ struct config_record {
   wchar_t files_token[FILES_TOKEN_CAPACITY];
 };
 
-// Decrypts path into out as a terminated 8-bit text. 0 or -1.
-int read_config_file(const wchar_t* path, char* out, size_t cap);
-// Encrypts text under a fresh initialisation vector and replaces path. 0 or -1.
-int write_config_file(const wchar_t* path, const char* text);
+// Decrypts path into out as a terminated 8-bit text.
+[[nodiscard]] bool read_config_file(const wchar_t* path, char* out, size_t cap);
+// Encrypts text under a fresh initialisation vector and replaces path.
+[[nodiscard]] bool write_config_file(const wchar_t* path, const char* text);
 
 // The one reader of whitelist.config for both programs: out holds its
-// settings (one trailing slash of the server URL removed), or is empty. 0 or -1.
-int read_config_record(const wchar_t* path, config_record& out);
+// settings (one trailing slash of the server URL removed), or is empty (false).
+[[nodiscard]] bool read_config_record(const wchar_t* path, config_record& out);
 // The one writer: converts, formats and writes the four values. A value too
 // long for its field or for the file fails the save instead of storing a cut
-// configuration. 0 or -1.
-int write_config_values(const wchar_t* path, const wchar_t* token, const wchar_t* server_url,
-                        const wchar_t* files_name, const wchar_t* files_token);
+// configuration.
+[[nodiscard]] bool write_config_values(const wchar_t* path, const wchar_t* token, const wchar_t* server_url,
+                                       const wchar_t* files_name, const wchar_t* files_token);

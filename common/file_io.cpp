@@ -359,16 +359,16 @@ bool file_replacement::commit() {
   return committed_;
 }
 
-int replace_file(const wchar_t* path, const void* data, size_t size) {
+bool replace_file(const wchar_t* path, const void* data, size_t size) {
   file_replacement file(path);
-  return file.write(data, size) && file.commit() ? 0 : -1;
+  return file.write(data, size) && file.commit();
 }
 
-int copy_file_replacing(const wchar_t* source, const wchar_t* destination, unsigned long* error) {
+bool copy_file_replacing(const wchar_t* source, const wchar_t* destination, unsigned long* error) {
   // Taken where a step fails: the cleanup on the way out may change it.
   auto fail = [error] {
     if (error) *error = GetLastError();
-    return -1;
+    return false;
   };
   // A refusal by a rule sets no error: none then, rather than an earlier call's.
   SetLastError(ERROR_SUCCESS);
@@ -386,7 +386,8 @@ int copy_file_replacing(const wchar_t* source, const wchar_t* destination, unsig
       if (!out.write(chunk, got)) return fail();
     }
   }
-  return out.commit() ? 0 : fail();
+  if (!out.commit()) return fail();
+  return true;
 }
 
 bool program_path(wchar_t* out, size_t cap, wchar_t** name) {

@@ -92,14 +92,15 @@ class file_replacement {
 
 // Replaces path with exactly these bytes: they go to a temporary file beside it first and
 // are moved over the old file only when completely written, so a failure at
-// any step leaves the old file intact and never a cut one. 0 or -1.
-int replace_file(const wchar_t* path, const void* data, size_t size);
+// any step leaves the old file intact and never a cut one.
+[[nodiscard]] bool replace_file(const wchar_t* path, const void* data, size_t size);
 
 // Copies source over destination through a file_replacement: the old
 // destination stays intact unless the whole copy succeeded. Copying a file
-// onto itself works too. 0 or -1; error (optional) receives the Windows
+// onto itself works too. On failure error (optional) receives the Windows
 // error of the step that failed.
-int copy_file_replacing(const wchar_t* source, const wchar_t* destination, unsigned long* error = nullptr);
+[[nodiscard]] bool copy_file_replacing(const wchar_t* source, const wchar_t* destination,
+                                       unsigned long* error = nullptr);
 
 // This process's program path into out; name then points at its file name
 // within out (out itself when the path has no backslash). false when the

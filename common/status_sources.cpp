@@ -12,18 +12,18 @@
 #include "text.h"
 
 namespace {
-// The service's state as text and word from one query; -1 when the service
+// The service's state as text and word from one query; false when the service
 // control manager can't be opened.
-int read_service(wchar_t* text, size_t cap, const char** word) {
+bool read_service(wchar_t* text, size_t cap, const char** word) {
   DWORD state = 0;
   service_answer answer = service_answer::state;
-  int result = 0;
+  bool result = true;
   switch (query_agent_service(state)) {
     case service_query::not_installed: {
       answer = service_answer::not_installed;
       // Same text either way; the result tells an unreachable manager apart.
       service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-      if (!manager) result = -1;
+      if (!manager) result = false;
       break;
     }
     case service_query::unknown: answer = service_answer::query_failed; break;
@@ -35,37 +35,37 @@ int read_service(wchar_t* text, size_t cap, const char** word) {
 }
 }  // namespace
 
-int query_service_state(wchar_t* out, size_t cap) {
+bool query_service_state(wchar_t* out, size_t cap) {
   return read_service(out, cap, nullptr);
 }
 
-int read_last_error_text(wchar_t* out, size_t cap) {
-  if (!out || cap == 0) return -1;
+bool read_last_error_text(wchar_t* out, size_t cap) {
+  if (!out || cap == 0) return false;
   out[0] = L'\0';
   wchar_t path[PATH_CAPACITY];
   char text[LAST_ERROR_CAPACITY];
   data_file_path(LAST_ERROR_FILE_NAME, path, PATH_CAPACITY);
-  if (read_state_file(path, text, LAST_ERROR_CAPACITY - 1) != read_result::ok) return -1;
+  if (read_state_file(path, text, LAST_ERROR_CAPACITY - 1) != read_result::ok) return false;
   const char* start = skip_blanks(text, LINE_BLANKS);
-  if (!*start) return -1;  // only blanks: no error
-  if (utf8_to_wide(start, -1, out, cap) && out[0]) return 0;
-  if (ansi_to_wide(start, -1, out, cap) && out[0]) return 0;
+  if (!*start) return false;  // only blanks: no error
+  if (utf8_to_wide(start, -1, out, cap) && out[0]) return true;
+  if (ansi_to_wide(start, -1, out, cap) && out[0]) return true;
   out[0] = L'\0';
-  return -1;
+  return false;
 }
 
-int count_pending_deletes(int* count) {
+bool count_pending_deletes(int* count) {
   if (count) *count = 0;
   wchar_t path[PATH_CAPACITY];
   data_file_path(PENDING_FILE_NAME, path, PATH_CAPACITY);
   pending_list queue;  // what the agent would retry, not every line
-  if (read_pending_file(path, queue) == read_result::unreadable) return -1;
+  if (read_pending_file(path, queue) == read_result::unreadable) return false;
   if (count) *count = queue.count;
-  return 0;
+  return true;
 }
 
 bool machine_status_sources::last_error(wchar_t* out, size_t cap) {
-  if (!error_read_) have_error_ = read_last_error_text(error_, LAST_ERROR_TEXT_CAPACITY) == 0;
+  if (!error_read_) have_error_ = read_last_error_text(error_, LAST_ERROR_TEXT_CAPACITY);
   error_read_ = true;
   if (have_error_) copy_bounded(out, cap, error_);
   return have_error_;

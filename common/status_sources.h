@@ -7,15 +7,15 @@
 
 #include "status_rules.h"
 
-// 0 with the state text, or -1 when the service control manager can't be
-// opened (the text is then "Not installed").
-int query_service_state(wchar_t* out, size_t cap);
+// The state text; false when the service control manager can't be opened
+// (the text is then "Not installed").
+[[nodiscard]] bool query_service_state(wchar_t* out, size_t cap);
 // last_error.txt read as UTF-8 (or the ANSI code page when that fails):
-// 0 with its text, -1 when it is missing, unreadable or only blanks.
-int read_last_error_text(wchar_t* out, size_t cap);
+// its text, or false when it is missing, unreadable or only blanks.
+[[nodiscard]] bool read_last_error_text(wchar_t* out, size_t cap);
 // The addresses the agent would retry (its own reading of the queue file):
-// 0 with the count (0 when there is no file), -1 when the file can't be read.
-int count_pending_deletes(int* count);
+// the count (0 when there is no file), or false when the file can't be read.
+[[nodiscard]] bool count_pending_deletes(int* count);
 
 // Each source is read at most once, so that everything one picture shows
 // (rows, status, JSON keys) agrees.

@@ -157,7 +157,7 @@ TEST_F(agent_test, queue_changes_made_meanwhile_by_another_process_survive) {
     if (r.ip != L"192.0.2.1") return "unreachable";
     // What a command-line run does in the meantime, on the same file.
     EXPECT_EQ(pending_add(agent, L"198.51.100.50"), queue_add::queued);
-    EXPECT_EQ(pending_remove(agent, L"192.0.2.3"), 0);
+    EXPECT_TRUE(pending_remove(agent, L"192.0.2.3"));
     EXPECT_EQ(pending_text(), "192.0.2.1\n192.0.2.2\n198.51.100.50\n");
     return nullptr;
   };
@@ -170,11 +170,11 @@ TEST_F(agent_test, queue_changes_made_meanwhile_by_another_process_survive) {
 TEST_F(agent_test, registration_never_writes_older_settings_over_newer_ones) {
   std::wstring config = file(L"whitelist.config");
   const char* newer = "token=token-B\nserver_url=https://new.test\nfiles_name=\nfiles_token=\n";
-  ASSERT_EQ(write_config_file(config.c_str(), newer), 0);
+  ASSERT_TRUE(write_config_file(config.c_str(), newer));
   EXPECT_EQ(sync_pass(agent, fake_net, L"203.0.113.7", pass_mode::log), registration::recorded);
   EXPECT_EQ(fake_net.requests.at(0).token, L"token-A") << "the running record is still used for requests";
   char text[CONFIG_TEXT_CAPACITY];
-  ASSERT_EQ(read_config_file(config.c_str(), text, sizeof text), 0);
+  ASSERT_TRUE(read_config_file(config.c_str(), text, sizeof text));
   EXPECT_STREQ(text, newer);
   EXPECT_EQ(read_bytes(file(L"last_ip.txt")), "203.0.113.7");
 }
@@ -210,7 +210,7 @@ TEST_F(agent_test, the_address_replaced_is_the_one_last_ip_txt_names_now) {
 // across a registration and the next change: no address is left untracked,
 // and the sync command fails with the reason for the tray.
 TEST_F(agent_test, a_registration_last_ip_txt_cannot_record_stays_tracked) {
-  ASSERT_EQ(write_config_file(file(L"whitelist.config").c_str(), "token=A\nserver_url=https://a.test\n"), 0);
+  ASSERT_TRUE(write_config_file(file(L"whitelist.config").c_str(), "token=A\nserver_url=https://a.test\n"));
   std::wstring path = file(L"last_ip.txt");
   write_bytes(path, "198.51.100.1");
   file_handle holder(

@@ -31,7 +31,7 @@ class config_file : public data_test {
   std::wstring path = file(L"whitelist.config");
   std::string read() const {
     char text[CONFIG_TEXT_CAPACITY];
-    return read_config_file(path.c_str(), text, sizeof text) == 0 ? text : "(refused)";
+    return read_config_file(path.c_str(), text, sizeof text) ? text : "(refused)";
   }
 };
 using state_files = data_test;
@@ -66,15 +66,14 @@ class agent_runs : public data_test {
 
 TEST_F(config_file, openssl_known_answers) {
   std::string out(sizeof PLAINTEXT - 1, '\0');
-  ASSERT_EQ(config_cipher(TEST_IV, reinterpret_cast<const uint8_t*>(PLAINTEXT),
-                          reinterpret_cast<uint8_t*>(out.data()), out.size(), cipher_direction::encrypt),
-            0);
+  ASSERT_TRUE(config_cipher(TEST_IV, reinterpret_cast<const uint8_t*>(PLAINTEXT),
+                            reinterpret_cast<uint8_t*>(out.data()), out.size(), cipher_direction::encrypt));
   EXPECT_EQ(out, std::string(CIPHERTEXT, out.size()));
   write_bytes(path, FILE_TEXT);
   EXPECT_EQ(read(), PLAINTEXT);
-  ASSERT_EQ(write_config_file(path.c_str(), "token=t\n"), 0);
+  ASSERT_TRUE(write_config_file(path.c_str(), "token=t\n"));
   std::string first = read_bytes(path);
-  ASSERT_EQ(write_config_file(path.c_str(), "token=t\n"), 0);
+  ASSERT_TRUE(write_config_file(path.c_str(), "token=t\n"));
   EXPECT_NE(read_bytes(path), first) << "every save draws a new initialisation vector";
   EXPECT_EQ(read(), "token=t\n");
 }
@@ -84,9 +83,8 @@ TEST_F(config_file, failed_saves_and_exports_keep_the_file_and_say_why) {
   write_bytes(path, FILE_TEXT);
   // 200 characters of three UTF-8 bytes each do not fit the 511-byte field.
   wchar_t message[64] = L"";
-  EXPECT_EQ(
-      tray_config_save(std::wstring(200, L'\u20ac').c_str(), L"https://a", nullptr, nullptr, message, 64),
-      -1);
+  EXPECT_FALSE(
+      tray_config_save(std::wstring(200, L'\u20ac').c_str(), L"https://a", nullptr, nullptr, message, 64));
   EXPECT_STREQ(message, L"Failed to write encrypted config.");
   EXPECT_EQ(read_bytes(path), FILE_TEXT);
 
@@ -116,7 +114,7 @@ TEST_F(state_files, a_held_file_is_waited_out_or_kept_whole) {
   {
     file_handle holder = hold_open(path, 0);
     ASSERT_TRUE(holder);
-    EXPECT_EQ(replace_file(path.c_str(), "new", 3), -1);
+    EXPECT_FALSE(replace_file(path.c_str(), "new", 3));
   }
   EXPECT_EQ(read_bytes(path), "203.0.113.8");
   EXPECT_EQ(list_folder(folder()), std::set<std::wstring>{L"last_ip.txt"}) << "the temporary file is removed";
@@ -126,7 +124,7 @@ TEST_F(state_files, a_held_file_is_waited_out_or_kept_whole) {
     Sleep(60);
     reader.reset();
   });
-  EXPECT_EQ(replace_file(path.c_str(), "203.0.113.9", 11), 0);
+  EXPECT_TRUE(replace_file(path.c_str(), "203.0.113.9", 11));
   file_handle writer = hold_open(path, 0);
   ASSERT_TRUE(writer);
   std::jthread release_writer([&] {
@@ -151,12 +149,12 @@ TEST_F(state_files, guarded_state_files_refuse_hard_links) {
   wchar_t ip[IP_CAPACITY];
   EXPECT_FALSE(read_last_ip_file(agent, ip));
   wcscpy(agent.last_ip, L"198.51.100.9");
-  EXPECT_EQ(write_last_ip_file(agent), -1);
+  EXPECT_FALSE(write_last_ip_file(agent));
   EXPECT_EQ(read_bytes(victim), "elsewhere");
   EXPECT_EQ(refusals, "it has more than one hard linkit has more than one hard link");
 
   DeleteFileW(path.c_str());
-  EXPECT_EQ(write_last_ip_file(agent), 0);
+  EXPECT_TRUE(write_last_ip_file(agent));
   EXPECT_TRUE(read_last_ip_file(agent, ip));
   EXPECT_STREQ(ip, L"198.51.100.9");
   EXPECT_EQ(list_folder(folder()), (std::set<std::wstring>{L"last_ip.txt", L"service.lock"}))
@@ -187,9 +185,8 @@ TEST_F(agent_runs, files_values_reach_the_child_intact) {
   for (const auto& [name, token] : values) {
     wchar_t text[RUN_RESULT_TEXT_CAPACITY];
     int code = -7;
-    EXPECT_EQ(run_files_download_in(app.c_str(), FILES_WAIT_MS, name.c_str(), token.c_str(), &code, text,
-                                    RUN_RESULT_TEXT_CAPACITY),
-              0);
+    EXPECT_TRUE(run_files_download_in(app.c_str(), FILES_WAIT_MS, name.c_str(), token.c_str(), &code, text,
+                                      RUN_RESULT_TEXT_CAPACITY));
     std::string argv = "\"argv\": [" + json(program(L"sync.exe")) + ", \"files\", \"--name\", " + json(name) +
                        ", \"--token\", " + json(token) + "]";
     EXPECT_NE(read_bytes(program(L"sync.exe") + L".log").find(argv), std::string::npos) << argv;
@@ -200,7 +197,7 @@ TEST_F(agent_runs, a_child_that_outlives_the_bound_is_stopped_and_reported) {
   write_bytes(program(L"whitelist.exe") + L".script", "hold\n");
   wchar_t text[RUN_RESULT_TEXT_CAPACITY] = L"";
   int code = -7;
-  EXPECT_EQ(run_whitelist_sync_in(app.c_str(), 300, &code, text, RUN_RESULT_TEXT_CAPACITY), -1);
+  EXPECT_FALSE(run_whitelist_sync_in(app.c_str(), 300, &code, text, RUN_RESULT_TEXT_CAPACITY));
   EXPECT_EQ(std::wstring(text).rfind(L"whitelist.exe did not finish within ", 0), 0u) << text;
   EXPECT_EQ(code, -7);
   // Stopped, not left behind: its file can be replaced now.

@@ -83,48 +83,48 @@ run_end run_agent(const wchar_t* folder, const wchar_t* program, BuildLine build
 }
 }  // namespace
 
-int run_whitelist_sync_in(const wchar_t* folder, DWORD wait_ms, int* exit_code, wchar_t* message,
-                          size_t message_cap) {
+bool run_whitelist_sync_in(const wchar_t* folder, DWORD wait_ms, int* exit_code, wchar_t* message,
+                           size_t message_cap) {
   auto build = [](const wchar_t* path, wchar_t* line) {
     return sync_command_line(path, line, SYNC_COMMAND_LINE_CAPACITY);
   };
   switch (run_agent(folder, WHITELIST_PROGRAM, build, false, wait_ms, exit_code, message, message_cap)) {
-    case run_end::exited_ok: return 0;
-    case run_end::not_run: return -1;
+    case run_end::exited_ok: return true;
+    case run_end::not_run: return false;
     case run_end::exited_failed: break;
   }
   // The agent leaves its reason in last_error.txt.
-  if (message && message_cap > 0 && tray_read_last_error(message, message_cap) != 0)
+  if (message && message_cap > 0 && !tray_read_last_error(message, message_cap))
     copy_bounded(message, message_cap, TEXT_SYNC_FAILED);
-  return -1;
+  return false;
 }
 
-int run_files_download_in(const wchar_t* folder, DWORD wait_ms, const wchar_t* name, const wchar_t* token,
-                          int* exit_code, wchar_t* message, size_t message_cap) {
+bool run_files_download_in(const wchar_t* folder, DWORD wait_ms, const wchar_t* name, const wchar_t* token,
+                           int* exit_code, wchar_t* message, size_t message_cap) {
   if (!name || !*name || !token || !*token) {
     write_message(message, message_cap, L"%s", TEXT_FILES_VALUES_REQUIRED);
-    return -1;
+    return false;
   }
   auto build = [name, token](const wchar_t* path, wchar_t* line) {
     return files_command_line(path, name, token, line, FILES_COMMAND_LINE_CAPACITY);
   };
   switch (run_agent(folder, SYNC_PROGRAM_NAME, build, true, wait_ms, exit_code, message, message_cap)) {
-    case run_end::exited_ok: return 0;
-    case run_end::not_run: return -1;
+    case run_end::exited_ok: return true;
+    case run_end::not_run: return false;
     case run_end::exited_failed: break;
   }
   write_message(message, message_cap, L"%s", TEXT_DOWNLOAD_FAILED);
-  return -1;
+  return false;
 }
 
-int run_whitelist_sync(int* exit_code, wchar_t* message, size_t message_cap) {
+bool run_whitelist_sync(int* exit_code, wchar_t* message, size_t message_cap) {
   wchar_t folder[PROGRAM_PATH_CAPACITY];
   bool found = install_folder(folder, PROGRAM_PATH_CAPACITY);
   return run_whitelist_sync_in(found ? folder : nullptr, SYNC_WAIT_MS, exit_code, message, message_cap);
 }
 
-int run_files_download(const wchar_t* name, const wchar_t* token, int* exit_code, wchar_t* message,
-                       size_t message_cap) {
+bool run_files_download(const wchar_t* name, const wchar_t* token, int* exit_code, wchar_t* message,
+                        size_t message_cap) {
   wchar_t folder[PROGRAM_PATH_CAPACITY];
   bool found = install_folder(folder, PROGRAM_PATH_CAPACITY);
   return run_files_download_in(found ? folder : nullptr, FILES_WAIT_MS, name, token, exit_code, message,

@@ -33,21 +33,22 @@ inline constexpr wchar_t FORMAT_PROGRAM_TIMED_OUT[] =
 // What a worker reports of a run; allocated by the worker, freed by the
 // window that receives it (or by the worker when the post fails).
 struct agent_run_result {
-  int result;                              // 0 success, -1 failure
+  bool ok;                                 // the agent exited with 0
   wchar_t text[RUN_RESULT_TEXT_CAPACITY];  // the failure message, empty on success
 };
 
-// The agent's sync command (whitelist.exe). 0 when it exited with 0; else -1
+// The agent's sync command (whitelist.exe). True when it exited with 0; else false
 // with the reason in message (when one is given and message_cap is not 0).
 // exit_code (optional) receives the child's exit code when it ran to its end.
-int run_whitelist_sync(int* exit_code, wchar_t* message, size_t message_cap);
+[[nodiscard]] bool run_whitelist_sync(int* exit_code, wchar_t* message, size_t message_cap);
 // The agent's files command (sync.exe) with the customer name and files token.
-int run_files_download(const wchar_t* name, const wchar_t* token, int* exit_code, wchar_t* message,
-                       size_t message_cap);
+[[nodiscard]] bool run_files_download(const wchar_t* name, const wchar_t* token, int* exit_code,
+                                      wchar_t* message, size_t message_cap);
 
 // The same runs with the agent looked for in folder (null: not found) and
 // the wait bounded by wait_ms; a child still running then is stopped.
-int run_whitelist_sync_in(const wchar_t* folder, DWORD wait_ms, int* exit_code, wchar_t* message,
-                          size_t message_cap);
-int run_files_download_in(const wchar_t* folder, DWORD wait_ms, const wchar_t* name, const wchar_t* token,
-                          int* exit_code, wchar_t* message, size_t message_cap);
+[[nodiscard]] bool run_whitelist_sync_in(const wchar_t* folder, DWORD wait_ms, int* exit_code,
+                                         wchar_t* message, size_t message_cap);
+[[nodiscard]] bool run_files_download_in(const wchar_t* folder, DWORD wait_ms, const wchar_t* name,
+                                         const wchar_t* token, int* exit_code, wchar_t* message,
+                                         size_t message_cap);

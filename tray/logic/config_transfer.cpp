@@ -14,7 +14,7 @@ constexpr size_t SYSTEM_TEXT_CAPACITY = 256;
 
 transfer_result copy_result(const wchar_t* source, const wchar_t* destination) {
   unsigned long error = 0;
-  if (copy_file_replacing(source, destination, &error) == 0) return {};
+  if (copy_file_replacing(source, destination, &error)) return {};
   return {transfer_status::failed, error};
 }
 

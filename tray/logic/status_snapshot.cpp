@@ -11,15 +11,14 @@
 
 namespace {
 bool load_token_and_server(wchar_t* token, wchar_t* server_url) {
-  return tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0) ==
-         0;
+  return tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, nullptr, 0, nullptr, 0);
 }
 }  // namespace
 
-int config_present() {
+bool config_present() {
   wchar_t token[TOKEN_CAPACITY] = {};
   wchar_t server_url[SERVER_URL_CAPACITY] = {};
-  return load_token_and_server(token, server_url) && token[0] && server_url[0] ? 1 : 0;
+  return load_token_and_server(token, server_url) && token[0] && server_url[0];
 }
 
 void free_status_snapshot(status_snapshot* snapshot) noexcept {
@@ -67,7 +66,7 @@ status_snapshot* build_status_snapshot(const wchar_t* last_ip, bool reload_last_
   }
 
   int pending = 0;
-  if (count_pending_deletes(&pending) == 0 && pending > 0)
+  if (count_pending_deletes(&pending) && pending > 0)
     format_bounded(s->pending_cleanup, std::size(s->pending_cleanup), FORMAT_PENDING, pending);
   else
     copy_bounded(s->pending_cleanup, std::size(s->pending_cleanup), TEXT_NO_PENDING);

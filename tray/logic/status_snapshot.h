@@ -34,5 +34,5 @@ struct snapshot_deleter {
 };
 using snapshot_ptr = std::unique_ptr<status_snapshot, snapshot_deleter>;
 
-// 1 when the configuration loads with a token and a server URL, else 0.
-int config_present();
+// True when the configuration loads with a token and a server URL.
+[[nodiscard]] bool config_present();

@@ -11,12 +11,12 @@ wchar_t* state_file_path(const wchar_t* file_name, wchar_t* out) {
 }
 }  // namespace
 
-int tray_config_load(wchar_t* token, size_t token_cap, wchar_t* server_url, size_t server_url_cap,
-                     wchar_t* files_name, size_t files_name_cap, wchar_t* files_token,
-                     size_t files_token_cap) {
+bool tray_config_load(wchar_t* token, size_t token_cap, wchar_t* server_url, size_t server_url_cap,
+                      wchar_t* files_name, size_t files_name_cap, wchar_t* files_token,
+                      size_t files_token_cap) {
   wchar_t path[PATH_CAPACITY];
   config_record record;
-  int result = read_config_record(state_file_path(CONFIG_FILE_NAME, path), record);
+  bool loaded = read_config_record(state_file_path(CONFIG_FILE_NAME, path), record);
   const struct {
     wchar_t* out;
     size_t cap;
@@ -27,21 +27,21 @@ int tray_config_load(wchar_t* token, size_t token_cap, wchar_t* server_url, size
                  {files_token, files_token_cap, record.files_token}};
   for (const auto& o : outputs)
     if (o.out && o.cap > 0) copy_bounded(o.out, o.cap, o.value);
-  return result;
+  return loaded;
 }
 
-int tray_config_save(const wchar_t* token, const wchar_t* server_url, const wchar_t* files_name,
-                     const wchar_t* files_token, wchar_t* message, size_t message_cap) {
+bool tray_config_save(const wchar_t* token, const wchar_t* server_url, const wchar_t* files_name,
+                      const wchar_t* files_token, wchar_t* message, size_t message_cap) {
   auto fail = [&](const wchar_t* text) {
     if (message && message_cap > 0) copy_bounded(message, message_cap, text);
-    return -1;
+    return false;
   };
   if (!token || !*token || !server_url || !*server_url) return fail(MSG_TOKEN_AND_URL_REQUIRED);
   wchar_t path[PATH_CAPACITY];
-  if (write_config_values(state_file_path(CONFIG_FILE_NAME, path), token, server_url,
-                          files_name ? files_name : L"", files_token ? files_token : L"") != 0)
+  if (!write_config_values(state_file_path(CONFIG_FILE_NAME, path), token, server_url,
+                           files_name ? files_name : L"", files_token ? files_token : L""))
     return fail(MSG_CONFIG_WRITE_FAILED);
-  return 0;
+  return true;
 }
 
 void tray_read_last_ip(wchar_t* out, size_t cap) {
@@ -51,10 +51,10 @@ void tray_read_last_ip(wchar_t* out, size_t cap) {
     out[0] = L'\0';
 }
 
-int tray_read_last_error(wchar_t* out, size_t cap) {
+bool tray_read_last_error(wchar_t* out, size_t cap) {
   return read_last_error_text(out, cap);
 }
 
-int tray_detect_public_ip(const wchar_t* server_url, wchar_t* out, size_t cap) {
-  return detect_public_ip(out, cap, server_url) ? 0 : -1;
+bool tray_detect_public_ip(const wchar_t* server_url, wchar_t* out, size_t cap) {
+  return detect_public_ip(out, cap, server_url);
 }

@@ -138,8 +138,8 @@ void fill_saved_values(HWND window) {
   wchar_t token[TOKEN_CAPACITY] = {}, server_url[SERVER_URL_CAPACITY] = {}, name[FILES_NAME_CAPACITY] = {},
           files_token[FILES_TOKEN_CAPACITY] = {};
   // A missing or unreadable configuration leaves the fields empty.
-  if (tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, name, FILES_NAME_CAPACITY,
-                       files_token, FILES_TOKEN_CAPACITY) != 0)
+  if (!tray_config_load(token, TOKEN_CAPACITY, server_url, SERVER_URL_CAPACITY, name, FILES_NAME_CAPACITY,
+                        files_token, FILES_TOKEN_CAPACITY))
     token[0] = server_url[0] = name[0] = files_token[0] = L'\0';
   SetDlgItemTextW(window, ID_TOKEN_EDIT, token);
   SetDlgItemTextW(window, ID_SERVER_URL_EDIT, server_url);
@@ -197,7 +197,7 @@ void set_saving(HWND window, bool busy) {
 void save_values(HWND window, const wchar_t* token, const wchar_t* server_url, const wchar_t* name,
                  const wchar_t* files_token) {
   wchar_t message[CONFIG_MESSAGE_CAPACITY] = {};
-  if (tray_config_save(token, server_url, name, files_token, message, CONFIG_MESSAGE_CAPACITY) != 0) {
+  if (!tray_config_save(token, server_url, name, files_token, message, CONFIG_MESSAGE_CAPACITY)) {
     fail(window, message);
     return;
   }
@@ -210,7 +210,7 @@ void save_values(HWND window, const wchar_t* token, const wchar_t* server_url, c
 void on_save_sync_done(HWND window, LPARAM parameter) {
   std::unique_ptr<agent_run_result> result(reinterpret_cast<agent_run_result*>(parameter));
   set_saving(window, false);
-  if (!result || result->result != 0) {
+  if (!result || !result->ok) {
     fail(window, result ? result->text : TEXT_SYNC_FAILED);
     return;
   }
@@ -297,7 +297,7 @@ void on_download_done(HWND window, LPARAM parameter) {
   set_download_button(window, false);
   download_in_progress.release();
   if (!result) return;
-  if (result->result == 0)
+  if (result->ok)
     MessageBoxW(window, TEXT_DOWNLOAD_DONE, APP_TITLE, MB_OK | MB_ICONINFORMATION);
   else
     fail(window, result->text, DOWNLOAD_FAILED_CAPTION);

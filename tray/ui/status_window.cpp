@@ -122,7 +122,7 @@ void start_sync(HWND window) {
 // What last_error.txt holds now counts as reported (after a sync's own report).
 void remember_last_error_as_notified(HWND window) {
   wchar_t error[NOTIFIED_ERROR_CAPACITY] = {};
-  if (tray_read_last_error(error, NOTIFIED_ERROR_CAPACITY) != 0) error[0] = L'\0';
+  if (!tray_read_last_error(error, NOTIFIED_ERROR_CAPACITY)) error[0] = L'\0';
   copy_bounded(state_of(window).notified.error, NOTIFIED_ERROR_CAPACITY, error);
 }
 
@@ -130,7 +130,7 @@ void remember_last_error_as_notified(HWND window) {
 // when the window is shown, a balloon when it is hidden.
 void on_sync_done(HWND window, LPARAM parameter) {
   std::unique_ptr<agent_run_result> result(reinterpret_cast<agent_run_result*>(parameter));
-  bool succeeded = result && result->result == 0;
+  bool succeeded = result && result->ok;
   start_status_refresh(window, succeeded);
   EnableWindow(GetDlgItem(window, ID_SYNC_BUTTON), TRUE);
   state_of(window).sync_in_progress.release();
@@ -140,7 +140,7 @@ void on_sync_done(HWND window, LPARAM parameter) {
     MessageBoxW(window, result->text, SYNC_FAILED_CAPTION, MB_OK | MB_ICONERROR);
   } else {
     wchar_t last_error[BALLOON_TEXT_CAPACITY] = {};
-    bool has_last_error = !result->text[0] && tray_read_last_error(last_error, BALLOON_TEXT_CAPACITY) == 0;
+    bool has_last_error = !result->text[0] && tray_read_last_error(last_error, BALLOON_TEXT_CAPACITY);
     wchar_t text[BALLOON_TEXT_CAPACITY];
     sync_failure_balloon_text(result->text, has_last_error ? last_error : nullptr, text,
                               BALLOON_TEXT_CAPACITY);
@@ -199,7 +199,7 @@ void on_create(HWND window) {
   // the message from Explorer, which runs at a lower integrity level.
   if (taskbar_created) ChangeWindowMessageFilterEx(window, taskbar_created, MSGFLT_ALLOW, nullptr);
   status_panel& panel = state_of(window).panel;
-  create_status_controls(window, config_present() != 0);
+  create_status_controls(window, config_present());
   layout_status_controls(window, panel);
   create_status_tooltip(window, panel);
   start_status_refresh(window, true);

@@ -24,7 +24,7 @@ void report(HWND window, UINT message, result_ptr result, busy_flag* flag) noexc
 
 result_ptr run_sync() noexcept {
   result_ptr result(new (std::nothrow) agent_run_result{});
-  if (result) result->result = run_whitelist_sync(nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
+  if (result) result->ok = run_whitelist_sync(nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
   return result;
 }
 
@@ -44,7 +44,7 @@ DWORD WINAPI download_worker(void* parameter) noexcept {
   request_ptr request(static_cast<download_request*>(parameter));
   result_ptr result(new (std::nothrow) agent_run_result{});
   if (result)
-    result->result =
+    result->ok =
         run_files_download(request->name, request->token, nullptr, result->text, RUN_RESULT_TEXT_CAPACITY);
   report(request->window, WM_DOWNLOAD_DONE, std::move(result), request->in_progress);
   return 0;
