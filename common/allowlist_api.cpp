@@ -58,10 +58,10 @@ bool allowlist_request(const wchar_t* method, const wchar_t* server_url, const w
 
   wchar_t host[HOST_CAPACITY];
   int port = 0, secure = 0;
-  int split = split_server_url(server_url, host, HOST_CAPACITY, &port, &secure);
+  bool port_usable = split_server_url(server_url, host, HOST_CAPACITY, &port, &secure);
   char host8[HOST_UTF8_BYTES];
   if (!wide_to_utf8(host, host8, sizeof host8) || !host8[0]) copy_bounded(host8, sizeof host8, "?");
-  if (split != 0) {
+  if (!port_usable) {
     set_api_error("Invalid port in server URL (host=%s): use a port number from 1 to 65535", host8);
     return false;
   }

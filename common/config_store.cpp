@@ -47,7 +47,8 @@ bool read_config_file(const wchar_t* path, char* out, size_t cap) {
   DWORD size = GetFileSize(file.get(), nullptr);
   if (size == 0 || size == INVALID_FILE_SIZE || size > CONFIG_FILE_MAX_BYTES) return false;
   std::string text(size, '\0');
-  if (read_up_to(file.get(), text.data(), size) != static_cast<long>(size)) return false;
+  size_t got = 0;
+  if (!read_up_to(file.get(), text.data(), size, got) || got != size) return false;
   file.reset();
 
   std::vector<uint8_t> decoded;

@@ -38,7 +38,7 @@ customer_result open_customer_request(http_exchange& http, const wchar_t* server
                                       const wchar_t* token, DWORD deadline_ms = HTTP_EXCHANGE_DEADLINE_MS) {
   wchar_t host[HOST_CAPACITY];
   int port = 0, secure = 0;
-  if (split_server_url(server_url, host, HOST_CAPACITY, &port, &secure) != 0)
+  if (!split_server_url(server_url, host, HOST_CAPACITY, &port, &secure))
     return failed_at(customer_step::server_url);
   if (!http.open({host, port, secure != 0}, L"GET", path, deadline_ms)) return exchange_failure(http);
   wchar_t header[AUTHORIZATION_HEADER_CHARS];

@@ -301,15 +301,15 @@ file_handle open_for_reading(const wchar_t* path, DWORD share_mode) {
   return open_checked(where, GENERIC_READ, share_mode, relative_disposition::open);
 }
 
-long read_up_to(HANDLE file, char* buf, size_t max_bytes) {
-  size_t total = 0;
-  while (total < max_bytes) {
-    DWORD got = 0;
-    if (!ReadFile(file, buf + total, static_cast<DWORD>(max_bytes - total), &got, nullptr)) return -1;
-    if (got == 0) break;
-    total += got;
+bool read_up_to(HANDLE file, char* buf, size_t max_bytes, size_t& got) {
+  got = 0;
+  while (got < max_bytes) {
+    DWORD part = 0;
+    if (!ReadFile(file, buf + got, static_cast<DWORD>(max_bytes - got), &part, nullptr)) return false;
+    if (part == 0) break;
+    got += part;
   }
-  return static_cast<long>(total);
+  return true;
 }
 
 file_replacement::file_replacement(const wchar_t* path) {

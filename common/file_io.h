@@ -59,9 +59,9 @@ file_handle open_data_file(const wchar_t* name, DWORD access, DWORD share, bool 
 // retrying sharing clashes.
 file_handle open_for_reading(const wchar_t* path, DWORD share_mode);
 
-// Reads up to max_bytes from the start of an open file into buf; returns the
-// count, or -1 when a read fails.
-long read_up_to(HANDLE file, char* buf, size_t max_bytes);
+// Reads up to max_bytes from the start of an open file into buf, their count
+// into got; false when a read fails.
+[[nodiscard]] bool read_up_to(HANDLE file, char* buf, size_t max_bytes, size_t& got);
 
 // Builds the new content of a file beside it, under a new unpredictable name
 // that it creates itself, and moves it over the old file only on commit();

@@ -47,7 +47,7 @@ bool http_get_text(const wchar_t* server_url, const wchar_t* path, char* out, si
   if (!out || cap == 0) return false;
   wchar_t host[HOST_CAPACITY];
   int port = 0, secure = 0;
-  if (split_server_url(server_url, host, HOST_CAPACITY, &port, &secure) != 0) return false;
+  if (!split_server_url(server_url, host, HOST_CAPACITY, &port, &secure)) return false;
   http_exchange http;
   if (!http.open({host, port, secure != 0}, L"GET", path) || !http.send() || !http.receive())
     return failed(http);

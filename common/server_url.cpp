@@ -14,7 +14,7 @@ bool starts_with_ignore_case(const wchar_t* text, const wchar_t* prefix) {
 }
 }  // namespace
 
-int split_server_url(const wchar_t* url, wchar_t* host, size_t host_cap, int* port, int* secure) {
+bool split_server_url(const wchar_t* url, wchar_t* host, size_t host_cap, int* port, int* secure) {
   const wchar_t* p = url ? url : L"";
   *secure = 0;
   int default_port = HTTP_DEFAULT_PORT;
@@ -38,14 +38,14 @@ int split_server_url(const wchar_t* url, wchar_t* host, size_t host_cap, int* po
   }
 
   *port = default_port;
-  if (!colon) return 0;
+  if (!colon) return true;
   // A port that is not a number from 1 to 65535 would connect somewhere else
   // (the value wraps to 16 bits), so the URL is refused instead.
   long value = parse_decimal(colon + 1, MAX_PORT);
   if (value <= 0) {
     *port = 0;
-    return -1;
+    return false;
   }
   *port = static_cast<int>(value);
-  return 0;
+  return true;
 }

@@ -9,7 +9,8 @@ inline constexpr int HTTPS_DEFAULT_PORT = 443;
 inline constexpr int MAX_PORT = 65535;
 
 // "https://host:port/path" -> host (cut to fit), port, secure. A port of 0 or
-// less, or none, gives the scheme's default; the path is dropped. Returns 0,
-// or -1 when the URL names a port that is unusable (no number, or above
-// 65535): such a URL must not be connected to.
-int split_server_url(const wchar_t* url, wchar_t* host, size_t host_cap, int* port, int* secure);
+// less, or none, gives the scheme's default; the path is dropped. False when
+// the URL names a port that is unusable (no number, or above 65535): such a
+// URL must not be connected to.
+[[nodiscard]] bool split_server_url(const wchar_t* url, wchar_t* host, size_t host_cap, int* port,
+                                    int* secure);

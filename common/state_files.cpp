@@ -14,8 +14,8 @@ read_result read_state_file(const wchar_t* path, char* buf, size_t max) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? read_result::missing
                                                                           : read_result::unreadable;
   }
-  long got = read_up_to(file.get(), buf, max);
-  if (got < 0) return read_result::unreadable;
+  size_t got = 0;
+  if (!read_up_to(file.get(), buf, max, got)) return read_result::unreadable;
   buf[got] = '\0';
   return read_result::ok;
 }

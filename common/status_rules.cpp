@@ -88,15 +88,15 @@ allowlist_state decide_status(wchar_t* out, size_t cap, const wchar_t* public_ip
 }
 }  // namespace
 
-int contains_nocase(const wchar_t* text, const wchar_t* needle) {
-  if (!text || !needle || !*needle) return 0;
+bool contains_nocase(const wchar_t* text, const wchar_t* needle) {
+  if (!text || !needle || !*needle) return false;
   wchar_t haystack[NOCASE_TEXT_CAPACITY];
   wchar_t wanted[NOCASE_NEEDLE_CAPACITY];
   copy_bounded(haystack, NOCASE_TEXT_CAPACITY, text);
   copy_bounded(wanted, NOCASE_NEEDLE_CAPACITY, needle);
   lower_in_place(haystack, std::wcslen(haystack));
   lower_in_place(wanted, std::wcslen(wanted));
-  return std::wcsstr(haystack, wanted) ? 1 : 0;
+  return std::wcsstr(haystack, wanted) != nullptr;
 }
 
 void shorten_token(const wchar_t* token, wchar_t* out, size_t cap) {
@@ -167,10 +167,10 @@ bool is_running_text(const wchar_t* state_text) {
   return equals_ignore_case(state_text, STATE_RUNNING);
 }
 
-int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip,
-                             const wchar_t* cached_last_ip, status_sources& sources, allowlist_state* state) {
-  if (!out || cap == 0) return -1;
+void compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip,
+                              const wchar_t* cached_last_ip, status_sources& sources,
+                              allowlist_state* state) {
+  if (!out || cap == 0) return;
   allowlist_state decided = decide_status(out, cap, public_ip, cached_last_ip, sources);
   if (state) *state = decided;
-  return 0;
 }

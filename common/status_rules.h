@@ -46,10 +46,10 @@ enum class allowlist_state {
 };
 const char* allowlist_state_word(allowlist_state state);
 
-// 1 when needle occurs in text ignoring case (the system's lowering), else 0;
-// 0 when either is null or the needle is empty. Inputs longer than 2047 / 255
+// Whether needle occurs in text ignoring case (the system's lowering); false
+// when either is null or the needle is empty. Inputs longer than 2047 / 255
 // units are cut before the search.
-int contains_nocase(const wchar_t* text, const wchar_t* needle);
+[[nodiscard]] bool contains_nocase(const wchar_t* text, const wchar_t* needle);
 // Lowers len units in place with the system's character lowering (the one
 // Windows-specific piece, in status_rules_win.cpp).
 void lower_in_place(wchar_t* text, size_t len);
@@ -83,7 +83,7 @@ class status_sources {
 };
 
 // The allowlist status; public_ip may be null (not detected), and so may
-// state when only the text is wanted. 0, or -1 when out is null or cap is 0.
-int compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip,
-                             const wchar_t* cached_last_ip, status_sources& sources,
-                             allowlist_state* state = nullptr);
+// state when only the text is wanted. Nothing when out is null or cap is 0.
+void compute_allowlist_status(wchar_t* out, size_t cap, const wchar_t* public_ip,
+                              const wchar_t* cached_last_ip, status_sources& sources,
+                              allowlist_state* state = nullptr);

@@ -81,9 +81,9 @@ void server_url(const uint8_t* data, size_t size) {
   std::wstring url = as_wide_text(data, size, 600);
   wchar_t host[HOST_CAPACITY];
   int port = 0, secure = 0;
-  int rc = split_server_url(url.c_str(), host, HOST_CAPACITY, &port, &secure);
+  bool usable = split_server_url(url.c_str(), host, HOST_CAPACITY, &port, &secure);
   FUZZ_CHECK(std::wcslen(host) < HOST_CAPACITY);
-  if (rc == 0) FUZZ_CHECK(port >= 1 && port <= MAX_PORT);
+  if (usable) FUZZ_CHECK(port >= 1 && port <= MAX_PORT);
 }
 
 // The pending-delete queue file reader: what it keeps must survive being

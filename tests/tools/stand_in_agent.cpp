@@ -43,8 +43,8 @@ int wmain() {
   int code = 0;
   std::string script(65536, '\0');
   file_handle file = open_for_reading((self + L".script").c_str(), FILE_SHARE_READ);
-  script.resize(file ? static_cast<size_t>(std::max(read_up_to(file.get(), script.data(), script.size()), 0L))
-                     : 0);
+  size_t got = 0;
+  script.resize(file && read_up_to(file.get(), script.data(), script.size(), got) ? got : 0);
   for (size_t start = 0, end = 0; start < script.size(); start = end + 1) {
     end = std::min(script.find('\n', start), script.size());
     std::string step = script.substr(start, end - start);
