@@ -79,7 +79,7 @@ config_window_state the_form;
 busy_flag download_in_progress;
 
 config_window_state& form_of(HWND window) {
-  return *reinterpret_cast<config_window_state*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return window_state<config_window_state>(window);
 }
 bool is_setup_form(HWND window) {
   return form_of(window).setup_form;
@@ -381,9 +381,7 @@ HWND open_config_window(HWND owner, bool setup_form) {
 LRESULT CALLBACK config_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   switch (message) {
     case WM_NCCREATE:  // the form's state, from open_config_window
-      SetWindowLongPtrW(
-          window, GWLP_USERDATA,
-          reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
+      keep_window_state(window, lparam);
       break;
     case WM_CREATE: on_create(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;

@@ -9,3 +9,9 @@ HWND create_child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD st
   if (child && font) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return child;
 }
+
+void keep_window_state(HWND window, LPARAM create_parameter) {
+  SetWindowLongPtrW(
+      window, GWLP_USERDATA,
+      reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(create_parameter)->lpCreateParams));
+}

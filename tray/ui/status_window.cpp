@@ -6,6 +6,7 @@
 #include "config_file_dialog.h"
 #include "config_transfer.h"
 #include "config_window.h"
+#include "controls.h"
 #include "dialog_keys.h"
 #include "dpi.h"
 #include "painting.h"
@@ -22,7 +23,7 @@ namespace {
 const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
 
 status_window_state& state_of(HWND window) {
-  return *reinterpret_cast<status_window_state*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return window_state<status_window_state>(window);
 }
 
 // The caption's icons at the window's DPI.
@@ -249,9 +250,7 @@ void finish_status_window(HWND window) {
 LRESULT CALLBACK status_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   switch (message) {
     case WM_NCCREATE:  // the state wWinMain made
-      SetWindowLongPtrW(
-          window, GWLP_USERDATA,
-          reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams));
+      keep_window_state(window, lparam);
       break;
     case WM_CREATE: on_create(window); return 0;
     case WM_DESTROY: on_destroy(window); return 0;
